@@ -1,0 +1,21 @@
+// The one conversion of numbers to text that messages and the text writers share.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace morv {
+
+// %.12g form (12 significant digits, trailing zeros and point dropped, exponent
+// form for very large and small magnitudes) with "~" for every minus sign;
+// zero is "0.0", not-a-number "nan", the infinities "inf" and "~inf".
+std::string realToText(double value);
+
+// Appends realToText(value) to out without a temporary string.
+void appendReal(std::string& out, double value);
+
+// Decimal integer with "~" as the minus sign.
+std::string intToText(std::int64_t value);
+void appendInt(std::string& out, std::int64_t value);
+
+}  // namespace morv

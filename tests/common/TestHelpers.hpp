@@ -1,0 +1,39 @@
+// Helpers shared by the test files.
+#pragma once
+
+#include <exception>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "driver/Excn.hpp"
+
+namespace morv::testing {
+
+// The message an exception carries: ours by message(), others by what().
+inline std::string messageOf(const std::exception& e) {
+    if (auto* m = dynamic_cast<const MorvException*>(&e)) return m->message();
+    return e.what();
+}
+
+}  // namespace morv::testing
+
+// Expects stmt to throw an exception of type Kind whose message is exactly text.
+#define EXPECT_THROW_MSG(stmt, Kind, text)                                                        \
+    do {                                                                                          \
+        bool morvThrew_ = false;                                                                  \
+        try {                                                                                     \
+            stmt;                                                                                 \
+        } catch (const Kind& morvE_) {                                                            \
+            morvThrew_ = true;                                                                    \
+            EXPECT_EQ(::morv::testing::messageOf(morvE_), std::string(text)) << "from: " #stmt;   \
+        } catch (const std::exception& morvE_) {                                                  \
+            morvThrew_ = true;                                                                    \
+            ADD_FAILURE() << "Expected " #Kind " from " #stmt ", got " << ::morv::exceptionName(morvE_) \
+                          << ": " << ::morv::testing::messageOf(morvE_);                          \
+        } catch (...) {                                                                           \
+            morvThrew_ = true;                                                                    \
+            ADD_FAILURE() << "Expected " #Kind " from " #stmt ", got an unknown exception";       \
+        }                                                                                         \
+        if (!morvThrew_) ADD_FAILURE() << "Expected " #Kind " from " #stmt ", nothing was thrown"; \
+    } while (0)

@@ -1,0 +1,114 @@
+#include "scene/CanonicalScene.hpp"
+
+#include <gtest/gtest.h>
+
+#include "common/TestHelpers.hpp"
+
+namespace morv {
+namespace {
+
+using V = MorvLValue;
+
+V triangleMesh(double base, V surface) {
+    MeshBuilder b;
+    for (int i = 0; i < 3; ++i) b.addVertex({base + i, 0, 0});
+    const std::uint32_t face[] = {0, 1, 2};
+    b.addFace(face, std::move(surface));
+    return std::move(b).build();
+}
+
+std::vector<std::vector<std::int32_t>> faceCorners(const V& mesh) {
+    std::vector<std::vector<std::int32_t>> out;
+    forEachFace(mesh, [&](std::span<const std::int32_t> c, const V&) { out.emplace_back(c.begin(), c.end()); });
+    return out;
+}
+
+TEST(CanonicalScene, BuiltMeshReadsThroughTheGenericAccessors) {
+    const V mesh = triangleMesh(0, V::Int(0));
+    const V vertices = forceGetListField(mesh.fields(), "vertices");
+    ASSERT_EQ(vertices.size(), 3u);
+    EXPECT_EQ(RecordToXYZ(getRecordField(vertices.at(2).fields(), "point")), (XYZ{2, 0, 0}));
+    const V face = forceGetListField(mesh.fields(), "faces").at(0);
+    EXPECT_EQ(forceGetIntegerField(face.fields(), "surface"), 0);
+    const V corners = forceGetListField(face.fields(), "corners");
+    EXPECT_EQ(forceGetIntegerField(corners.at(2).fields(), "vertex"), 2);
+}
+
+TEST(CanonicalScene, MergeKeepsEveryFaceOnItsOwnPoints) {
+    const V merged = mergeMeshList({triangleMesh(0, V::Int(0)), triangleMesh(10, V::Int(1))});
+    std::vector<XYZ> points;
+    forEachVertexPoint(merged, [&](const XYZ& p) { points.push_back(p); });
+    ASSERT_EQ(points.size(), 6u);
+    const auto faces = faceCorners(merged);
+    ASSERT_EQ(faces.size(), 2u);
+    EXPECT_EQ(faces[1], (std::vector<std::int32_t>{3, 4, 5}));
+    EXPECT_EQ(points[static_cast<std::size_t>(faces[1][0])].x, 10);
+    EXPECT_THROW_MSG(mergeMeshList({}), Bug, "Internal error: No meshes in mergeMeshList!\n");
+}
+
+TEST(CanonicalScene, DisplaceFacesShiftsCornersAndKeepsCornerCoordinates) {
+    MeshBuilder b;
+    for (int i = 0; i < 3; ++i) b.addVertex({0, 0, 0});
+    const std::uint32_t face[] = {0, 1, 2};
+    b.addFace(face, V::Int(0));
+    b.setCornerSts(1, V::Array({makeSTRecord(0.5, 0.5)}));
+    const V faces = forceGetListField(std::move(b).build().fields(), "faces");
+    const V shifted = displaceFaces2(faces, 5);
+    const V corners = forceGetListField(shifted.at(0).fields(), "corners");
+    EXPECT_EQ(forceGetIntegerField(corners.at(0).fields(), "vertex"), 5);
+    EXPECT_FALSE(corners.at(0).fields().find("sts").has_value());
+    EXPECT_EQ(forceGetArrayField(corners.at(1).fields(), "sts").size(), 1u);
+}
+
+TEST(CanonicalScene, FaceSurfaceNamesBecomeIndices) {
+    const V surfaces = V::List({V::Record({{"name", V::String("wood")}}), V::Record({{"name", V::String("steel")}})});
+    const V mesh = mergeMeshList({triangleMesh(0, V::String("steel")), triangleMesh(0, V::String("wood"))});
+    std::vector<std::int32_t> indices;
+    forEachFace(setFaceSurfaceIndex(mesh, surfaces),
+                [&](std::span<const std::int32_t>, const V& s) { indices.push_back(s.asInt()); });
+    EXPECT_EQ(indices, (std::vector<std::int32_t>{1, 0}));
+    EXPECT_THROW_MSG(setFaceSurfaceIndex(triangleMesh(0, V::String("glass")), surfaces), Error,
+                     "Internal error: Index for surface glass not found in function setFaceSurfaceIndex\n");
+}
+
+TEST(CanonicalScene, EmptyMeshIsValid) {
+    const V scene = makeScene(MeshBuilder().build(), {}, {});
+    const V mesh = requireField(scene.fields(), "mesh");
+    EXPECT_EQ(forceGetListField(mesh.fields(), "faces").size(), 0u);
+    EXPECT_TRUE(faceCorners(mesh).empty());
+}
+
+TEST(CanonicalScene, SurfacesImagesAndTheImageTable) {
+    EXPECT_THROW_MSG(getSurfacesImages(V::Record({})), Error,
+                     "Internal error: Could not extract surface-images in getSurfacesImages!\n");
+    ImageTable table;
+    EXPECT_EQ(table.enter("a.bmp", V::Record({})), 0);
+    EXPECT_EQ(table.enter("b.bmp", V::Record({})), 1);
+    EXPECT_EQ(table.enter("a.bmp", V::Record({})), 0);
+    EXPECT_EQ(table.indexOf("b.bmp"), 1);
+    EXPECT_THROW_MSG(table.indexOf("c.bmp"), Error, "Internal error: Filename c.bmp not in table as expected!\n");
+    const V images = V::List(table.images());
+    EXPECT_THROW_MSG(imageAt(images, 2), Error, "Internal error: Image index 2 not found!\n");
+    EXPECT_THROW_MSG(imageAt(images, -1), Error, "Internal error: Image index ~1 not found!\n");
+}
+
+TEST(CanonicalScene, MapVertexPointsKeepsTextureCoordinates) {
+    MeshBuilder b;
+    b.addVertex({1, 2, 3});
+    b.addVertex({4, 5, 6});
+    b.setVertexSts(1, V::Array({makeSTRecord(0.25, 0.75)}));
+    const V vertices = forceGetListField(std::move(b).build().fields(), "vertices");
+    const V moved = mapVertexPoints(vertices, [](const XYZ& p) { return XYZ{p.x * 2, p.y, -p.z}; });
+    EXPECT_EQ(RecordToXYZ(getRecordField(moved.at(1).fields(), "point")), (XYZ{8, 5, -6}));
+    EXPECT_EQ(forceGetArrayField(moved.at(1).fields(), "sts").size(), 1u);
+    EXPECT_FALSE(moved.at(0).fields().find("sts").has_value());
+    // Hand-built vertex lists keep every other field too.
+    const V handMade = V::List({V::Record({{"point", makePointRecord(1, 1, 1)}, {"id", V::Int(3)}})});
+    const V handMoved = mapVertexPoints(handMade, [](const XYZ& p) { return XYZ{p.x, p.y, p.z + 1}; });
+    EXPECT_EQ(forceGetIntegerField(handMoved.at(0).fields(), "id"), 3);
+    EXPECT_THROW_MSG(mapVertexPoints(V::List({V::Record({})}), [](const XYZ& p) { return p; }), Error,
+                     "Internal error: Expected record field \"point\" not found!\n");
+}
+
+}  // namespace
+}  // namespace morv
