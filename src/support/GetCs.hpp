@@ -1,0 +1,263 @@
+// IFF byte-level primitives: big-endian integers, IEEE single reals, even-padded
+// strings, variable-length vertex indices, chunk and subchunk headers.
+//
+// Reading: the object readers load the whole file with readWholeFile and walk it
+// with a ByteCursor; every read first checks that enough bytes are left and
+// raises morv::Error with its fixed message on a shortfall. Wrapping reads
+// (getIEEEReal, getIEEEPoint, getXYZ, the chunk length) raise their own message
+// with the cause attached as Excn::compose does. A failed read leaves the
+// cursor where it was.
+//
+// Reals whose exponent field is 255 decode as IEEE single precision defines
+// them: +/-infinity when the mantissa is 0, NaN otherwise. The writer writes
+// them back with the same bit pattern (NaN payloads kept, except that a
+// signalling NaN comes back quiet).
+//
+// Writing: IffWriter appends big-endian items to a large buffer and writes it
+// out in blocks; stringSize and vertexIndexSize give item sizes in advance so
+// that chunk lengths can be computed before anything is written.
+#pragma once
+
+#include <bit>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "scene/MorvLValue.hpp"
+
+namespace morv {
+
+// The whole file as bytes. Raises NamedException "Io" when it cannot be opened
+// or read.
+std::vector<std::uint8_t> readWholeFile(const std::string& path);
+
+struct ChunkHeader {
+    std::string id;  // 4 characters
+    std::int32_t length;
+};
+
+struct SubchunkHeader {
+    std::string id;  // 4 characters
+    std::uint16_t length;
+};
+
+struct StringRead {
+    std::string value;
+    std::size_t bytesConsumed;  // characters + NUL + pad: always even
+};
+
+struct IndexRead {
+    std::size_t bytesConsumed;  // 2 or 4
+    std::uint32_t index;
+};
+
+// The largest index of the 2-byte form; larger ones take 4 bytes (0xFF prefix).
+inline constexpr std::uint32_t maxShortIndex = 0xFEFF;
+inline constexpr std::uint32_t maxLongIndex = 0xFFFFFF;
+
+// Decodes an IEEE single bit pattern. For exponents 1..254 this is
+// sign * (1 + m / 2^23) * 2^(e - 127), for exponent 0 sign * m * 2^-149; both
+// equal the float's exact value, so converting the float is the same thing.
+inline double decodeIEEEReal(std::uint32_t word) {
+    return static_cast<double>(std::bit_cast<float>(word));
+}
+
+// Refuses values above maxShortIndex with "Not a 2 byte index in check2ByteIndex!\n".
+std::uint16_t check2ByteIndex(std::uint16_t value);
+
+namespace detail {
+enum class Short : std::uint8_t { U1, U2, Word8, Word32, IEEEReal, Real, Point };
+[[noreturn, gnu::cold]] void raiseShort(Short what);
+[[noreturn, gnu::cold]] void raiseShortPoint(std::size_t remaining);
+
+inline std::uint16_t loadU2(const std::uint8_t* p) {
+    return static_cast<std::uint16_t>((p[0] << 8) | p[1]);
+}
+inline std::uint32_t loadU4(const std::uint8_t* p) {
+    return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) |
+           std::uint32_t{p[3]};
+}
+}  // namespace detail
+
+class ByteCursor {
+public:
+    ByteCursor() = default;
+    ByteCursor(const std::uint8_t* data, std::size_t size) : begin_(data), pos_(data), end_(data + size) {}
+    explicit ByteCursor(const std::vector<std::uint8_t>& bytes) : ByteCursor(bytes.data(), bytes.size()) {}
+
+    std::size_t remaining() const { return static_cast<std::size_t>(end_ - pos_); }
+    std::size_t position() const { return static_cast<std::size_t>(pos_ - begin_); }
+    bool atEnd() const { return pos_ == end_; }
+
+    std::uint8_t readU1() {
+        if (1 > remaining()) detail::raiseShort(detail::Short::U1);
+        return *pos_++;
+    }
+    std::uint16_t readU2() {
+        if (2 > remaining()) detail::raiseShort(detail::Short::U2);
+        const std::uint16_t v = detail::loadU2(pos_);
+        pos_ += 2;
+        return v;
+    }
+    std::uint8_t readRawWord8() {
+        if (1 > remaining()) detail::raiseShort(detail::Short::Word8);
+        return *pos_++;
+    }
+    std::uint32_t readRawWord32() {
+        if (4 > remaining()) detail::raiseShort(detail::Short::Word32);
+        const std::uint32_t v = detail::loadU4(pos_);
+        pos_ += 4;
+        return v;
+    }
+    std::int32_t getSWord32() { return static_cast<std::int32_t>(readRawWord32()); }
+
+    double getIEEEReal() {
+        if (4 > remaining()) detail::raiseShort(detail::Short::IEEEReal);
+        const double v = decodeIEEEReal(detail::loadU4(pos_));
+        pos_ += 4;
+        return v;
+    }
+    XYZ getIEEEPoint() {
+        if (12 > remaining()) detail::raiseShortPoint(remaining());
+        return takePoint();
+    }
+    // The point as the scene's x/y/z record.
+    MorvLValue getXYZ();
+
+    // One request of 4 bytes ("Could not read real number!") and of 12 bytes
+    // ("Could not read 3D point!").
+    double readReal() {
+        if (4 > remaining()) detail::raiseShort(detail::Short::Real);
+        const double v = decodeIEEEReal(detail::loadU4(pos_));
+        pos_ += 4;
+        return v;
+    }
+    XYZ readPoint() {
+        if (12 > remaining()) detail::raiseShort(detail::Short::Point);
+        return takePoint();
+    }
+
+    // 2-byte index up to maxShortIndex, otherwise 4 bytes whose low 24 bits hold it.
+    IndexRead readVertexIndex() {
+        if (2 > remaining()) detail::raiseShort(detail::Short::U2);
+        if (pos_[0] != 0xFF) {
+            const std::uint16_t v = detail::loadU2(pos_);
+            pos_ += 2;
+            return {2, v};
+        }
+        if (4 > remaining()) detail::raiseShort(detail::Short::Word32);
+        const std::uint32_t w = detail::loadU4(pos_) & maxLongIndex;
+        pos_ += 4;
+        return {4, w};
+    }
+
+    // Characters up to the NUL, then the pad byte when characters + NUL is odd.
+    StringRead readString();
+
+    // A 4-character identifier (chunk, form type, polygon type).
+    std::string readId();
+    ChunkHeader readChunk();
+    SubchunkHeader readSubchunkHeader();
+
+    // The next `length` bytes as a cursor of their own; negative or too large
+    // lengths fail with "Could not read chunk data in chunk " + id.
+    ByteCursor readChunkBody(std::string_view id, std::int64_t length);
+    // Discards n bytes; fails with "Error while trying to skip bytes in chunk " + id.
+    void skip(std::int64_t n, std::string_view id);
+    // The pad byte after a body of odd length.
+    void skipPad(std::int64_t length, std::string_view id) {
+        if (length % 2 != 0) skip(1, id);
+    }
+    // A whole unhandled chunk or subchunk: its body and its pad.
+    void skipBody(std::int64_t length, std::string_view id);
+
+private:
+    XYZ takePoint() {
+        XYZ p{decodeIEEEReal(detail::loadU4(pos_)), decodeIEEEReal(detail::loadU4(pos_ + 4)),
+              decodeIEEEReal(detail::loadU4(pos_ + 8))};
+        pos_ += 12;
+        return p;
+    }
+
+    const std::uint8_t* begin_ = nullptr;
+    const std::uint8_t* pos_ = nullptr;
+    const std::uint8_t* end_ = nullptr;
+};
+
+// Bytes an item takes in the file.
+inline std::size_t stringSize(std::string_view s) { return (s.size() + 2) & ~std::size_t{1}; }
+[[noreturn, gnu::cold]] void raiseIndexTooLarge(std::uint64_t index);
+inline std::size_t vertexIndexSize(std::uint64_t index) {
+    if (index <= maxShortIndex) return 2;
+    if (index <= maxLongIndex) return 4;
+    raiseIndexTooLarge(index);
+}
+
+// Big-endian output. Constructed without a path it only collects bytes (see
+// bytes()); with a path it writes to that file in blocks and finish() must be
+// called to complete the file. Write failures raise Error naming the file.
+class IffWriter {
+public:
+    IffWriter();
+    explicit IffWriter(std::string path);
+    IffWriter(const IffWriter&) = delete;
+    IffWriter& operator=(const IffWriter&) = delete;
+    ~IffWriter();
+
+    void putU1(std::uint8_t v) {
+        buffer_.push_back(static_cast<char>(v));
+        maybeFlush();
+    }
+    void putU2(std::uint16_t v) {
+        const char b[2] = {static_cast<char>(v >> 8), static_cast<char>(v)};
+        buffer_.append(b, 2);
+        maybeFlush();
+    }
+    void putU4(std::uint32_t v) {
+        const char b[4] = {static_cast<char>(v >> 24), static_cast<char>(v >> 16), static_cast<char>(v >> 8),
+                           static_cast<char>(v)};
+        buffer_.append(b, 4);
+        maybeFlush();
+    }
+    void putID(std::string_view id);
+    void putReal(double v) { putU4(std::bit_cast<std::uint32_t>(static_cast<float>(v))); }
+    void putPoint(const XYZ& p) {
+        putReal(p.x);
+        putReal(p.y);
+        putReal(p.z);
+    }
+    void putString(std::string_view s);
+    void putVertexIndex(std::uint64_t index) {
+        if (index <= maxShortIndex)
+            putU2(static_cast<std::uint16_t>(index));
+        else if (index <= maxLongIndex)
+            putU4(0xFF000000u | static_cast<std::uint32_t>(index));
+        else
+            raiseIndexTooLarge(index);
+    }
+
+    // Bytes put so far, written or not.
+    std::uint64_t size() const { return flushed_ + buffer_.size(); }
+    // Collected bytes of a writer without a file (of a file writer: those not yet written).
+    const std::string& bytes() const { return buffer_; }
+    // Writes what is left and closes the file.
+    void finish();
+
+    static constexpr std::size_t blockSize = std::size_t{1} << 20;
+
+private:
+    void maybeFlush() {
+        if (buffer_.size() >= blockSize && file_) flushBlock();
+    }
+    void flushBlock();
+    [[noreturn]] void raiseWriteFailure();
+
+    std::string path_;
+    std::FILE* file_ = nullptr;
+    std::string buffer_;
+    std::uint64_t flushed_ = 0;
+};
+
+}  // namespace morv
