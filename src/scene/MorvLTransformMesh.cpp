@@ -1,0 +1,88 @@
+#include "scene/MorvLTransformMesh.hpp"
+
+#include <vector>
+
+#include "driver/Excn.hpp"
+#include "scene/CanonicalScene.hpp"
+#include "scene/MorvLCoordTransforms.hpp"
+
+namespace morv {
+namespace {
+
+void requireRecord(const MorvLValue& v, const char* message) {
+    if (v.kind() != Kind::RECORD) throw Error(message);
+}
+
+// The elements of a and then those of b.
+MorvLValue concatenate(const MorvLValue& a, const MorvLValue& b) {
+    std::vector<MorvLValue> items = a.items();
+    const std::size_t n = b.size();
+    items.reserve(items.size() + n);
+    for (std::size_t i = 0; i < n; ++i) items.push_back(b.at(i));
+    return MorvLValue::List(std::move(items));
+}
+
+}  // namespace
+
+MorvLValue transformMeshPoints(const MorvLValue& scene, const Matrix4x4& m) {
+    const Fields sceneFields = scene.fields();
+    const Fields mesh = getRecordField(sceneFields, "mesh");
+    const MorvLValue vertices = requireField(mesh, "vertices");
+    const MorvLValue moved =
+        mapVertexPoints(vertices, [&m](const XYZ& p) { return Matrix4x4::Trans::transformPoint(m, p); });
+    return setField(sceneFields, "mesh", setField(mesh, "vertices", moved).record()).record();
+}
+
+MorvLValue transformMeshObject(const MorvLValue& scene, const MorvLValue& transforms) {
+    requireRecord(scene, "Expected RECORD type not found in function MorvLTransformMesh.transformMeshObject!\n");
+    const Matrix4x4 m = transformToMatrix4x4(transforms);
+    if (transforms.size() == 0) return scene;
+    return transformMeshTextures(transformMeshPoints(scene, m), transforms);
+}
+
+MorvLValue transformMeshObject(const MorvLValue& scene, const MorvLValue& transforms, double scale) {
+    if (scale == 1.0) return transformMeshObject(scene, transforms);
+    return transformMeshObject(scene, concatenate(MorvLValue::List({makeScaleXYZ(scale, scale, scale)}), transforms));
+}
+
+MorvLValue transformMeshTextures(const MorvLValue& scene, const MorvLValue& transforms) {
+    static constexpr const char* kMessage =
+        "Expected RECORD type not found in function MorvLTransformMesh.transformMeshTextures!\n";
+    requireRecord(scene, kMessage);
+    const Fields sceneFields = scene.fields();
+    requireField(sceneFields, "surfaces");
+    const MorvLValue surfaces = getListField(sceneFields, "surfaces", MorvLValue::List({}));
+    const std::size_t n = surfaces.size();
+    std::vector<MorvLValue> out;
+    out.reserve(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        MorvLValue surface = surfaces.at(i);
+        requireRecord(surface, kMessage);
+        const Fields fields = surface.fields();
+        const auto textures = fields.find("textures");
+        if (textures && !(textures->kind() == Kind::LIST && textures->size() == 0))
+            surface = setField(fields, "textures", transformTextures(*textures, transforms)).record();
+        out.push_back(std::move(surface));
+    }
+    return setField(sceneFields, "surfaces", MorvLValue::List(std::move(out))).record();
+}
+
+MorvLValue transformTextures(const MorvLValue& textures, const MorvLValue& transforms) {
+    if (textures.kind() != Kind::LIST)
+        throw Error("Expected RECORD type not found in function MorvLTransformMesh.transformTextures\n");
+    const std::size_t n = textures.size();
+    std::vector<MorvLValue> out;
+    out.reserve(n);
+    for (std::size_t i = 0; i < n; ++i) out.push_back(transformTexture(textures.at(i), transforms));
+    return MorvLValue::List(std::move(out));
+}
+
+MorvLValue transformTexture(const MorvLValue& texture, const MorvLValue& transforms) {
+    requireRecord(texture, "Expected RECORD type not found in function MorvLTransformMesh.transformTexture!\n");
+    const Fields fields = texture.fields();
+    // A texture without a placement of its own lies in object space as it is.
+    const MorvLValue own = getListField(fields, "transforms", MorvLValue::List({}));
+    return setField(fields, "transforms", concatenate(transforms, own)).record();
+}
+
+}  // namespace morv
