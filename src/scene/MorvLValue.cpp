@@ -250,6 +250,7 @@ MorvLValue makeRecord(Kind kind, std::vector<Field> fields) {
 }  // namespace
 
 MorvLValue MorvLValue::Record(std::vector<Field> fields) { return makeRecord(Kind::RECORD, std::move(fields)); }
+MorvLValue MorvLValue::BuildingRecord() { return makeRecord(Kind::BUILDINGRECORD, {}); }
 MorvLValue MorvLValue::BuildingRecord(std::vector<Field> fields) {
     return makeRecord(Kind::BUILDINGRECORD, std::move(fields));
 }

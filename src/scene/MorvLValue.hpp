@@ -57,7 +57,8 @@ public:
     static MorvLValue List(std::vector<MorvLValue> items);
     static MorvLValue Array(std::vector<MorvLValue> items);
     static MorvLValue Record(std::vector<Field> fields);
-    static MorvLValue BuildingRecord(std::vector<Field> fields = {});
+    static MorvLValue BuildingRecord();
+    static MorvLValue BuildingRecord(std::vector<Field> fields);
     static MorvLValue Sum(std::string constructor, MorvLValue argument);
     static MorvLValue Absent();
 
