@@ -1,0 +1,26 @@
+// What every writer offers the pipeline.
+#pragma once
+
+#include <iosfwd>
+#include <string>
+
+#include "scene/MorvLValue.hpp"
+
+namespace morv {
+
+struct ConversionOptions;
+
+struct ExportSettings {
+    const ConversionOptions& options;
+    double textureWidth;   // default texture resolution in force
+    double textureHeight;
+    std::ostream& messages;
+};
+
+struct Exporter {
+    const char* format;  // the --to value
+    std::string (*progressLine)(const std::string& destination);
+    void (*write)(const MorvLValue& scene, const std::string& destination, const ExportSettings& settings);
+};
+
+}  // namespace morv

@@ -1,0 +1,82 @@
+// The sample object in examples/ read, and converted by the built program.
+#include <unistd.h>
+
+#include <filesystem>
+#include <map>
+#include <sstream>
+
+#include <gtest/gtest.h>
+
+#include "common/RunProgram.hpp"
+#include "common/SceneGeometry.hpp"
+#include "importers/LWO2Reader.hpp"
+#include "scene/CanonicalScene.hpp"
+#include "support/ImageResolutions.hpp"
+
+namespace morv {
+namespace {
+
+const std::string examplesDir = std::string(MORV3D_SOURCE_DIR) + "/examples";
+const std::string samplePath = examplesDir + "/sample.lwo";
+
+
+MorvLValue readQuietly(const std::string& path) {
+    std::ostringstream messages;
+    MorvLValue scene = readLWO2Scene(path, messages);
+    EXPECT_EQ(messages.str(), "") << path;
+    return scene;
+}
+
+TEST(SampleObject, CheckerImageIs64By32) {
+    EXPECT_EQ(probeImageFile(examplesDir + "/images/checker.bmp"), (std::pair<int, int>{64, 32}));
+}
+
+TEST(SampleObject, ReadsBothLayersSurfacesAndTexture) {
+    const MorvLValue scene = readQuietly(samplePath);
+    const testing::Geometry g = testing::geometryOf(scene);
+    EXPECT_EQ(g.points.size(), 8u + 5u);
+    ASSERT_EQ(g.faces.size(), 6u + 4u);
+
+    const MorvLValue surfaces = requireField(scene.fields(), "surfaces");
+    std::map<std::string, int> facesPerSurface;
+    for (std::int32_t s : g.surfaces)
+        facesPerSurface[getStringField(surfaces.at(static_cast<std::size_t>(s)).fields(), "name", "")]++;
+    EXPECT_EQ(facesPerSurface, (std::map<std::string, int>{{"Checker", 5}, {"Red", 5}}));
+
+    std::map<std::string, MorvLValue> byName;
+    for (const MorvLValue& s : surfaces.items()) byName[getStringField(s.fields(), "name", "")] = s;
+    ASSERT_EQ(byName.size(), 2u);
+    EXPECT_NE(getColorField(byName["Checker"].fields(), "color", {}),
+              getColorField(byName["Red"].fields(), "color", {}));
+    const MorvLValue textures = getListField(byName["Checker"].fields(), "textures", MorvLValue::List({}));
+    ASSERT_EQ(textures.size(), 1u);
+    const Fields texture = textures.at(0).fields();
+    EXPECT_EQ(getStringField(texture, "projection", ""), "st");
+    EXPECT_EQ(getStringField(texture, "textureChannel", ""), "color");
+    EXPECT_EQ(forceGetIntegerField(texture, "image"), 0);
+    EXPECT_EQ(requireField(scene.fields(), "images").size(), 1u);
+}
+
+TEST(SampleObject, ConvertsToLWO2AndReadsBackTheSameGeometry) {
+    const std::string out = ::testing::TempDir() + "sample_" + std::to_string(::getpid()) + ".lwo";
+    const testing::ProgramResult r =
+        testing::runProgram({"--to=LWO2", "--destFileName=" + out, "sample.lwo"}, examplesDir);
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find("Using pixel resolution 64x32 for the image file "), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("Warning:"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("Writing LightWave LWO2 (LightWave3D Object after [6]) file " + out + "\n"),
+              std::string::npos)
+        << r.out;
+
+    const testing::Geometry before = testing::geometryOf(readQuietly(samplePath));
+    const MorvLValue written = readQuietly(out);
+    std::filesystem::remove(out);
+    const testing::Geometry after = testing::geometryOf(written);
+    EXPECT_EQ(after.points, before.points);
+    EXPECT_EQ(after.faces, before.faces);
+    EXPECT_EQ(after.surfaces, std::vector<std::int32_t>(before.faces.size(), 0));
+    EXPECT_EQ(requireField(written.fields(), "surfaces").size(), 1u);
+}
+
+}  // namespace
+}  // namespace morv
