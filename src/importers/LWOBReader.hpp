@@ -1,0 +1,32 @@
+// The reader of LightWave objects of the IFF form LWOB (before LightWave 6):
+// the probe, the parse into file-shaped data and, through LWOBToMorvLScene,
+// the canonical scene.
+#pragma once
+
+#include <cstdint>
+#include <iosfwd>
+#include <memory>
+#include <span>
+#include <string>
+
+#include "importers/Importer.hpp"
+#include "scene/MorvLValue.hpp"
+
+namespace morv {
+
+// True when the file starts with a FORM chunk of type LWOB; never fails.
+bool probeLWOB(const std::string& fileName);
+
+std::string lwobProgressLine(const std::string& fileName);
+
+// First stage: chunks, required-chunk checks and index checks. Format errors
+// raise SyntaxError; warnings go to messages.
+std::unique_ptr<ImportedFile> parseLWOB(const std::string& fileName, std::ostream& messages);
+// The same on bytes already in memory.
+std::unique_ptr<ImportedFile> parseLWOBBytes(std::span<const std::uint8_t> bytes, std::ostream& messages);
+
+// Both stages.
+MorvLValue readLWOBScene(const std::string& fileName, std::ostream& messages);
+MorvLValue readLWOBSceneFromBytes(std::span<const std::uint8_t> bytes, std::ostream& messages);
+
+}  // namespace morv
