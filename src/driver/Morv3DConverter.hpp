@@ -1,0 +1,42 @@
+// The conversion pipeline: one job per input file, the importer and exporter
+// tables, the modification of the scene between reading and writing, and the
+// program's entry with its outermost handler.
+#pragma once
+
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+#include "driver/CommandLine.hpp"
+#include "exporters/Exporter.hpp"
+#include "importers/Importer.hpp"
+#include "scene/MorvLValue.hpp"
+
+namespace morv {
+
+const std::vector<Importer>& importerTable();
+const std::vector<Exporter>& exporterTable();
+
+// input with the extension of its last path component replaced by "." + extension.
+std::string destinationName(const std::string& input, const std::string& extension);
+
+// --scale when given, otherwise 40 for Unreal brushes and 1 for the other formats.
+double effectiveScale(const ConversionOptions& options);
+
+struct TextureResolution {
+    double width;
+    double height;
+};
+
+// Moves and scales the mesh and its texture placements, rewrites every image
+// file name for the target platform and gives every image its resolution.
+MorvLValue modifyCanonical(const MorvLValue& scene, const ConversionOptions& options,
+                           TextureResolution defaultResolution, std::ostream& out);
+
+// Converts every input in order; the first failure raises and ends the run.
+void convertFiles(const CommandLine& commandLine, std::ostream& out);
+
+// The whole program: banner, options, conversion; returns the exit status.
+int runProgram(int argc, char** argv);
+
+}  // namespace morv

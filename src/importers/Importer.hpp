@@ -1,0 +1,30 @@
+// What every reader offers the pipeline: a probe that recognises its files and
+// a two-stage read (file-shaped data first, canonical scene second).
+#pragma once
+
+#include <iosfwd>
+#include <memory>
+#include <string>
+
+#include "scene/MorvLValue.hpp"
+
+namespace morv {
+
+// The file-shaped result of a reader's first stage.
+class ImportedFile {
+public:
+    virtual ~ImportedFile() = default;
+    // Second stage: the canonical scene. Warnings go to messages.
+    virtual MorvLValue toCanonical(std::ostream& messages) = 0;
+};
+
+struct Importer {
+    const char* name;
+    // Never fails: any error answers false.
+    bool (*probe)(const std::string& fileName);
+    std::string (*progressLine)(const std::string& fileName);
+    // First stage; format errors raise SyntaxError. Warnings go to messages.
+    std::unique_ptr<ImportedFile> (*parse)(const std::string& fileName, std::ostream& messages);
+};
+
+}  // namespace morv
