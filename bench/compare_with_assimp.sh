@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# Times a full LWO2-to-LWO2 conversion of a large generated object beside
+# Assimp's raw import of the same file (which only reads), with wall time and
+# peak memory of each. Usage: bench/compare_with_assimp.sh [quads] [runs]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+quads=${1:-1000000}
+runs=${2:-3}
+
+cmake --preset bench >/dev/null
+cmake --build --preset bench >/dev/null
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+build-bench/bench/make_big_lwo2 "$work/big.lwo" "$quads" >/dev/null
+echo "input: $quads quads, $(stat -c %s "$work/big.lwo") bytes"
+
+measure() {  # label, command...: best wall time and peak RSS over the runs
+    local label=$1; shift
+    local best_wall=999999 best_rss=0
+    for _ in $(seq "$runs"); do
+        /usr/bin/time -f "%e %M" -o "$work/time" "$@" >/dev/null 2>&1
+        read -r wall rss <"$work/time"
+        best_wall=$(awk -v a="$wall" -v b="$best_wall" 'BEGIN{print (a<b)?a:b}')
+        best_rss=$(awk -v a="$rss" -v b="$best_rss" 'BEGIN{print (a>b)?a:b}')
+    done
+    printf '%-28s wall %6.2f s   peak %8.1f MB\n' "$label" "$best_wall" "$(awk -v k="$best_rss" 'BEGIN{print k/1024}')"
+    echo "$best_wall $best_rss" >"$work/$label.result"
+}
+
+measure morv3d build-bench/morv3d --to=LWO2 --destFileName="$work/out.lwo" "$work/big.lwo"
+if command -v assimp >/dev/null; then
+    measure assimp-raw-import assimp info "$work/big.lwo" -r
+    read -r mw mr <"$work/morv3d.result"
+    read -r aw ar <"$work/assimp-raw-import.result"
+    awk -v mw="$mw" -v aw="$aw" -v mr="$mr" -v ar="$ar" \
+        'BEGIN{printf "ratios morv3d/assimp: time %.2f (goal <= 1.5), peak memory %.2f (goal <= 1.0)\n", mw/aw, mr/ar}'
+else
+    echo "assimp is not installed (apt-get install assimp-utils) - no comparison"
+fi
