@@ -67,7 +67,7 @@ bool targaKnown(unsigned colourMapType, unsigned imageType) {
 
 ImageProbe decodeTarga(const Header& b, std::size_t n) {
     if (n < 3 || !targaKnown(b[1], b[2])) return ImageProbe{};
-    // Bytes 3..11: colour-map specification and image origin, skipped.
+    // Bytes 3..11: colour-map layout and image origin, skipped.
     if (n < 12) return shortRead(ImageProbeStatus::TargaReadError, "Could not get 9 bytes");
     if (n < 16) return shortRead(ImageProbeStatus::TargaReadError, "Could not get 2 bytes");
     return sized(le16(b, 12), le16(b, 14), 65535);
