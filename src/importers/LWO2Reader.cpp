@@ -158,24 +158,25 @@ void checkStSlots(std::vector<StEntry>& entries, std::size_t slots, std::string_
                           std::string(what) + " need more texture coordinates than this converter holds");
 }
 
-// Hands out the sts ARRAY of each key in ascending order of keys.
+// Hands out the texture coordinate slots of each key in ascending order of
+// keys; a slot that no map covers stays empty.
 class StSlots {
 public:
-    StSlots(const std::vector<StEntry>& entries, std::size_t slots) : entries_(entries), slots_(slots) {}
-    std::optional<MorvLValue> take(std::size_t key) {
+    StSlots(const std::vector<StEntry>& entries, std::size_t slots) : entries_(entries), sts_(slots) {}
+    // The slots of key, or nothing when no map covers it.
+    std::optional<std::span<const std::optional<ST>>> take(std::size_t key) {
         while (next_ < entries_.size() && entries_[next_].key < key) ++next_;
         if (next_ == entries_.size() || entries_[next_].key != key) return std::nullopt;
-        std::vector<MorvLValue> sts(slots_, uncovered_);  // a slot no map covers: an empty record
+        std::fill(sts_.begin(), sts_.end(), std::nullopt);
         for (; next_ < entries_.size() && entries_[next_].key == key; ++next_)
-            sts[entries_[next_].slot] = makeSTRecord(entries_[next_].s, entries_[next_].t);
-        return MorvLValue::Array(std::move(sts));
+            sts_[entries_[next_].slot] = ST{entries_[next_].s, entries_[next_].t};
+        return std::span<const std::optional<ST>>(sts_);
     }
 
 private:
     const std::vector<StEntry>& entries_;
-    std::size_t slots_;
+    std::vector<std::optional<ST>> sts_;
     std::size_t next_ = 0;
-    MorvLValue uncovered_ = MorvLValue::Record({});
 };
 
 class LWO2File final : public ImportedFile {
@@ -764,7 +765,7 @@ void LWO2File::addLayer(Layer& layer, MeshBuilder& mesh, std::ostream& messages)
     const std::size_t vertexOffset = mesh.vertexCount();
     for (std::size_t i = 0; i < points; ++i) {
         const std::uint32_t v = mesh.addVertex({layer.points[3 * i], layer.points[3 * i + 1], layer.points[3 * i + 2]});
-        if (auto sts = vertexSlots.take(i)) mesh.setVertexSts(v, std::move(*sts));
+        if (auto sts = vertexSlots.take(i)) mesh.setVertexSts(v, *sts);
     }
     std::vector<float>().swap(layer.points);
 
@@ -783,7 +784,7 @@ void LWO2File::addLayer(Layer& layer, MeshBuilder& mesh, std::ostream& messages)
             }
             mesh.addFace(vertices, MorvLValue::Int(faceSurface[face]));
             for (std::size_t k = 0; k < vertices.size(); ++k)
-                if (auto sts = cornerSlots.take(corner + k)) mesh.setCornerSts(k, std::move(*sts));
+                if (auto sts = cornerSlots.take(corner + k)) mesh.setCornerSts(k, *sts);
             corner += vertices.size();
         }
     }

@@ -1,7 +1,9 @@
 #include "scene/CanonicalScene.hpp"
 
+#include <algorithm>
 #include <cstdint>
 #include <limits>
+#include <optional>
 
 #include "driver/Excn.hpp"
 #include "support/NumberText.hpp"
@@ -10,11 +12,85 @@ namespace morv {
 
 namespace {
 
+// Texture coordinate slots of vertices or of corners, kept packed: the slots of
+// all owners are rows of one table of st records and each owner's sts ARRAY is
+// a slice of it, so a UV-mapped mesh pays no allocation per vertex.
+class StColumn {
+public:
+    bool empty() const { return runs_.empty(); }
+
+    void set(std::size_t owner, std::span<const std::optional<ST>> slots) {
+        beginRun(owner, slots.size());
+        for (const auto& slot : slots) {
+            s_.push_back(slot ? MorvLValue::Real(slot->s) : MorvLValue::Absent());
+            t_.push_back(slot ? MorvLValue::Real(slot->t) : MorvLValue::Absent());
+        }
+    }
+
+    // sts: an ARRAY whose elements are st records, or records without s and t
+    // for slots no map covers; Absent leaves the owner without sts.
+    void set(std::size_t owner, const MorvLValue& sts) {
+        if (sts.kind() == Kind::ABSENT) return;
+        if (sts.kind() != Kind::ARRAY) throw Error("Internal error: texture coordinates are not an ARRAY\n");
+        const std::size_t n = sts.size();
+        beginRun(owner, n);
+        for (std::size_t i = 0; i < n; ++i) {
+            const MorvLValue slot = sts.at(i);
+            auto sv = slot.isRecord() ? slot.fields().find("s") : std::nullopt;
+            auto tv = slot.isRecord() ? slot.fields().find("t") : std::nullopt;
+            const bool covered = sv && tv && sv->kind() == Kind::REAL && tv->kind() == Kind::REAL;
+            s_.push_back(covered ? *sv : MorvLValue::Absent());
+            t_.push_back(covered ? *tv : MorvLValue::Absent());
+        }
+    }
+
+    // Column `column` of owners becomes the owners' sts ARRAYs; owners that
+    // were given none lack the field. When an owner was set twice, the last wins.
+    void packInto(PackedRecords& owners, std::size_t column) && {
+        std::stable_sort(runs_.begin(), runs_.end(), [](const Run& a, const Run& b) { return a.owner < b.owner; });
+        const std::size_t n = owners.rows();
+        std::vector<MorvLValue> s, t;
+        std::vector<std::uint32_t> offsets;
+        std::vector<bool> present(n, false);
+        offsets.reserve(n + 1);
+        offsets.push_back(0);
+        std::size_t r = 0;
+        for (std::size_t owner = 0; owner < n; ++owner) {
+            const Run* run = nullptr;
+            for (; r < runs_.size() && runs_[r].owner == owner; ++r) run = &runs_[r];
+            if (run) {
+                present[owner] = true;
+                s.insert(s.end(), s_.begin() + run->first, s_.begin() + run->first + run->count);
+                t.insert(t.end(), t_.begin() + run->first, t_.begin() + run->first + run->count);
+            }
+            offsets.push_back(static_cast<std::uint32_t>(s.size()));
+        }
+        if (r != runs_.size()) throw Bug("Internal error: texture coordinates for a missing vertex or corner\n");
+        PackedRecords slots({"s", "t"}, s.size());
+        slots.setValues(0, std::move(s));
+        slots.setValues(1, std::move(t));
+        owners.setSlices(column, std::move(slots), std::move(offsets), Kind::ARRAY, std::move(present));
+    }
+
+private:
+    struct Run {
+        std::size_t owner;
+        std::size_t first, count;
+    };
+    void beginRun(std::size_t owner, std::size_t count) {
+        if (count > std::numeric_limits<std::uint32_t>::max() - s_.size())
+            throw Error("Internal error: too many texture coordinates in one mesh\n");
+        runs_.push_back({owner, s_.size(), count});
+    }
+    std::vector<Run> runs_;
+    std::vector<MorvLValue> s_, t_;
+};
+
 // Column storage of a faces list before it is packed.
 struct FaceColumns {
     std::vector<std::uint32_t> offsets{0};
     std::vector<std::int32_t> cornerVertices;
-    std::vector<MorvLValue> cornerSts;  // empty when no corner has sts
+    StColumn cornerSts;
     std::vector<MorvLValue> surfaces;
 
     void addFace(std::span<const std::int32_t> vertices, MorvLValue surface) {
@@ -24,10 +100,8 @@ struct FaceColumns {
         offsets.push_back(static_cast<std::uint32_t>(cornerVertices.size()));
         surfaces.push_back(std::move(surface));
     }
-    void setCornerSts(std::size_t cornerIndex, MorvLValue sts) {
-        if (cornerSts.size() < cornerVertices.size()) cornerSts.resize(cornerVertices.size(), MorvLValue::Absent());
-        cornerSts[cornerIndex] = std::move(sts);
-    }
+    // Corner c of the face added last.
+    std::size_t lastFaceCorner(std::size_t c) const { return offsets[offsets.size() - 2] + c; }
 
     MorvLValue build() && {
         const std::size_t corners = cornerVertices.size();
@@ -35,10 +109,7 @@ struct FaceColumns {
         PackedRecords cornerTable(withSts ? std::vector<std::string>{"vertex", "sts"} : std::vector<std::string>{"vertex"},
                                   corners);
         cornerTable.setInts(0, std::move(cornerVertices));
-        if (withSts) {
-            cornerSts.resize(corners, MorvLValue::Absent());
-            cornerTable.setValues(1, std::move(cornerSts));
-        }
+        if (withSts) std::move(cornerSts).packInto(cornerTable, 1);
         PackedRecords faces({"corners", "surface"}, surfaces.size());
         faces.setSlices(0, std::move(cornerTable), std::move(offsets));
         bool allInts = true;
@@ -52,6 +123,14 @@ struct FaceColumns {
             faces.setValues(1, std::move(surfaces));
         }
         return std::move(faces).toList();
+    }
+
+    // Appends a face read by a walk, with its corner coordinates.
+    void addWalkedFace(std::span<const std::int32_t> vertices, MorvLValue surface,
+                       const std::vector<MorvLValue>* sts) {
+        addFace(vertices, std::move(surface));
+        if (sts)
+            for (std::size_t c = 0; c < sts->size(); ++c) cornerSts.set(lastFaceCorner(c), (*sts)[c]);
     }
 };
 
@@ -137,45 +216,8 @@ void walkVertices(const MorvLValue& vertices, Fn&& fn) {
 
 // ---- MeshBuilder ----
 
-void MeshBuilder::reserve(std::size_t vertices, std::size_t faces, std::size_t corners) {
-    xs_.reserve(vertices);
-    ys_.reserve(vertices);
-    zs_.reserve(vertices);
-    faceOffsets_.reserve(faces + 1);
-    surfaces_.reserve(faces);
-    cornerVertices_.reserve(corners);
-}
-
-std::uint32_t MeshBuilder::addVertex(const XYZ& p) {
-    if (xs_.size() >= static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max()))
-        throw Error("Internal error: too many vertices in one mesh\n");
-    xs_.push_back(p.x);
-    ys_.push_back(p.y);
-    zs_.push_back(p.z);
-    return static_cast<std::uint32_t>(xs_.size() - 1);
-}
-
-void MeshBuilder::setVertexSts(std::uint32_t vertex, MorvLValue sts) {
-    if (vertexSts_.size() < xs_.size()) vertexSts_.resize(xs_.size(), MorvLValue::Absent());
-    vertexSts_.at(vertex) = std::move(sts);
-}
-
-void MeshBuilder::addFace(std::span<const std::uint32_t> vertices, MorvLValue surface) {
-    if (vertices.size() > std::numeric_limits<std::uint32_t>::max() - cornerVertices_.size())
-        throw Error("Internal error: too many polygon corners in one mesh\n");
-    for (std::uint32_t v : vertices) cornerVertices_.push_back(static_cast<std::int32_t>(v));
-    faceOffsets_.push_back(static_cast<std::uint32_t>(cornerVertices_.size()));
-    surfaces_.push_back(std::move(surface));
-}
-
-void MeshBuilder::setCornerSts(std::size_t corner, MorvLValue sts) {
-    if (cornerSts_.size() < cornerVertices_.size()) cornerSts_.resize(cornerVertices_.size(), MorvLValue::Absent());
-    cornerSts_.at(faceOffsets_[faceOffsets_.size() - 2] + corner) = std::move(sts);
-}
-
 namespace {
-MorvLValue buildVertices(std::vector<double> xs, std::vector<double> ys, std::vector<double> zs,
-                         std::vector<MorvLValue> sts) {
+MorvLValue buildVertices(std::vector<double> xs, std::vector<double> ys, std::vector<double> zs, StColumn sts) {
     const std::size_t n = xs.size();
     PackedRecords points({"x", "y", "z"}, n);
     points.setReals(0, std::move(xs));
@@ -184,22 +226,68 @@ MorvLValue buildVertices(std::vector<double> xs, std::vector<double> ys, std::ve
     const bool withSts = !sts.empty();
     PackedRecords vertices(withSts ? std::vector<std::string>{"point", "sts"} : std::vector<std::string>{"point"}, n);
     vertices.setNested(0, std::move(points));
-    if (withSts) {
-        sts.resize(n, MorvLValue::Absent());
-        vertices.setValues(1, std::move(sts));
-    }
+    if (withSts) std::move(sts).packInto(vertices, 1);
     return std::move(vertices).toList();
 }
 }  // namespace
 
-MorvLValue MeshBuilder::build() && {
+struct MeshBuilder::Parts {
+    std::vector<double> xs, ys, zs;
+    StColumn vertexSts;
     FaceColumns faces;
-    faces.offsets = std::move(faceOffsets_);
-    faces.cornerVertices = std::move(cornerVertices_);
-    faces.cornerSts = std::move(cornerSts_);
-    faces.surfaces = std::move(surfaces_);
-    MorvLValue vertices = buildVertices(std::move(xs_), std::move(ys_), std::move(zs_), std::move(vertexSts_));
-    return MorvLValue::Record({{"vertices", std::move(vertices)}, {"faces", std::move(faces).build()}});
+};
+
+MeshBuilder::MeshBuilder() : parts_(std::make_unique<Parts>()) {}
+MeshBuilder::MeshBuilder(MeshBuilder&&) noexcept = default;
+MeshBuilder& MeshBuilder::operator=(MeshBuilder&&) noexcept = default;
+MeshBuilder::~MeshBuilder() = default;
+
+std::size_t MeshBuilder::vertexCount() const { return parts_->xs.size(); }
+std::size_t MeshBuilder::faceCount() const { return parts_->faces.surfaces.size(); }
+
+void MeshBuilder::reserve(std::size_t vertices, std::size_t faces, std::size_t corners) {
+    parts_->xs.reserve(vertices);
+    parts_->ys.reserve(vertices);
+    parts_->zs.reserve(vertices);
+    parts_->faces.offsets.reserve(faces + 1);
+    parts_->faces.surfaces.reserve(faces);
+    parts_->faces.cornerVertices.reserve(corners);
+}
+
+std::uint32_t MeshBuilder::addVertex(const XYZ& p) {
+    if (parts_->xs.size() >= static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max()))
+        throw Error("Internal error: too many vertices in one mesh\n");
+    parts_->xs.push_back(p.x);
+    parts_->ys.push_back(p.y);
+    parts_->zs.push_back(p.z);
+    return static_cast<std::uint32_t>(parts_->xs.size() - 1);
+}
+
+void MeshBuilder::setVertexSts(std::uint32_t vertex, std::span<const std::optional<ST>> slots) {
+    if (vertex >= parts_->xs.size()) throw Bug("Internal error: texture coordinates for a missing vertex\n");
+    parts_->vertexSts.set(vertex, slots);
+}
+void MeshBuilder::setVertexSts(std::uint32_t vertex, const MorvLValue& sts) {
+    if (vertex >= parts_->xs.size()) throw Bug("Internal error: texture coordinates for a missing vertex\n");
+    parts_->vertexSts.set(vertex, sts);
+}
+
+void MeshBuilder::addFace(std::span<const std::uint32_t> vertices, MorvLValue surface) {
+    std::vector<std::int32_t> corners(vertices.begin(), vertices.end());
+    parts_->faces.addFace(corners, std::move(surface));
+}
+
+void MeshBuilder::setCornerSts(std::size_t corner, std::span<const std::optional<ST>> slots) {
+    parts_->faces.cornerSts.set(parts_->faces.lastFaceCorner(corner), slots);
+}
+void MeshBuilder::setCornerSts(std::size_t corner, const MorvLValue& sts) {
+    parts_->faces.cornerSts.set(parts_->faces.lastFaceCorner(corner), sts);
+}
+
+MorvLValue MeshBuilder::build() && {
+    Parts& p = *parts_;
+    MorvLValue vertices = buildVertices(std::move(p.xs), std::move(p.ys), std::move(p.zs), std::move(p.vertexSts));
+    return MorvLValue::Record({{"vertices", std::move(vertices)}, {"faces", std::move(p.faces).build()}});
 }
 
 MorvLValue makeScene(MorvLValue mesh, std::vector<MorvLValue> surfaces, std::vector<MorvLValue> images) {
@@ -217,12 +305,7 @@ MorvLValue displaceFaces2(const MorvLValue& faces, std::int32_t offset) {
                          const std::vector<MorvLValue>* sts) {
         shifted.assign(vertices.begin(), vertices.end());
         for (auto& v : shifted) v += offset;
-        out.addFace(shifted, surface);
-        if (sts) {
-            const std::size_t first = out.offsets[out.offsets.size() - 2];
-            for (std::size_t c = 0; c < sts->size(); ++c)
-                if ((*sts)[c].kind() != Kind::ABSENT) out.setCornerSts(first + c, (*sts)[c]);
-        }
+        out.addWalkedFace(shifted, surface, sts);
     });
     return std::move(out).build();
 }
@@ -231,30 +314,20 @@ MorvLValue mergeMeshList(const std::vector<MorvLValue>& meshes) {
     if (meshes.empty()) throw Bug("Internal error: No meshes in mergeMeshList!\n");
     if (meshes.size() == 1) return meshes.front();
     std::vector<double> xs, ys, zs;
-    std::vector<MorvLValue> sts;
-    bool anySts = false;
+    StColumn sts;
     FaceColumns faces;
     for (const auto& mesh : meshes) {
         const auto offset = static_cast<std::int32_t>(xs.size());
         walkVertices(meshField(mesh, "vertices"), [&](const XYZ& p, const MorvLValue& st) {
+            sts.set(xs.size(), st);
             xs.push_back(p.x);
             ys.push_back(p.y);
             zs.push_back(p.z);
-            sts.push_back(st);
-            anySts = anySts || st.kind() != Kind::ABSENT;
         });
-        const MorvLValue shifted = displaceFaces2(meshField(mesh, "faces"), offset);
-        walkFaces(shifted, [&](std::span<const std::int32_t> vertices, const MorvLValue& surface,
-                               const std::vector<MorvLValue>* cornerSts) {
-            faces.addFace(vertices, surface);
-            if (cornerSts) {
-                const std::size_t first = faces.offsets[faces.offsets.size() - 2];
-                for (std::size_t c = 0; c < cornerSts->size(); ++c)
-                    if ((*cornerSts)[c].kind() != Kind::ABSENT) faces.setCornerSts(first + c, (*cornerSts)[c]);
-            }
-        });
+        walkFaces(displaceFaces2(meshField(mesh, "faces"), offset),
+                  [&](std::span<const std::int32_t> vertices, const MorvLValue& surface,
+                      const std::vector<MorvLValue>* cornerSts) { faces.addWalkedFace(vertices, surface, cornerSts); });
     }
-    if (!anySts) sts.clear();
     MorvLValue vertices = buildVertices(std::move(xs), std::move(ys), std::move(zs), std::move(sts));
     return MorvLValue::Record({{"vertices", std::move(vertices)}, {"faces", std::move(faces).build()}});
 }
@@ -279,12 +352,7 @@ MorvLValue setFaceSurfaceIndex(const MorvLValue& mesh, const MorvLValue& surface
                             " not found in function setFaceSurfaceIndex\n");
             index = MorvLValue::Int(it->second);
         }
-        out.addFace(vertices, std::move(index));
-        if (sts) {
-            const std::size_t first = out.offsets[out.offsets.size() - 2];
-            for (std::size_t c = 0; c < sts->size(); ++c)
-                if ((*sts)[c].kind() != Kind::ABSENT) out.setCornerSts(first + c, (*sts)[c]);
-        }
+        out.addWalkedFace(vertices, std::move(index), sts);
     });
     return setField(recordOf(mesh, "setFaceSurfaceIndex"), "faces", std::move(out).build()).record();
 }
@@ -303,20 +371,17 @@ std::pair<MorvLValue, MorvLValue> getSurfacesImages(const MorvLValue& scene) {
 MorvLValue mapVertexPoints(const MorvLValue& vertices, const std::function<XYZ(const XYZ&)>& fn) {
     if (PackedView::of(vertices)) {
         std::vector<double> xs, ys, zs;
-        std::vector<MorvLValue> sts;
-        bool anySts = false;
+        StColumn sts;
         xs.reserve(vertices.size());
         ys.reserve(vertices.size());
         zs.reserve(vertices.size());
         walkVertices(vertices, [&](const XYZ& p, const MorvLValue& st) {
+            sts.set(xs.size(), st);
             const XYZ q = fn(p);
             xs.push_back(q.x);
             ys.push_back(q.y);
             zs.push_back(q.z);
-            sts.push_back(st);
-            anySts = anySts || st.kind() != Kind::ABSENT;
         });
-        if (!anySts) sts.clear();
         return buildVertices(std::move(xs), std::move(ys), std::move(zs), std::move(sts));
     }
     // Hand-built vertex records: keep every field, replace only the point.

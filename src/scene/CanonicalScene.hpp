@@ -5,6 +5,8 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <unordered_map>
@@ -19,25 +21,31 @@ namespace morv {
 // in order; corner vertex indices refer to this builder's vertices.
 class MeshBuilder {
 public:
+    MeshBuilder();
+    MeshBuilder(MeshBuilder&&) noexcept;
+    MeshBuilder& operator=(MeshBuilder&&) noexcept;
+    ~MeshBuilder();
+
     void reserve(std::size_t vertices, std::size_t faces, std::size_t corners);
     std::uint32_t addVertex(const XYZ& point);
-    // Optional per-vertex texture coordinates (an ARRAY of st records, one slot per UV map).
-    void setVertexSts(std::uint32_t vertex, MorvLValue sts);
+    // Optional per-vertex texture coordinates, one slot per UV map of the
+    // object; a slot without a value is one that no map covers (it reads as a
+    // record without s and t). Kept packed: no allocation per vertex.
+    void setVertexSts(std::uint32_t vertex, std::span<const std::optional<ST>> slots);
+    // The same given as an ARRAY of st records.
+    void setVertexSts(std::uint32_t vertex, const MorvLValue& sts);
     // surface is an INT index, or a STRING name resolved later by setFaceSurfaceIndex.
     void addFace(std::span<const std::uint32_t> vertices, MorvLValue surface);
     // Optional per-corner texture coordinates of the face added last; corner is its position.
-    void setCornerSts(std::size_t corner, MorvLValue sts);
-    std::size_t vertexCount() const { return xs_.size(); }
-    std::size_t faceCount() const { return surfaces_.size(); }
+    void setCornerSts(std::size_t corner, std::span<const std::optional<ST>> slots);
+    void setCornerSts(std::size_t corner, const MorvLValue& sts);
+    std::size_t vertexCount() const;
+    std::size_t faceCount() const;
     MorvLValue build() &&;
 
 private:
-    std::vector<double> xs_, ys_, zs_;
-    std::vector<MorvLValue> vertexSts_;   // empty until a vertex gets sts
-    std::vector<std::uint32_t> faceOffsets_{0};
-    std::vector<std::int32_t> cornerVertices_;
-    std::vector<MorvLValue> cornerSts_;   // empty until a corner gets sts
-    std::vector<MorvLValue> surfaces_;
+    struct Parts;
+    std::unique_ptr<Parts> parts_;
 };
 
 // The scene record {mesh, surfaces, images}.

@@ -54,6 +54,12 @@ struct Column {
     std::vector<std::int32_t> ints;
     TableNode* child = nullptr;  // holds a reference
     std::vector<std::uint32_t> offsets;
+    std::vector<bool> present;  // Slices: rows that have the field; empty when all have it
+
+    bool hasField(std::size_t row) const {
+        if (storage == Storage::Values) return values[row].kind() != Kind::ABSENT;
+        return present.empty() || present[row];
+    }
 };
 
 void releaseNode(Node* node) {
@@ -108,6 +114,7 @@ struct ValueAccess {
             case Column::Storage::Ints: return MorvLValue::Int(c.ints[row]);
             case Column::Storage::Nested: return rowView(c.child, row);
             case Column::Storage::Slices:
+                if (!c.hasField(row)) return MorvLValue::Absent();
                 return tableValue(c.sequenceKind, Rep::TableSlice, const_cast<TableNode*>(table), column, row);
             case Column::Storage::Unset: break;
         }
@@ -383,8 +390,7 @@ namespace {
 std::size_t presentColumn(const TableNode* t, std::size_t row, std::size_t i) {
     for (std::size_t c = 0; c < t->columns.size(); ++c) {
         const Column& col = t->columns[c];
-        const bool present = col.storage != Column::Storage::Values || col.values[row].kind() != Kind::ABSENT;
-        if (present && i-- == 0) return c;
+        if (col.hasField(row) && i-- == 0) return c;
     }
     throw std::out_of_range("record field index");
 }
@@ -397,7 +403,7 @@ std::size_t Fields::size() const {
     const std::size_t row = ValueAccess::row(record_);
     std::size_t n = 0;
     for (const Column& col : t->columns)
-        if (col.storage != Column::Storage::Values || col.values[row].kind() != Kind::ABSENT) ++n;
+        if (col.hasField(row)) ++n;
     return n;
 }
 
@@ -493,10 +499,12 @@ void PackedRecords::setNested(std::size_t column, PackedRecords child) {
     child.table_ = nullptr;
 }
 void PackedRecords::setSlices(std::size_t column, PackedRecords child, std::vector<std::uint32_t> offsets,
-                              Kind sequenceKind) {
+                              Kind sequenceKind, std::vector<bool> present) {
     Column& c = checkedColumn(table_, column, offsets.empty() ? 0 : offsets.size() - 1);
-    if (offsets.empty() || offsets.back() != child.rows() || offsets.front() != 0)
+    if (offsets.empty() || offsets.back() != child.rows() || offsets.front() != 0 ||
+        (!present.empty() && present.size() != table_->rows))
         throw Bug("Internal error: packed scene slices do not fit their table\n");
+    c.present = std::move(present);
     c.storage = Column::Storage::Slices;
     c.sequenceKind = sequenceKind;
     c.child = child.table_;

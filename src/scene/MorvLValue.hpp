@@ -149,9 +149,10 @@ public:
     // Row i's field is row i of child (same row count).
     void setNested(std::size_t column, PackedRecords child);
     // Row i's field is a LIST (or ARRAY) of child rows offsets[i] .. offsets[i+1]-1.
-    // offsets has rows+1 ascending entries, the last one child.rows().
+    // offsets has rows+1 ascending entries, the last one child.rows(). When
+    // present is given, the rows it marks false lack the field.
     void setSlices(std::size_t column, PackedRecords child, std::vector<std::uint32_t> offsets,
-                   Kind sequenceKind = Kind::LIST);
+                   Kind sequenceKind = Kind::LIST, std::vector<bool> present = {});
 
     MorvLValue toList() &&;
 

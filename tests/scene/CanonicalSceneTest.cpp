@@ -110,5 +110,38 @@ TEST(CanonicalScene, MapVertexPointsKeepsTextureCoordinates) {
                      "Internal error: Expected record field \"point\" not found!\n");
 }
 
+TEST(CanonicalScene, PackedTextureCoordinatesKeepUncoveredSlotsAndAbsentOnes) {
+    MeshBuilder b;
+    for (int i = 0; i < 3; ++i) b.addVertex({double(i), 0, 0});
+    const std::optional<ST> first[] = {ST{0.5, 0.25}, std::nullopt};
+    const std::optional<ST> replaced[] = {std::nullopt, ST{1, 2}};
+    b.setVertexSts(2, first);
+    b.setVertexSts(0, first);
+    b.setVertexSts(2, replaced);  // the last setting wins
+    const std::uint32_t face[] = {0, 1, 2};
+    b.addFace(face, V::Int(0));
+    b.setCornerSts(1, first);
+    const V mesh = std::move(b).build();
+    const V vertices = forceGetListField(mesh.fields(), "vertices");
+    const V sts0 = forceGetArrayField(vertices.at(0).fields(), "sts");
+    ASSERT_EQ(sts0.size(), 2u);
+    EXPECT_EQ(RecordToST(sts0.at(0).fields()).t, 0.25);
+    EXPECT_EQ(sts0.at(1).fields().size(), 0u);  // a slot no map covers
+    EXPECT_FALSE(vertices.at(1).fields().find("sts").has_value());
+    EXPECT_EQ(vertices.at(1).fields().size(), 1u);
+    const V sts2 = forceGetArrayField(vertices.at(2).fields(), "sts");
+    EXPECT_EQ(sts2.at(0).fields().size(), 0u);
+    EXPECT_EQ(RecordToST(sts2.at(1).fields()).s, 1.0);
+    // Merging and moving keep every coordinate where it was.
+    const V merged = mergeMeshList({mesh, mesh});
+    const V mergedVertices = forceGetListField(merged.fields(), "vertices");
+    EXPECT_EQ(forceGetArrayField(mergedVertices.at(5).fields(), "sts"), sts2);
+    EXPECT_FALSE(mergedVertices.at(4).fields().find("sts").has_value());
+    const V corners = forceGetListField(forceGetListField(merged.fields(), "faces").at(1).fields(), "corners");
+    EXPECT_EQ(forceGetIntegerField(corners.at(1).fields(), "vertex"), 4);
+    EXPECT_EQ(forceGetArrayField(corners.at(1).fields(), "sts"), forceGetArrayField(vertices.at(0).fields(), "sts"));
+    EXPECT_FALSE(corners.at(0).fields().find("sts").has_value());
+}
+
 }  // namespace
 }  // namespace morv
