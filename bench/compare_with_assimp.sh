@@ -1,17 +1,19 @@
 #!/usr/bin/env bash
 # Times a full LWO2-to-LWO2 conversion of a large generated object beside
 # Assimp's raw import of the same file (which only reads), with wall time and
-# peak memory of each. Usage: bench/compare_with_assimp.sh [quads] [runs]
+# peak memory of each. Usage: bench/compare_with_assimp.sh [quads] [runs] [uv]
+# (with uv, every point of the object also has texture coordinates)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 quads=${1:-1000000}
 runs=${2:-3}
+uv=${3:-}
 
 cmake --preset bench >/dev/null
 cmake --build --preset bench >/dev/null
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-build-bench/bench/make_big_lwo2 "$work/big.lwo" "$quads" >/dev/null
+build-bench/bench/make_big_lwo2 "$work/big.lwo" "$quads" $uv >/dev/null
 echo "input: $quads quads, $(stat -c %s "$work/big.lwo") bytes"
 
 measure() {  # label, command...: best wall time and peak RSS over the runs

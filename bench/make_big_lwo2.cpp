@@ -1,7 +1,9 @@
 // Writes a large LWO2 object for the speed tests: one layer holding a grid of
 // quads, all bound to one surface.
 //
-//   make_big_lwo2 OUT.lwo [quads]     (default 1,000,000 quads)
+//   make_big_lwo2 OUT.lwo [quads] [uv]     (default 1,000,000 quads)
+//
+// With the word uv, a TXUV map "uv" gives every point texture coordinates.
 //
 // The quads fill rows of ceil(sqrt(quads)) each, the last row possibly short,
 // over a grid of (columns + 1) x (rows + 1) points: 1,002,001 points for the
@@ -53,7 +55,7 @@ void putChunkHeader(IffWriter& w, const char* id, std::uint64_t length) {
     w.putU4(static_cast<std::uint32_t>(length));
 }
 
-void writeGrid(const std::string& path, const Grid& g) {
+void writeGrid(const std::string& path, const Grid& g, bool withUv) {
     // Every length first, so that the file is written front to back.
     const std::uint64_t tags = stringSize(surfaceName);
     const std::uint64_t layr = 2 + 2 + 12 + stringSize(layerName);
@@ -66,8 +68,11 @@ void writeGrid(const std::string& path, const Grid& g) {
         for (std::uint64_t v : c) pols += vertexIndexSize(v);
         ptag += vertexIndexSize(q) + 2;
     }
+    std::uint64_t vmap = 4 + 2 + stringSize("uv");
+    for (std::uint64_t p = 0; p < g.points(); ++p) vmap += vertexIndexSize(p) + 8;
     const std::uint64_t surf = stringSize(surfaceName) + stringSize("") + 6 + 14;
-    const std::uint64_t form = 4 + 8 * 6 + tags + layr + pnts + pols + ptag + surf;  // all lengths are even
+    std::uint64_t form = 4 + 8 * 6 + tags + layr + pnts + pols + ptag + surf;  // all lengths are even
+    if (withUv) form += 8 + vmap;
     if (form > 0x7FFFFFFF) throw std::runtime_error("too many quads for one LWO2 file");
 
     IffWriter w(path);
@@ -85,6 +90,18 @@ void writeGrid(const std::string& path, const Grid& g) {
     for (std::uint64_t r = 0; r < g.pointRows; ++r)
         for (std::uint64_t c = 0; c <= g.columns; ++c)
             w.putPoint({static_cast<double>(c) * step, 0.0, static_cast<double>(r) * step});
+    if (withUv) {
+        putChunkHeader(w, "VMAP", vmap);
+        w.putID("TXUV");
+        w.putU2(2);
+        w.putString("uv");
+        for (std::uint64_t r = 0, p = 0; r < g.pointRows; ++r)
+            for (std::uint64_t c = 0; c <= g.columns; ++c, ++p) {
+                w.putVertexIndex(p);
+                w.putReal(static_cast<double>(c) * step);
+                w.putReal(static_cast<double>(r) * step);
+            }
+    }
     putChunkHeader(w, "POLS", pols);
     w.putID("FACE");
     for (std::uint64_t q = 0; q < g.quads; ++q) {
@@ -113,12 +130,13 @@ void writeGrid(const std::string& path, const Grid& g) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 2 || argc > 3) {
-        std::fputs("usage: make_big_lwo2 OUT.lwo [quads]\n", stderr);
+    const bool withUv = argc == 4 && std::strcmp(argv[3], "uv") == 0;
+    if (argc < 2 || argc > 4 || (argc == 4 && !withUv)) {
+        std::fputs("usage: make_big_lwo2 OUT.lwo [quads] [uv]\n", stderr);
         return 2;
     }
     std::uint64_t quads = 1000000;
-    if (argc == 3) {
+    if (argc >= 3) {
         const char* end = argv[2] + std::strlen(argv[2]);
         const auto [ptr, ec] = std::from_chars(argv[2], end, quads);
         if (ec != std::errc() || ptr != end || quads == 0) {
@@ -133,7 +151,7 @@ int main(int argc, char** argv) {
     }
     try {
         const Grid g = makeGrid(quads);
-        writeGrid(argv[1], g);
+        writeGrid(argv[1], g, withUv);
         std::printf("Wrote %llu quads over %llu points to %s\n", static_cast<unsigned long long>(g.quads),
                     static_cast<unsigned long long>(g.points()), argv[1]);
     } catch (const std::exception& e) {
