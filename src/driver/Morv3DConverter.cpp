@@ -118,6 +118,14 @@ void refuseToOverwriteInput(const std::string& input, const std::string& destina
     throw Error(text);
 }
 
+// A reader's failure: a format error is named first, then the context and cause.
+[[noreturn]] void reportReadFailure(const std::string& context, const std::exception& e, std::ostream& out) {
+    out.flush();
+    if (dynamic_cast<const SyntaxError*>(&e) || dynamic_cast<const BrushSyntaxError*>(&e))
+        Excn::reportingStream() << "Syntax error: " << static_cast<const MorvException&>(e).message() << "\n";
+    Excn::raiseWithCause(context, e);
+}
+
 MorvLValue readScene(const std::string& input, const std::string& destination, std::ostream& out) {
     {
         std::ifstream probe(input, std::ios::binary);
@@ -135,20 +143,12 @@ MorvLValue readScene(const std::string& input, const std::string& destination, s
     try {
         parsed = importer.parse(input, out);
     } catch (const std::exception& e) {
-        out.flush();
-        if (auto* syntax = dynamic_cast<const SyntaxError*>(&e))
-            Excn::reportingStream() << "Syntax error: " << syntax->message() << "\n";
-        else if (auto* brush = dynamic_cast<const BrushSyntaxError*>(&e))
-            Excn::reportingStream() << "Syntax error: " << brush->message() << "\n";
-        Excn::raiseWithCause("Error: Could not read input file " + input + "\n", e);
+        reportReadFailure("Error: Could not read input file " + input + "\n", e, out);
     }
     try {
         return parsed->toCanonical(out);
     } catch (const std::exception& e) {
-        out.flush();
-        if (auto* syntax = dynamic_cast<const SyntaxError*>(&e))
-            Excn::reportingStream() << "Syntax error: " << syntax->message() << "\n";
-        Excn::raiseWithCause("Error: Could not read the input file " + input + "\n", e);
+        reportReadFailure("Error: Could not read the input file " + input + "\n", e, out);
     }
 }
 

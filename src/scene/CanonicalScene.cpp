@@ -93,7 +93,9 @@ struct FaceColumns {
     StColumn cornerSts;
     std::vector<MorvLValue> surfaces;
 
-    void addFace(std::span<const std::int32_t> vertices, MorvLValue surface) {
+    // Corner indices of either signedness; the builder hands out unsigned ones.
+    template <class Index>
+    void addFace(std::span<const Index> vertices, MorvLValue surface) {
         if (vertices.size() > std::numeric_limits<std::uint32_t>::max() - cornerVertices.size())
             throw Error("Internal error: too many polygon corners in one mesh\n");
         cornerVertices.insert(cornerVertices.end(), vertices.begin(), vertices.end());
@@ -273,8 +275,7 @@ void MeshBuilder::setVertexSts(std::uint32_t vertex, const MorvLValue& sts) {
 }
 
 void MeshBuilder::addFace(std::span<const std::uint32_t> vertices, MorvLValue surface) {
-    std::vector<std::int32_t> corners(vertices.begin(), vertices.end());
-    parts_->faces.addFace(corners, std::move(surface));
+    parts_->faces.addFace(vertices, std::move(surface));
 }
 
 void MeshBuilder::setCornerSts(std::size_t corner, std::span<const std::optional<ST>> slots) {
