@@ -5,7 +5,7 @@
 #include <ostream>
 #include <system_error>
 
-#include "driver/Excn.hpp"
+#include "base/Excn.hpp"
 #include "scene/MorvLCoordTransforms.hpp"
 
 namespace morv {

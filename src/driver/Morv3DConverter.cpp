@@ -5,7 +5,7 @@
 #include <iostream>
 #include <memory>
 
-#include "driver/Excn.hpp"
+#include "base/Excn.hpp"
 #include "exporters/MorvLToLWO2.hpp"
 #include "importers/LWO2Reader.hpp"
 #include "importers/LWOBReader.hpp"
@@ -13,7 +13,7 @@
 #include "scene/MorvLTransformMesh.hpp"
 #include "support/ImageResolutions.hpp"
 #include "support/NeutralFileName.hpp"
-#include "support/NumberText.hpp"
+#include "base/NumberText.hpp"
 
 namespace morv {
 
@@ -189,7 +189,7 @@ void convertOne(const std::string& input, const std::string& destination, const 
     }
     out << exporter->progressLine(destination);
     try {
-        exporter->write(modified, destination, ExportSettings{options, resolution.width, resolution.height, out});
+        exporter->write(modified, destination, ExportSettings{resolution.width, resolution.height, out});
     } catch (const std::exception& e) {
         out.flush();
         Excn::raiseWithCause("Error: Could not write output file " + destination + "\n", e);

@@ -8,10 +8,7 @@
 
 namespace morv {
 
-struct ConversionOptions;
-
 struct ExportSettings {
-    const ConversionOptions& options;
     double textureWidth;   // default texture resolution in force
     double textureHeight;
     std::ostream& messages;

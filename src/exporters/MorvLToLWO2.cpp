@@ -1,15 +1,12 @@
 #include "exporters/MorvLToLWO2.hpp"
 
 #include <algorithm>
-#include <filesystem>
 #include <functional>
-#include <optional>
-#include <system_error>
 
-#include "driver/Excn.hpp"
+#include "base/Excn.hpp"
 #include "scene/CanonicalScene.hpp"
 #include "support/GetCs.hpp"
-#include "support/NumberText.hpp"
+#include "base/NumberText.hpp"
 
 namespace morv {
 namespace {
@@ -225,13 +222,6 @@ void writeChunk(IffWriter& out, const ChunkPlan& chunk) {
     });
 }
 
-// Removes what a failed write left, but only a regular file: a device or a
-// pipe given as the destination stays as it is.
-void removePartialFile(const std::string& path) {
-    std::error_code ec;
-    if (std::filesystem::is_regular_file(std::filesystem::symlink_status(path, ec))) std::filesystem::remove(path, ec);
-}
-
 [[noreturn]] void raiseMissingSceneData(const char* function) {
     throw Error(std::string("Internal Error: Scene does not contain expected mesh and surface data in function ") +
                 function + "!\n");
@@ -284,19 +274,12 @@ void translate(const MorvLValue& scene, const std::string& destination) {
                     intToText(static_cast<std::int64_t>(formLength)) + " bytes, at most " +
                     intToText(static_cast<std::int64_t>(maxFormLength)) + " are possible");
 
-    std::optional<IffWriter> out;
-    out.emplace(destination);
-    try {
-        out->putID("FORM");
-        out->putU4(static_cast<std::uint32_t>(formLength));
-        out->putID("LWO2");
-        for (const ChunkPlan& chunk : chunks) writeChunk(*out, chunk);
-        out->finish();
-    } catch (...) {
-        out.reset();
-        removePartialFile(destination);
-        throw;
-    }
+    IffWriter out(destination);
+    out.putID("FORM");
+    out.putU4(static_cast<std::uint32_t>(formLength));
+    out.putID("LWO2");
+    for (const ChunkPlan& chunk : chunks) writeChunk(out, chunk);
+    out.finish();
 }
 
 std::string lwo2ProgressLine(const std::string& destination) {

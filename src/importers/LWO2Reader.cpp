@@ -10,12 +10,12 @@
 #include <unordered_map>
 #include <utility>
 
-#include "driver/Excn.hpp"
+#include "base/Excn.hpp"
 #include "importers/TexturePlacement.hpp"
 #include "scene/CanonicalScene.hpp"
 #include "support/GetCs.hpp"
 #include "support/NeutralFileName.hpp"
-#include "support/NumberText.hpp"
+#include "base/NumberText.hpp"
 
 namespace morv {
 namespace {

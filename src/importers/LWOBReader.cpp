@@ -9,10 +9,10 @@
 #include <utility>
 #include <vector>
 
-#include "driver/Excn.hpp"
+#include "base/Excn.hpp"
 #include "importers/LWOBToMorvLScene.hpp"
 #include "support/GetCs.hpp"
-#include "support/NumberText.hpp"
+#include "base/NumberText.hpp"
 
 namespace morv {
 

@@ -24,7 +24,7 @@
 #include <unordered_map>
 #include <utility>
 
-#include "driver/Excn.hpp"
+#include "base/Excn.hpp"
 #include "importers/TexturePlacement.hpp"
 #include "scene/CanonicalScene.hpp"
 #include "support/NeutralFileName.hpp"

@@ -1,6 +1,6 @@
 #include "scene/BMorvLTransformMesh.hpp"
 
-#include "driver/Excn.hpp"
+#include "base/Excn.hpp"
 #include "scene/BMorvLCoordTransforms.hpp"
 #include "scene/MorvLTransformMesh.hpp"
 

@@ -1,12 +1,13 @@
 #include "scene/CanonicalScene.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <limits>
 #include <optional>
 
-#include "driver/Excn.hpp"
-#include "support/NumberText.hpp"
+#include "base/Excn.hpp"
+#include "base/NumberText.hpp"
 
 namespace morv {
 
@@ -410,6 +411,149 @@ void forEachFace(const MorvLValue& mesh,
               [&](std::span<const std::int32_t> vertices, const MorvLValue& surface, const std::vector<MorvLValue>*) {
                   fn(vertices, surface);
               });
+}
+
+// ---- Writers' helpers ----
+
+MorvLValue reverseFaceWindings(const MorvLValue& faces) {
+    FaceColumns out;
+    std::vector<std::int32_t> reversed;
+    std::vector<MorvLValue> reversedSts;
+    walkFaces(faces, [&](std::span<const std::int32_t> vertices, const MorvLValue& surface,
+                         const std::vector<MorvLValue>* sts) {
+        reversed.assign(vertices.begin(), vertices.end());
+        if (reversed.size() > 1) std::reverse(reversed.begin() + 1, reversed.end());
+        if (sts) {
+            reversedSts = *sts;
+            if (reversedSts.size() > 1) std::reverse(reversedSts.begin() + 1, reversedSts.end());
+        }
+        out.addWalkedFace(reversed, surface, sts ? &reversedSts : nullptr);
+    });
+    return std::move(out).build();
+}
+
+void checkVertexCoordinates(const XYZ& p, std::size_t vertex, std::string_view format, double limit) {
+    const bool finite = std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z);
+    if (finite && std::fabs(p.x) <= limit && std::fabs(p.y) <= limit && std::fabs(p.z) <= limit) return;
+    std::string text = "Vertex " + intToText(static_cast<std::int64_t>(vertex)) + " lies at (" + realToText(p.x) +
+                       ", " + realToText(p.y) + ", " + realToText(p.z) + ") after the transforms; ";
+    if (!finite)
+        text += "a coordinate that is not a finite number cannot be written to " + std::string(format);
+    else
+        text += std::string(format) + " holds coordinates up to " + realToText(limit) + " in size";
+    throw Error(text);
+}
+
+namespace {
+
+// The vertices and faces lists in the packed form MeshBuilder makes.
+bool isPackedVertices(const MorvLValue& vertices) {
+    auto view = PackedView::of(vertices);
+    if (!view) return false;
+    auto pointCol = view->column("point");
+    if (!pointCol) return false;
+    auto points = view->nested(*pointCol);
+    if (!points) return false;
+    for (const char* axis : {"x", "y", "z"}) {
+        auto c = points->column(axis);
+        if (!c || points->reals(*c).size() != view->rows()) return false;
+    }
+    if (auto sts = view->column("sts")) {
+        auto child = view->sliceChild(*sts);
+        if (!child || !child->column("s") || !child->column("t")) return false;
+    }
+    return view->column("sts") ? view->offsets(*view->column("sts")).size() == view->rows() + 1 : true;
+}
+
+bool isPackedFaces(const MorvLValue& faces) {
+    auto view = PackedView::of(faces);
+    if (!view) return false;
+    auto cornersCol = view->column("corners");
+    auto surfaceCol = view->column("surface");
+    if (!cornersCol || !surfaceCol || view->offsets(*cornersCol).size() != view->rows() + 1) return false;
+    auto child = view->sliceChild(*cornersCol);
+    auto vertexCol = child->column("vertex");
+    if (!vertexCol || child->ints(*vertexCol).size() != child->rows()) return false;
+    if (auto sts = child->column("sts")) {
+        auto slots = child->sliceChild(*sts);
+        if (!slots || !slots->column("s") || !slots->column("t")) return false;
+        if (child->offsets(*sts).size() != child->rows() + 1) return false;
+    }
+    return view->ints(*surfaceCol).size() == view->rows() || view->values(*surfaceCol).size() == view->rows();
+}
+
+}  // namespace
+
+MeshView::MeshView(const MorvLValue& mesh) {
+    vertices_ = meshField(mesh, "vertices");
+    faces_ = meshField(mesh, "faces");
+    if (!isPackedVertices(vertices_)) {
+        std::vector<double> xs, ys, zs;
+        StColumn sts;
+        walkVertices(vertices_, [&](const XYZ& p, const MorvLValue& st) {
+            sts.set(xs.size(), st);
+            xs.push_back(p.x);
+            ys.push_back(p.y);
+            zs.push_back(p.z);
+        });
+        vertices_ = buildVertices(std::move(xs), std::move(ys), std::move(zs), std::move(sts));
+    }
+    if (!isPackedFaces(faces_)) {
+        FaceColumns out;
+        walkFaces(faces_, [&](std::span<const std::int32_t> vertices, const MorvLValue& surface,
+                              const std::vector<MorvLValue>* sts) { out.addWalkedFace(vertices, surface, sts); });
+        faces_ = std::move(out).build();
+    }
+    const auto slotsOf = [](const PackedView& owners) {
+        Slots slots;
+        if (auto col = owners.column("sts")) {
+            slots.offsets = owners.offsets(*col);
+            auto child = owners.sliceChild(*col);
+            slots.s = child->values(*child->column("s"));
+            slots.t = child->values(*child->column("t"));
+        }
+        return slots;
+    };
+    const PackedView vertexView = *PackedView::of(vertices_);
+    const PackedView points = *vertexView.nested(*vertexView.column("point"));
+    xs_ = points.reals(*points.column("x"));
+    ys_ = points.reals(*points.column("y"));
+    zs_ = points.reals(*points.column("z"));
+    vertexSts_ = slotsOf(vertexView);
+
+    const PackedView faceView = *PackedView::of(faces_);
+    const std::size_t cornersCol = *faceView.column("corners");
+    offsets_ = faceView.offsets(cornersCol);
+    const PackedView corners = *faceView.sliceChild(cornersCol);
+    cornerVertices_ = corners.ints(*corners.column("vertex"));
+    cornerSts_ = slotsOf(corners);
+    const std::size_t surfaceCol = *faceView.column("surface");
+    surfaceInts_ = faceView.ints(surfaceCol);
+    surfaceValues_ = faceView.values(surfaceCol);
+}
+
+std::optional<std::int32_t> MeshView::surface(std::size_t face) const {
+    if (!surfaceInts_.empty()) return surfaceInts_[face];
+    const MorvLValue& v = surfaceValues_[face];
+    if (v.kind() != Kind::INT) return std::nullopt;
+    return v.asInt();
+}
+
+std::optional<ST> MeshView::Slots::get(std::size_t slot, std::size_t owner) const {
+    if (offsets.empty()) return std::nullopt;
+    const std::size_t first = offsets[owner];
+    if (slot >= offsets[owner + 1] - first) return std::nullopt;
+    const MorvLValue& sv = s[first + slot];
+    const MorvLValue& tv = t[first + slot];
+    if (sv.kind() != Kind::REAL || tv.kind() != Kind::REAL) return std::nullopt;
+    return ST{sv.asReal(), tv.asReal()};
+}
+
+std::optional<ST> MeshView::cornerSt(std::size_t slot, std::size_t corner) const {
+    if (auto own = cornerSts_.get(slot, corner)) return own;
+    const std::int32_t v = cornerVertices_[corner];
+    if (v < 0 || static_cast<std::size_t>(v) >= vertexCount()) return std::nullopt;
+    return vertexSts_.get(slot, static_cast<std::size_t>(v));
 }
 
 std::int32_t ImageTable::enter(const std::string& fileName, MorvLValue record) {

@@ -5,10 +5,12 @@
 
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -73,6 +75,59 @@ void forEachVertexPoint(const MorvLValue& mesh, const std::function<void(const X
 // fn(corner vertex indices, face surface value)
 void forEachFace(const MorvLValue& mesh,
                  const std::function<void(std::span<const std::int32_t>, const MorvLValue&)>& fn);
+
+// The faces list with every face's corners (and their texture coordinates) in
+// reverse order, the first corner kept first: the face shows its other side.
+MorvLValue reverseFaceWindings(const MorvLValue& faces);
+
+// Raises Error naming the vertex when a coordinate of p is not a finite number
+// or is larger in size than limit, the largest the output format can hold.
+// format names the output ("an LWO2 file").
+void checkVertexCoordinates(const XYZ& p, std::size_t vertex, std::string_view format,
+                            double limit = std::numeric_limits<double>::max());
+
+// Read-only look at a mesh for writers: points, faces and texture coordinates
+// by index. A mesh built by MeshBuilder is read in place; any other mesh is
+// first copied once into the same packed form. Corner vertex indices are not
+// checked here: writers check them against vertexCount().
+class MeshView {
+public:
+    // Raises like forceGetListField when the mesh lacks vertices or faces.
+    explicit MeshView(const MorvLValue& mesh);
+
+    std::size_t vertexCount() const { return xs_.size(); }
+    std::size_t faceCount() const { return offsets_.empty() ? 0 : offsets_.size() - 1; }
+    XYZ point(std::size_t vertex) const { return {xs_[vertex], ys_[vertex], zs_[vertex]}; }
+    // The corners of face f are numbered firstCorner(f) .. firstCorner(f + 1) - 1.
+    std::size_t firstCorner(std::size_t face) const { return offsets_[face]; }
+    std::size_t cornerCount() const { return cornerVertices_.size(); }
+    std::span<const std::int32_t> corners(std::size_t face) const {
+        return cornerVertices_.subspan(offsets_[face], offsets_[face + 1] - offsets_[face]);
+    }
+    // The face's surface index; nullopt when the face holds no INT there.
+    std::optional<std::int32_t> surface(std::size_t face) const;
+
+    // Texture coordinates of one slot: the vertex's, the corner's own, and
+    // what a writer uses at a corner (its own when it has them, else its vertex's).
+    std::optional<ST> vertexSt(std::size_t slot, std::size_t vertex) const { return vertexSts_.get(slot, vertex); }
+    std::optional<ST> cornerOwnSt(std::size_t slot, std::size_t corner) const { return cornerSts_.get(slot, corner); }
+    std::optional<ST> cornerSt(std::size_t slot, std::size_t corner) const;
+    bool hasCornerSts() const { return !cornerSts_.offsets.empty(); }
+
+private:
+    struct Slots {
+        std::span<const std::uint32_t> offsets;  // per owner; empty when no owner has coordinates
+        std::span<const MorvLValue> s, t;
+        std::optional<ST> get(std::size_t slot, std::size_t owner) const;
+    };
+    MorvLValue vertices_, faces_;  // keep the viewed storage alive
+    std::span<const double> xs_, ys_, zs_;
+    std::span<const std::uint32_t> offsets_;
+    std::span<const std::int32_t> cornerVertices_;
+    std::span<const std::int32_t> surfaceInts_;
+    std::span<const MorvLValue> surfaceValues_;
+    Slots vertexSts_, cornerSts_;
+};
 
 // Images entered by file name: the same name always gives the same index.
 class ImageTable {

@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "driver/Excn.hpp"
+#include "base/Excn.hpp"
 
 namespace morv {
 

@@ -8,7 +8,7 @@
 #include <system_error>
 #include <vector>
 
-#include "driver/Excn.hpp"
+#include "base/Excn.hpp"
 
 namespace morv {
 namespace {

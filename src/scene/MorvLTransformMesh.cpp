@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "driver/Excn.hpp"
+#include "base/Excn.hpp"
 #include "scene/CanonicalScene.hpp"
 #include "scene/MorvLCoordTransforms.hpp"
 
@@ -22,6 +22,22 @@ MorvLValue concatenate(const MorvLValue& a, const MorvLValue& b) {
     return MorvLValue::List(std::move(items));
 }
 
+// Sign of the volume change of m's linear part: negative for a mirroring.
+double linearDeterminant(const Matrix4x4& m) {
+    const auto& r = m.rows;
+    return r[0][0] * (r[1][1] * r[2][2] - r[1][2] * r[2][1]) - r[0][1] * (r[1][0] * r[2][2] - r[1][2] * r[2][0]) +
+           r[0][2] * (r[1][0] * r[2][1] - r[1][1] * r[2][0]);
+}
+
+// A mirrored face shows its back where its front was; reversing its corners
+// turns it outward again, so no writer turns a mirrored object inside out.
+MorvLValue reverseMirroredFaces(const MorvLValue& scene) {
+    const Fields sceneFields = scene.fields();
+    const Fields mesh = getRecordField(sceneFields, "mesh");
+    const MorvLValue faces = reverseFaceWindings(requireField(mesh, "faces"));
+    return setField(sceneFields, "mesh", setField(mesh, "faces", faces).record()).record();
+}
+
 }  // namespace
 
 MorvLValue transformMeshPoints(const MorvLValue& scene, const Matrix4x4& m) {
@@ -37,7 +53,9 @@ MorvLValue transformMeshObject(const MorvLValue& scene, const MorvLValue& transf
     requireRecord(scene, "Expected RECORD type not found in function MorvLTransformMesh.transformMeshObject!\n");
     const Matrix4x4 m = transformToMatrix4x4(transforms);
     if (transforms.size() == 0) return scene;
-    return transformMeshTextures(transformMeshPoints(scene, m), transforms);
+    MorvLValue moved = transformMeshPoints(scene, m);
+    if (linearDeterminant(m) < 0) moved = reverseMirroredFaces(moved);
+    return transformMeshTextures(moved, transforms);
 }
 
 MorvLValue transformMeshObject(const MorvLValue& scene, const MorvLValue& transforms, double scale) {

@@ -4,7 +4,7 @@
 #include <stdexcept>
 #include <unordered_set>
 
-#include "driver/Excn.hpp"
+#include "base/Excn.hpp"
 
 namespace morv {
 namespace detail {
@@ -566,6 +566,11 @@ std::optional<PackedView> PackedView::sliceChild(std::size_t column) const {
 }
 bool PackedView::hasValues(std::size_t column) const {
     return table_->columns.at(column).storage == Column::Storage::Values;
+}
+std::span<const MorvLValue> PackedView::values(std::size_t column) const {
+    const Column& c = table_->columns.at(column);
+    if (c.storage != Column::Storage::Values) return {};
+    return c.values;
 }
 
 // ---- Accessors ----

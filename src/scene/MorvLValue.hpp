@@ -176,6 +176,8 @@ public:
     std::optional<PackedView> sliceChild(std::size_t column) const;
     // True when the column keeps generic values (optional fields, mixed kinds).
     bool hasValues(std::size_t column) const;
+    // Those values (ABSENT where a row lacks the field).
+    std::span<const MorvLValue> values(std::size_t column) const;
 
 private:
     explicit PackedView(const detail::TableNode* table) : table_(table) {}

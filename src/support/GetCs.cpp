@@ -4,7 +4,8 @@
 
 #include <cstring>
 
-#include "driver/Excn.hpp"
+#include "base/Excn.hpp"
+#include "support/OutputFile.hpp"
 
 namespace morv {
 
@@ -156,15 +157,11 @@ void raiseIndexTooLarge(std::uint64_t index) {
 
 IffWriter::IffWriter() = default;
 
-IffWriter::IffWriter(std::string path) : path_(std::move(path)) {
-    file_ = std::fopen(path_.c_str(), "wb");
-    if (!file_) throw Error("Could not open output file " + path_);
+IffWriter::IffWriter(std::string path) : file_(std::make_unique<OutputFile>(std::move(path))) {
     buffer_.reserve(blockSize + 4096);
 }
 
-IffWriter::~IffWriter() {
-    if (file_) std::fclose(file_);
-}
+IffWriter::~IffWriter() = default;
 
 void IffWriter::putID(std::string_view id) {
     if (id.size() != 4)
@@ -184,7 +181,7 @@ void IffWriter::putString(std::string_view s) {
 
 void IffWriter::flushBlock() {
     if (buffer_.empty()) return;
-    if (std::fwrite(buffer_.data(), 1, buffer_.size(), file_) != buffer_.size()) raiseWriteFailure();
+    file_->write(buffer_);
     flushed_ += buffer_.size();
     buffer_.clear();
 }
@@ -192,12 +189,7 @@ void IffWriter::flushBlock() {
 void IffWriter::finish() {
     if (!file_) return;
     flushBlock();
-    if (std::fflush(file_) != 0) raiseWriteFailure();
-    const int closed = std::fclose(file_);
-    file_ = nullptr;
-    if (closed != 0) raiseWriteFailure();
+    file_->commit();
 }
-
-void IffWriter::raiseWriteFailure() { throw Error("Could not write output file " + path_); }
 
 }  // namespace morv

@@ -20,7 +20,7 @@
 
 #include <bit>
 #include <cstdint>
-#include <cstdio>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -195,9 +195,12 @@ inline std::size_t vertexIndexSize(std::uint64_t index) {
     raiseIndexTooLarge(index);
 }
 
+class OutputFile;
+
 // Big-endian output. Constructed without a path it only collects bytes (see
-// bytes()); with a path it writes to that file in blocks and finish() must be
-// called to complete the file. Write failures raise Error naming the file.
+// bytes()); with a path it writes through an OutputFile in blocks, and
+// finish() must be called to put the complete file in place (without it the
+// destination is left as it was). Write failures raise Error naming the file.
 class IffWriter {
 public:
     IffWriter();
@@ -252,10 +255,8 @@ private:
         if (buffer_.size() >= blockSize && file_) flushBlock();
     }
     void flushBlock();
-    [[noreturn]] void raiseWriteFailure();
 
-    std::string path_;
-    std::FILE* file_ = nullptr;
+    std::unique_ptr<OutputFile> file_;
     std::string buffer_;
     std::uint64_t flushed_ = 0;
 };

@@ -6,8 +6,8 @@
 #include <fstream>
 #include <ostream>
 
-#include "driver/Excn.hpp"
-#include "support/NumberText.hpp"
+#include "base/Excn.hpp"
+#include "base/NumberText.hpp"
 
 namespace morv {
 namespace {

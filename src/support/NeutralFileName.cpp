@@ -4,7 +4,7 @@
 #include <utility>
 #include <vector>
 
-#include "driver/Excn.hpp"
+#include "base/Excn.hpp"
 
 namespace morv {
 namespace {

@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include "driver/Excn.hpp"
+#include "base/Excn.hpp"
 
 #include "importers/LWO2Reader.hpp"
 #include "importers/LWOBReader.hpp"

@@ -8,7 +8,7 @@
 
 #include <gtest/gtest.h>
 
-#include "driver/Excn.hpp"
+#include "base/Excn.hpp"
 #include "scene/BMorvLCoordTransforms.hpp"
 
 namespace morv {

@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include "driver/Excn.hpp"
+#include "base/Excn.hpp"
 #include "scene/BMorvLCoordTransforms.hpp"
 #include "scene/BMorvLTransformMesh.hpp"
 #include "scene/CanonicalScene.hpp"

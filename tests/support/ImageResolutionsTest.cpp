@@ -11,7 +11,7 @@
 
 #include <gtest/gtest.h>
 
-#include "driver/Excn.hpp"
+#include "base/Excn.hpp"
 
 namespace morv {
 namespace {

@@ -1,4 +1,4 @@
-#include "driver/Excn.hpp"
+#include "base/Excn.hpp"
 
 #include <iostream>
 #include <new>

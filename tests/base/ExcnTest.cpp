@@ -1,4 +1,4 @@
-#include "driver/Excn.hpp"
+#include "base/Excn.hpp"
 
 #include <sstream>
 #include <stdexcept>

@@ -1,4 +1,4 @@
-#include "support/NumberText.hpp"
+#include "base/NumberText.hpp"
 
 #include <cmath>
 #include <limits>
