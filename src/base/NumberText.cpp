@@ -47,4 +47,20 @@ std::string intToText(std::int64_t value) {
     return out;
 }
 
+std::string printableBytes(std::string_view bytes) {
+    static constexpr char hex[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(bytes.size());
+    for (const char c : bytes) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte >= 0x20 && byte < 0x7F) {
+            out.push_back(c);
+        } else {
+            const char escape[] = {'\\', 'x', hex[byte >> 4], hex[byte & 0xF]};
+            out.append(escape, sizeof escape);
+        }
+    }
+    return out;
+}
+
 }  // namespace morv

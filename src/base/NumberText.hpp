@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace morv {
 
@@ -13,6 +14,10 @@ std::string realToText(double value);
 
 // Appends realToText(value) to out without a temporary string.
 void appendReal(std::string& out, double value);
+
+// bytes with every byte outside printable ASCII written as \xHH, for
+// identifiers read from files that go into messages.
+std::string printableBytes(std::string_view bytes);
 
 // Decimal integer with "~" as the minus sign.
 std::string intToText(std::int64_t value);

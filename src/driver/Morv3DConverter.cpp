@@ -1,26 +1,31 @@
 #include "driver/Morv3DConverter.hpp"
 
+#include <sys/stat.h>
+
 #include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <memory>
+#include <new>
+#include <span>
+#include <unordered_map>
 
 #include "base/Excn.hpp"
+#include "base/NumberText.hpp"
 #include "exporters/MorvLToLWO2.hpp"
 #include "importers/LWO2Reader.hpp"
 #include "importers/LWOBReader.hpp"
 #include "scene/CanonicalScene.hpp"
 #include "scene/MorvLTransformMesh.hpp"
+#include "support/GetCs.hpp"
 #include "support/ImageResolutions.hpp"
 #include "support/NeutralFileName.hpp"
-#include "base/NumberText.hpp"
 
 namespace morv {
 
 const std::vector<Importer>& importerTable() {
     static const std::vector<Importer> table = {
-        {"LWOB", probeLWOB, lwobProgressLine, parseLWOB},
-        {"LWO2", probeLWO2, lwo2ProgressLine, parseLWO2},
+        {"LWOB", probeLWOB, lwobProgressLine, parseLWOBBytes},
+        {"LWO2", probeLWO2, lwo2ProgressLine, parseLWO2Bytes},
     };
     return table;
 }
@@ -47,6 +52,11 @@ double effectiveScale(const ConversionOptions& options) {
 }
 
 namespace {
+
+struct Job {
+    std::string input;
+    std::string destination;
+};
 
 // ---- The steps of modifyCanonical ----
 
@@ -95,27 +105,30 @@ const Exporter* findExporter(const std::string& format) {
     return nullptr;
 }
 
-const Importer& chooseImporter(const std::string& input) {
-    const Importer* chosen = nullptr;
-    for (const auto& importer : importerTable()) {
-        if (!importer.probe(input)) continue;
-        if (chosen) throw MultipleImportersFound();
-        chosen = &importer;
-    }
-    if (!chosen) throw NoImporterFound();
-    return *chosen;
-}
-
-// Writing a job's output over its own input would destroy the input before it
-// is read in full (and the data the writer does not keep), so such a job stops.
-void refuseToOverwriteInput(const std::string& input, const std::string& destination) {
-    std::error_code ec;
-    if (!std::filesystem::equivalent(input, destination, ec) || ec) return;
-    const std::string text = "Error: The destination file " + destination + " is the input file " + input +
-                             " itself; writing it would destroy the input.\n" +
-                             "Please choose another name with --destFileName=<file>.";
+[[noreturn]] void reportAndRaise(const std::string& text, std::ostream& out) {
+    out.flush();
     Excn::reportingStream() << text << '\n';
     throw Error(text);
+}
+
+// What the importers read, for the message about a file that none recognises.
+const char* const readableFormats = "a LightWave object (LWOB or LWO2)";
+
+const Importer& chooseImporter(const std::string& input, std::span<const std::uint8_t> bytes, std::ostream& out) {
+    std::vector<const Importer*> chosen;
+    for (const auto& importer : importerTable())
+        if (importer.probe(bytes)) chosen.push_back(&importer);
+    if (chosen.size() == 1) return *chosen.front();
+    out.flush();
+    std::ostream& report = Excn::reportingStream();
+    if (chosen.empty()) {
+        report << "Error: The file " << input << " is not " << readableFormats << "\n";
+        throw NoImporterFound();
+    }
+    report << "Error: The file " << input << " is recognised as more than one format (";
+    for (std::size_t i = 0; i < chosen.size(); ++i) report << (i ? ", " : "") << chosen[i]->name;
+    report << ")\n";
+    throw MultipleImportersFound();
 }
 
 // A reader's failure: a format error is named first, then the context and cause.
@@ -126,27 +139,86 @@ void refuseToOverwriteInput(const std::string& input, const std::string& destina
     Excn::raiseWithCause(context, e);
 }
 
-MorvLValue readScene(const std::string& input, const std::string& destination, std::ostream& out) {
-    {
-        std::ifstream probe(input, std::ios::binary);
-        std::error_code ec;
-        if (!probe || std::filesystem::is_directory(input, ec)) {
-            out.flush();
-            Excn::reportingStream() << "Could not open file " << input << "\n";
-            throw IoFailure();
-        }
-    }
-    const Importer& importer = chooseImporter(input);
-    refuseToOverwriteInput(input, destination);
-    out << importer.progressLine(input);
-    std::unique_ptr<ImportedFile> parsed;
+[[noreturn]] void reportOutOfMemory(const std::string& input, std::ostream& out) {
+    reportAndRaise("Error: Not enough memory to read " + input, out);
+}
+
+// Every input is read once, into memory, and every probe and reader works on
+// those bytes: a pipe or standard input can be read only once.
+std::vector<std::uint8_t> readInput(const std::string& input, std::ostream& out) {
     try {
-        parsed = importer.parse(input, out);
-    } catch (const std::exception& e) {
-        reportReadFailure("Error: Could not read input file " + input + "\n", e, out);
+        return readObjectFile(input);
+    } catch (const std::bad_alloc&) {
+        reportOutOfMemory(input, out);
+    } catch (const std::exception&) {
+        out.flush();
+        Excn::reportingStream() << "Could not open file " << input << "\n";
+        throw IoFailure();
+    }
+}
+
+// What identifies the file a name refers to: its device and inode when it
+// exists (so links and other spellings of one file agree), otherwise its
+// absolute path with links and dots resolved.
+std::string fileIdentity(const std::string& name) {
+    struct stat info {};
+    if (::stat(name.c_str(), &info) == 0)
+        return "file " + std::to_string(info.st_dev) + ":" + std::to_string(info.st_ino);
+    std::error_code ec;
+    const std::filesystem::path absolute = std::filesystem::absolute(name, ec).lexically_normal();
+    const std::filesystem::path resolved = std::filesystem::weakly_canonical(absolute, ec);
+    return "path " + (ec ? absolute : resolved).string();
+}
+
+// A job may write neither over any job's input (which a run must never
+// destroy, whether it is read before or after) nor over another job's output.
+// Checked for all jobs before the first one reads anything.
+void refuseClashingJobs(const std::vector<Job>& jobs, std::ostream& out) {
+    std::unordered_map<std::string, std::size_t> inputs, destinations;
+    for (std::size_t i = 0; i < jobs.size(); ++i) inputs.emplace(fileIdentity(jobs[i].input), i);
+    for (std::size_t j = 0; j < jobs.size(); ++j) {
+        const Job& job = jobs[j];
+        const std::string identity = fileIdentity(job.destination);
+        if (auto it = inputs.find(identity); it != inputs.end()) {
+            const std::string& victim = jobs[it->second].input;
+            if (it->second == j)
+                reportAndRaise("Error: The destination file " + job.destination + " is the input file " + victim +
+                                   " itself; writing it would destroy the input.\n"
+                                   "Please choose another name with --destFileName=<file>.",
+                               out);
+            reportAndRaise("Error: The destination file " + job.destination + " of the input file " + job.input +
+                               " is the input file " + victim + "; writing it would destroy that input.\n"
+                               "Please convert these files in separate runs, each with --destFileName=<file>.",
+                           out);
+        }
+        const auto [it, added] = destinations.emplace(identity, j);
+        if (!added)
+            reportAndRaise("Error: The input files " + jobs[it->second].input + " and " + job.input +
+                               " would both be written to " + job.destination +
+                               "; the second would replace the first.\n"
+                               "Please convert them in separate runs, each with --destFileName=<file>.",
+                           out);
+    }
+}
+
+MorvLValue readScene(const std::string& input, std::ostream& out) {
+    std::unique_ptr<ImportedFile> parsed;
+    {
+        const std::vector<std::uint8_t> bytes = readInput(input, out);
+        const Importer& importer = chooseImporter(input, bytes, out);
+        out << importer.progressLine(input);
+        try {
+            parsed = importer.parse(bytes, out);
+        } catch (const std::bad_alloc&) {
+            reportOutOfMemory(input, out);
+        } catch (const std::exception& e) {
+            reportReadFailure("Error: Could not read input file " + input + "\n", e, out);
+        }
     }
     try {
         return parsed->toCanonical(out);
+    } catch (const std::bad_alloc&) {
+        reportOutOfMemory(input, out);
     } catch (const std::exception& e) {
         reportReadFailure("Error: Could not read the input file " + input + "\n", e, out);
     }
@@ -170,7 +242,7 @@ TextureResolution announceSettings(const ConversionOptions& options, std::ostrea
 
 void convertOne(const std::string& input, const std::string& destination, const ConversionOptions& options,
                 std::ostream& out) {
-    const MorvLValue scene = readScene(input, destination, out);
+    const MorvLValue scene = readScene(input, out);
     const TextureResolution resolution = announceSettings(options, out);
     out << "Converting imported data\n";
     MorvLValue modified;
@@ -209,11 +281,13 @@ MorvLValue modifyCanonical(const MorvLValue& scene, const ConversionOptions& opt
 
 void convertFiles(const CommandLine& commandLine, std::ostream& out) {
     const ConversionOptions& options = commandLine.options;
-    for (const auto& input : commandLine.inputs) {
-        const std::string destination =
-            options.destFileName.empty() ? destinationName(input, commandLine.extension) : options.destFileName;
-        convertOne(input, destination, options, out);
-    }
+    std::vector<Job> jobs;
+    jobs.reserve(commandLine.inputs.size());
+    for (const auto& input : commandLine.inputs)
+        jobs.push_back({input, options.destFileName.empty() ? destinationName(input, commandLine.extension)
+                                                            : options.destFileName});
+    refuseClashingJobs(jobs, out);
+    for (const Job& job : jobs) convertOne(job.input, job.destination, options, out);
 }
 
 int runProgram(int argc, char** argv) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <limits>
 
 #include "base/Excn.hpp"
 #include "scene/CanonicalScene.hpp"
@@ -142,6 +143,14 @@ ChunkPlan constantChunk(const char* id, const char* context, const std::vector<E
 
 ChunkPlan pointsChunk(const MorvLToLWO2::PolygonMesh& mesh) {
     ChunkPlan plan{"PNTS", "Exception in outPoints"};
+    // Points are stored as IEEE singles: a coordinate beyond their range would
+    // be written as an infinity that readers refuse.
+    underHandler(plan.context, [&] {
+        std::size_t vertex = 0;
+        mesh.forEachPoint([&](const XYZ& p) {
+            checkVertexCoordinates(p, vertex++, "an LWO2 file", std::numeric_limits<float>::max());
+        });
+    });
     plan.length = 12 * std::uint64_t{mesh.vertexCount};
     plan.body = [&mesh](IffWriter& out) { mesh.forEachPoint([&](const XYZ& p) { out.putPoint(p); }); };
     return plan;

@@ -2,8 +2,10 @@
 // a two-stage read (file-shaped data first, canonical scene second).
 #pragma once
 
+#include <cstdint>
 #include <iosfwd>
 #include <memory>
+#include <span>
 #include <string>
 
 #include "scene/MorvLValue.hpp"
@@ -18,13 +20,14 @@ public:
     virtual MorvLValue toCanonical(std::ostream& messages) = 0;
 };
 
+// Every probe and reader works on the input's bytes, read once by the pipeline.
 struct Importer {
     const char* name;
     // Never fails: any error answers false.
-    bool (*probe)(const std::string& fileName);
+    bool (*probe)(std::span<const std::uint8_t> bytes);
     std::string (*progressLine)(const std::string& fileName);
     // First stage; format errors raise SyntaxError. Warnings go to messages.
-    std::unique_ptr<ImportedFile> (*parse)(const std::string& fileName, std::ostream& messages);
+    std::unique_ptr<ImportedFile> (*parse)(std::span<const std::uint8_t> bytes, std::ostream& messages);
 };
 
 }  // namespace morv

@@ -219,7 +219,7 @@ class Parser {
 public:
     Parser(LWO2File& out, std::ostream& messages) : out_(out), messages_(messages) {}
 
-    void run(const std::vector<std::uint8_t>& bytes) {
+    void run(std::span<const std::uint8_t> bytes) {
         try {
             readForm(bytes);
         } catch (const SyntaxError&) {
@@ -237,20 +237,14 @@ private:
 
     [[noreturn]] void fail(const std::string& what) const { throw SyntaxError(where_ + ": " + what); }
 
-    void readForm(const std::vector<std::uint8_t>& bytes) {
+    void readForm(std::span<const std::uint8_t> bytes) {
         ByteCursor file(bytes);
         const ChunkHeader form = file.readChunk();
         if (form.id != "FORM") throw SyntaxError("No IFF FORM chunk found!");
         if (file.readId() != "LWO2") throw SyntaxError("Not an IFF LWO2 file!");
         if (form.length < 4)
             throw SyntaxError("FORM length " + intToText(form.length) + " is too small for the form type");
-        std::size_t left = static_cast<std::size_t>(form.length) - 4;
-        if (left > file.remaining()) {
-            // Real files sometimes carry a FORM length that is a little off: read what is there.
-            messages_ << "Warning: FORM length " << form.length << " goes beyond the end of the file (" << bytes.size()
-                      << " bytes); reading the chunks that are there\n";
-            left = file.remaining();
-        }
+        const std::size_t left = usableFormLength(form.length, file.remaining(), messages_);
         ByteCursor body = file.readChunkBody("FORM", static_cast<std::int64_t>(left));
         while (!body.atEnd()) {
             const ChunkHeader chunk = body.readChunk();
@@ -563,9 +557,12 @@ std::optional<MorvLValue> LWO2File::convertBlock(const MorvLValue& block, const 
     const auto vmap = imagemap.find("VMAP");
     if (vmap) {
         auto it = uvSlots.find(vmap->asString());
-        if (it == uvSlots.end())
-            throw Error("Internal error: VMAP name " + vmap->asString() + " not found in VMAP->stIndex table!");
-        stIndex = static_cast<std::int32_t>(it->second);
+        if (it != uvSlots.end())
+            stIndex = static_cast<std::int32_t>(it->second);
+        else
+            messages << "Warning: A texture of the surface \"" << surface << "\" uses the UV map \""
+                     << vmap->asString() << "\", but the object has no UV map of that name; the texture gets no "
+                     << "texture coordinates\n";
     }
 
     std::vector<Field> texture{
@@ -823,24 +820,16 @@ MorvLValue LWO2File::toCanonical(std::ostream& messages) {
 
 }  // namespace
 
-bool probeLWO2(const std::string& fileName) {
-    try {
-        std::FILE* file = std::fopen(fileName.c_str(), "rb");
-        if (!file) return false;
-        unsigned char head[12];
-        const std::size_t got = std::fread(head, 1, sizeof head, file);
-        std::fclose(file);
-        return got == sizeof head && std::equal(head, head + 4, "FORM") && std::equal(head + 8, head + 12, "LWO2");
-    } catch (...) {
-        return false;
-    }
+bool probeLWO2(std::span<const std::uint8_t> bytes) {
+    return bytes.size() >= 12 && std::equal(bytes.begin(), bytes.begin() + 4, "FORM") &&
+           std::equal(bytes.begin() + 8, bytes.begin() + 12, "LWO2");
 }
 
 std::string lwo2ProgressLine(const std::string& fileName) {
     return "Reading IFF LWO2 (LightWave3D Object after [6]) file " + fileName + " \n";
 }
 
-std::unique_ptr<ImportedFile> parseLWO2Bytes(const std::vector<std::uint8_t>& bytes, std::ostream& messages) {
+std::unique_ptr<ImportedFile> parseLWO2Bytes(std::span<const std::uint8_t> bytes, std::ostream& messages) {
     auto file = std::make_unique<LWO2File>();
     file->fileBytes = bytes.size();
     Parser(*file, messages).run(bytes);
@@ -848,7 +837,7 @@ std::unique_ptr<ImportedFile> parseLWO2Bytes(const std::vector<std::uint8_t>& by
 }
 
 std::unique_ptr<ImportedFile> parseLWO2(const std::string& fileName, std::ostream& messages) {
-    return parseLWO2Bytes(readWholeFile(fileName), messages);
+    return parseLWO2Bytes(readObjectFile(fileName), messages);
 }
 
 MorvLValue readLWO2Scene(const std::string& fileName, std::ostream& messages) {

@@ -26,6 +26,7 @@
 #include <cstdint>
 #include <iosfwd>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -34,17 +35,18 @@
 
 namespace morv {
 
-// True when the file starts with a FORM chunk of type LWO2; never fails.
-bool probeLWO2(const std::string& fileName);
+// True when the bytes start with a FORM chunk of type LWO2; never fails.
+bool probeLWO2(std::span<const std::uint8_t> bytes);
 
 std::string lwo2ProgressLine(const std::string& fileName);
 
-// First stage. Format errors raise SyntaxError; warnings go to messages.
+// First stage, on the file's bytes. Format errors raise SyntaxError; warnings
+// go to messages.
+std::unique_ptr<ImportedFile> parseLWO2Bytes(std::span<const std::uint8_t> bytes, std::ostream& messages);
+// The same on a file read with readObjectFile.
 std::unique_ptr<ImportedFile> parseLWO2(const std::string& fileName, std::ostream& messages);
-// The same on bytes already in memory.
-std::unique_ptr<ImportedFile> parseLWO2Bytes(const std::vector<std::uint8_t>& bytes, std::ostream& messages);
 
-// Both stages.
+// Both stages on a file.
 MorvLValue readLWO2Scene(const std::string& fileName, std::ostream& messages);
 
 }  // namespace morv

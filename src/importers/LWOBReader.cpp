@@ -243,7 +243,9 @@ Seen readChunks(ByteCursor& file, LWOBObject& object, std::ostream& messages) {
     if (file.readId() != "LWOB") raiseSyntax("Not an IFF LWOB file!");
 
     Seen seen;
-    std::int64_t left = std::int64_t{form.length} - 4;  // bytes of the form after its type
+    // Bytes of the form after its type; a form that claims more than the file
+    // holds is read as far as it goes, with a warning.
+    std::int64_t left = form.length < 4 ? 0 : static_cast<std::int64_t>(usableFormLength(form.length, file.remaining(), messages));
     while (left > 0) {
         const ChunkHeader chunk = file.readChunk();
         left -= 8;
@@ -328,18 +330,9 @@ private:
 
 }  // namespace
 
-bool probeLWOB(const std::string& fileName) {
-    try {
-        std::FILE* file = std::fopen(fileName.c_str(), "rb");
-        if (!file) return false;
-        std::array<std::uint8_t, 12> head{};
-        const std::size_t got = std::fread(head.data(), 1, head.size(), file);
-        std::fclose(file);
-        ByteCursor cursor(head.data(), got);
-        return cursor.readChunk().id == "FORM" && cursor.readId() == "LWOB";
-    } catch (...) {
-        return false;
-    }
+bool probeLWOB(std::span<const std::uint8_t> bytes) {
+    return bytes.size() >= 12 && std::equal(bytes.begin(), bytes.begin() + 4, "FORM") &&
+           std::equal(bytes.begin() + 8, bytes.begin() + 12, "LWOB");
 }
 
 std::string lwobProgressLine(const std::string& fileName) {
@@ -351,8 +344,7 @@ std::unique_ptr<ImportedFile> parseLWOBBytes(std::span<const std::uint8_t> bytes
 }
 
 std::unique_ptr<ImportedFile> parseLWOB(const std::string& fileName, std::ostream& messages) {
-    const std::vector<std::uint8_t> bytes = readWholeFile(fileName);
-    return parseLWOBBytes(bytes, messages);
+    return parseLWOBBytes(readObjectFile(fileName), messages);
 }
 
 MorvLValue readLWOBScene(const std::string& fileName, std::ostream& messages) {

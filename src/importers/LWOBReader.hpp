@@ -14,16 +14,16 @@
 
 namespace morv {
 
-// True when the file starts with a FORM chunk of type LWOB; never fails.
-bool probeLWOB(const std::string& fileName);
+// True when the bytes start with a FORM chunk of type LWOB; never fails.
+bool probeLWOB(std::span<const std::uint8_t> bytes);
 
 std::string lwobProgressLine(const std::string& fileName);
 
-// First stage: chunks, required-chunk checks and index checks. Format errors
-// raise SyntaxError; warnings go to messages.
-std::unique_ptr<ImportedFile> parseLWOB(const std::string& fileName, std::ostream& messages);
-// The same on bytes already in memory.
+// First stage on the file's bytes: chunks, required-chunk checks and index
+// checks. Format errors raise SyntaxError; warnings go to messages.
 std::unique_ptr<ImportedFile> parseLWOBBytes(std::span<const std::uint8_t> bytes, std::ostream& messages);
+// The same on a file read with readObjectFile.
+std::unique_ptr<ImportedFile> parseLWOB(const std::string& fileName, std::ostream& messages);
 
 // Both stages.
 MorvLValue readLWOBScene(const std::string& fileName, std::ostream& messages);

@@ -134,21 +134,16 @@ MorvLValue commandTransform(int axis, std::string_view angle) {
     const char* first = body.data();
     const char* last = body.data() + body.size();
 
-    bool whole = true;
-    for (char c : body) whole = whole && isDigit(c);
-    if (whole) {
-        std::int64_t magnitude = 0;
-        const auto [ptr, ec] = std::from_chars(first, last, magnitude);
-        if (ec != std::errc{} || ptr != last) raiseBadAngle();
-        const std::int64_t d = negative ? -magnitude : magnitude;
-        if (d < std::numeric_limits<std::int32_t>::min() || d > std::numeric_limits<std::int32_t>::max())
-            raiseBadAngle();
-        return MorvLValue::Sum(kIntDegNames[axis], MorvLValue::Int(static_cast<std::int32_t>(d)));
-    }
     double magnitude = 0.0;
     const auto [ptr, ec] = std::from_chars(first, last, magnitude, std::chars_format::general);
     if (ec != std::errc{} || ptr != last || !std::isfinite(magnitude)) raiseBadAngle();
     const double degrees = negative ? -magnitude : magnitude;
+    // Whole degrees, however written ("90", "90.0", "9e1"), take the exact path.
+    if (std::trunc(degrees) == degrees) {
+        if (degrees < std::numeric_limits<std::int32_t>::min() || degrees > std::numeric_limits<std::int32_t>::max())
+            raiseBadAngle();
+        return MorvLValue::Sum(kIntDegNames[axis], MorvLValue::Int(static_cast<std::int32_t>(degrees)));
+    }
     return MorvLValue::Sum(kRotateNames[axis], MorvLValue::Real(degrees * kPi / 180.0));
 }
 

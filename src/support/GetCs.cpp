@@ -2,9 +2,13 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstring>
+#include <limits>
+#include <ostream>
 
 #include "base/Excn.hpp"
+#include "base/NumberText.hpp"
 #include "support/OutputFile.hpp"
 
 namespace morv {
@@ -30,31 +34,61 @@ struct FileCloser {
 
 }  // namespace
 
-std::vector<std::uint8_t> readWholeFile(const std::string& path) {
+namespace {
+
+// Appends up to limit bytes from the file's current position to bytes.
+void readInto(std::FILE* file, std::vector<std::uint8_t>& bytes, std::uint64_t limit) {
+    std::uint8_t block[65536];
+    while (bytes.size() < limit) {
+        const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(sizeof block, limit - bytes.size()));
+        const std::size_t got = std::fread(block, 1, want, file);
+        bytes.insert(bytes.end(), block, block + got);
+        if (got < want) break;
+    }
+    if (std::ferror(file)) throw IoFailure();
+}
+
+// Reads the file once from the front. With stopAtFormEnd, a file that begins
+// with an IFF FORM header is read only to the end of that FORM.
+std::vector<std::uint8_t> readFile(const std::string& path, bool stopAtFormEnd) {
     std::FILE* file = std::fopen(path.c_str(), "rb");
     if (!file) throw IoFailure();
     FileCloser closer{file};
-
-    std::vector<std::uint8_t> bytes;
     struct stat info {};
-    if (::fstat(::fileno(file), &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0) {
-        bytes.resize(static_cast<std::size_t>(info.st_size));
-        const std::size_t got = std::fread(bytes.data(), 1, bytes.size(), file);
-        if (got < bytes.size()) {
-            if (std::ferror(file)) throw IoFailure();
-            bytes.resize(got);  // the file shrank meanwhile
-            return bytes;
+    const bool known = ::fstat(::fileno(file), &info) == 0;
+    if (known && S_ISDIR(info.st_mode)) throw IoFailure();
+
+    constexpr std::uint64_t everything = std::numeric_limits<std::uint64_t>::max();
+    // Only the size of a regular file is known in advance; it may still change while it is read.
+    const std::uint64_t size = known && S_ISREG(info.st_mode) ? static_cast<std::uint64_t>(info.st_size) : 0;
+    std::vector<std::uint8_t> bytes;
+    std::uint64_t limit = everything;
+    if (stopAtFormEnd) {
+        readInto(file, bytes, 8);
+        if (bytes.size() == 8 && std::equal(bytes.begin(), bytes.begin() + 4, "FORM")) {
+            const auto length = static_cast<std::int32_t>(detail::loadU4(bytes.data() + 4));
+            // A negative length is the reader's error to report; it needs only the header.
+            limit = 8 + static_cast<std::uint64_t>(std::max(length, 4));
         }
     }
-    // Whatever follows: a file that grew, or one whose size is not known in advance.
-    std::uint8_t block[65536];
-    for (;;) {
-        const std::size_t got = std::fread(block, 1, sizeof block, file);
-        bytes.insert(bytes.end(), block, block + got);
-        if (got < sizeof block) break;
-    }
-    if (std::ferror(file)) throw IoFailure();
+    bytes.reserve(static_cast<std::size_t>(std::min(size, limit)));
+    readInto(file, bytes, limit);
     return bytes;
+}
+
+}  // namespace
+
+std::vector<std::uint8_t> readWholeFile(const std::string& path) { return readFile(path, false); }
+
+std::vector<std::uint8_t> readObjectFile(const std::string& path) { return readFile(path, true); }
+
+std::size_t usableFormLength(std::int32_t formLength, std::size_t remaining, std::ostream& messages) {
+    const std::size_t wanted = static_cast<std::size_t>(formLength) - 4;
+    if (wanted <= remaining) return wanted;
+    // Real files sometimes carry a FORM length that is a little off: read what is there.
+    messages << "Warning: The FORM claims " << formLength << " bytes after its 8-byte header, but only "
+             << remaining + 4 << " are there; reading the chunks that are there\n";
+    return remaining;
 }
 
 std::uint16_t check2ByteIndex(std::uint16_t value) {
@@ -111,7 +145,7 @@ StringRead ByteCursor::readString() {
 
 std::string ByteCursor::readId() {
     if (4 > remaining()) throw Error("Could not read IFF chunk ID!");
-    std::string id(reinterpret_cast<const char*>(pos_), 4);
+    std::string id = printableBytes({reinterpret_cast<const char*>(pos_), 4});
     pos_ += 4;
     return id;
 }

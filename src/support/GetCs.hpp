@@ -29,9 +29,20 @@
 
 namespace morv {
 
-// The whole file as bytes. Raises NamedException "Io" when it cannot be opened
-// or read.
+// Every byte of the file. Raises NamedException "Io" when it cannot be opened
+// or read (a directory cannot), std::bad_alloc when memory runs out.
 std::vector<std::uint8_t> readWholeFile(const std::string& path);
+
+// An input object, read once from the front so that pipes and standard input
+// work: a file that begins with an IFF FORM header is read only to the end of
+// that FORM (a huge file with a small FORM costs no more), any other file
+// whole. Failures as readWholeFile.
+std::vector<std::uint8_t> readObjectFile(const std::string& path);
+
+// The bytes of a FORM after its type that a reader can use: the FORM length
+// (at least 4) less the type, or, when that reaches past the end of the file,
+// the remaining bytes, with a warning on messages saying both numbers.
+std::size_t usableFormLength(std::int32_t formLength, std::size_t remaining, std::ostream& messages);
 
 struct ChunkHeader {
     std::string id;  // 4 characters
@@ -85,7 +96,7 @@ class ByteCursor {
 public:
     ByteCursor() = default;
     ByteCursor(const std::uint8_t* data, std::size_t size) : begin_(data), pos_(data), end_(data + size) {}
-    explicit ByteCursor(const std::vector<std::uint8_t>& bytes) : ByteCursor(bytes.data(), bytes.size()) {}
+    explicit ByteCursor(std::span<const std::uint8_t> bytes) : ByteCursor(bytes.data(), bytes.size()) {}
 
     std::size_t remaining() const { return static_cast<std::size_t>(end_ - pos_); }
     std::size_t position() const { return static_cast<std::size_t>(pos_ - begin_); }
@@ -156,7 +167,8 @@ public:
     // Characters up to the NUL, then the pad byte when characters + NUL is odd.
     StringRead readString();
 
-    // A 4-character identifier (chunk, form type, polygon type).
+    // A 4-character identifier (chunk, form type, polygon type); bytes outside
+    // printable ASCII come back as \xHH, so that messages never carry them raw.
     std::string readId();
     ChunkHeader readChunk();
     SubchunkHeader readSubchunkHeader();

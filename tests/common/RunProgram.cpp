@@ -1,11 +1,14 @@
 #include "common/RunProgram.hpp"
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <stdexcept>
+#include <thread>
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -65,7 +68,7 @@ void drain(Fd& outRead, Fd& errRead, std::string& out, std::string& err) {
 
 }  // namespace
 
-ProgramResult runProgram(const std::vector<std::string>& args, const std::string& workDir) {
+ProgramResult runProgram(const std::vector<std::string>& args, const RunSetup& setup) {
     // Everything the child touches is prepared before fork: after it only
     // async-signal-safe calls are allowed.
     std::vector<char*> argv;
@@ -74,26 +77,51 @@ ProgramResult runProgram(const std::vector<std::string>& args, const std::string
     for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
 
-    Fd outRead, outWrite, errRead, errWrite;
+    Fd outRead, outWrite, errRead, errWrite, inRead, inWrite;
     makePipe(outRead, outWrite);
     makePipe(errRead, errWrite);
+    if (setup.stdinBytes) makePipe(inRead, inWrite);
+    const rlimit addressSpace{setup.addressSpaceLimit, setup.addressSpaceLimit};
 
     const pid_t pid = ::fork();
     if (pid < 0) failSystem("fork");
     if (pid == 0) {
-        if (!workDir.empty() && ::chdir(workDir.c_str()) != 0) ::_exit(126);
-        const int devNull = ::open("/dev/null", O_RDONLY);
-        if (devNull < 0 || ::dup2(devNull, 0) < 0 || ::dup2(outWrite.get(), 1) < 0 ||
-            ::dup2(errWrite.get(), 2) < 0)
+        if (!setup.workDir.empty() && ::chdir(setup.workDir.c_str()) != 0) ::_exit(126);
+        const int input = setup.stdinBytes ? inRead.get() : ::open("/dev/null", O_RDONLY);
+        if (input < 0 || ::dup2(input, 0) < 0 || ::dup2(outWrite.get(), 1) < 0 || ::dup2(errWrite.get(), 2) < 0)
             ::_exit(126);
+        if (setup.addressSpaceLimit != 0 && ::setrlimit(RLIMIT_AS, &addressSpace) != 0) ::_exit(126);
+        ::alarm(120);
         ::execv(argv[0], argv.data());
         ::_exit(127);
     }
 
     outWrite.close();
     errWrite.close();
+    inRead.close();
+    // The child's input is written beside the draining, so that neither side
+    // waits on a full pipe; a child that stops reading early ends it (EPIPE).
+    std::thread feeder;
+    if (setup.stdinBytes) {
+        // A child that exits without reading everything must not kill the test with SIGPIPE.
+        static const bool pipeSignalIgnored = std::signal(SIGPIPE, SIG_IGN) != SIG_ERR;
+        (void)pipeSignalIgnored;
+    }
+    if (setup.stdinBytes)
+        feeder = std::thread([&] {
+            const std::string& bytes = *setup.stdinBytes;
+            std::size_t done = 0;
+            while (done < bytes.size()) {
+                const ssize_t n = ::write(inWrite.get(), bytes.data() + done, bytes.size() - done);
+                if (n < 0 && errno == EINTR) continue;
+                if (n <= 0) break;
+                done += static_cast<std::size_t>(n);
+            }
+            inWrite.close();
+        });
     ProgramResult result;
     drain(outRead, errRead, result.out, result.err);
+    if (feeder.joinable()) feeder.join();
 
     int wstatus = 0;
     while (::waitpid(pid, &wstatus, 0) < 0)

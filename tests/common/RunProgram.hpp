@@ -1,6 +1,8 @@
 // Runs the built converter as a child process for end-to-end tests.
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -13,10 +15,21 @@ struct ProgramResult {
     bool signaled = false;  // the process died by a signal
 };
 
-// Runs MORV3D_EXE (as argv[0]) with args, in workDir when given (the test's own
-// working directory otherwise), with standard input from /dev/null. Status 126
-// means the child could not enter workDir, 127 that it could not execute the
-// program; failing to create the process at all raises std::runtime_error.
-ProgramResult runProgram(const std::vector<std::string>& args, const std::string& workDir = "");
+// What the child gets besides its arguments.
+struct RunSetup {
+    std::string workDir;                 // the test's own working directory when empty
+    std::optional<std::string> stdinBytes;  // fed through a pipe; /dev/null when absent
+    std::uint64_t addressSpaceLimit = 0;    // RLIMIT_AS in bytes; 0 for none
+};
+
+// Runs MORV3D_EXE (as argv[0]) with args. Status 126 means the child could not
+// be set up (workDir, streams, limits), 127 that it could not execute the
+// program; failing to create the process at all raises std::runtime_error. A
+// child still running after two minutes is killed by SIGALRM, so a hang
+// fails the test instead of stopping the suite.
+ProgramResult runProgram(const std::vector<std::string>& args, const RunSetup& setup);
+inline ProgramResult runProgram(const std::vector<std::string>& args, const std::string& workDir = "") {
+    return runProgram(args, RunSetup{workDir, std::nullopt, 0});
+}
 
 }  // namespace morv::testing

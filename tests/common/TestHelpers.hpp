@@ -1,7 +1,10 @@
 // Helpers shared by the test files.
 #pragma once
 
+#include <unistd.h>
+
 #include <exception>
+#include <filesystem>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -15,6 +18,21 @@ inline std::string messageOf(const std::exception& e) {
     if (auto* m = dynamic_cast<const MorvException*>(&e)) return m->message();
     return e.what();
 }
+
+// A fresh folder of its own for each test, removed afterwards.
+class ScratchDirTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
+        dir = std::filesystem::temp_directory_path() /
+              ("morv3d-" + std::to_string(::getpid()) + "-" + test->test_suite_name() + "-" + test->name());
+        std::filesystem::remove_all(dir);
+        std::filesystem::create_directories(dir);
+    }
+    void TearDown() override { std::filesystem::remove_all(dir); }
+
+    std::filesystem::path dir;
+};
 
 }  // namespace morv::testing
 

@@ -46,18 +46,8 @@ TEST(Morv3DConverter, EffectiveScaleDependsOnTheFormatUnlessGiven) {
     EXPECT_EQ(effectiveScale(options), 2.5);
 }
 
-// A folder of its own for the files of one test.
-class PipelineTest : public ::testing::Test {
+class PipelineTest : public testing::ScratchDirTest {
 protected:
-    void SetUp() override {
-        dir = fs::temp_directory_path() /
-              ("morv3d-pipeline-" + std::to_string(::getpid()) + "-" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir);
-        fs::create_directories(dir);
-    }
-    void TearDown() override { fs::remove_all(dir); }
-
     // A unit triangle at (1,0,0), (0,1,0), (0,0,1), with one image clip when imageName is given.
     std::string writeTriangle(const std::string& name, const std::string& imageName = "") {
         MeshBuilder b;
@@ -101,8 +91,6 @@ protected:
         forEachVertexPoint(requireField(scene.fields(), "mesh"), [&](const XYZ& p) { points.push_back(p); });
         return points;
     }
-
-    fs::path dir;
 };
 
 const std::string banner = "Morv3D Converter (0.4.9)\n\n";
@@ -157,7 +145,8 @@ TEST_F(PipelineTest, EachFailureEndsWithItsKind) {
         std::vector<std::string> args;
         std::string err;
     } cases[] = {
-        {{"--to=LWO2", "--destFileName=x.lwo", "text.lwo"}, "unhandled exception NoImporterFound\n"},
+        {{"--to=LWO2", "--destFileName=x.lwo", "text.lwo"},
+         "Error: The file text.lwo is not a LightWave object (LWOB or LWO2)\nunhandled exception NoImporterFound\n"},
         {{"--to=LWO2", "--destFileName=x.lwo", "folder.lwo"}, "Could not open file folder.lwo\nunhandled exception Io\n"},
         {{"--to=LWO2", "--destFileName=x.lwo", "cut.lwo"},
          "Syntax error: Error in GetCs.getSWord32 in readChunk length\n"

@@ -69,13 +69,10 @@ IffBuilder squareObject() {
 // ---- Probe and header ----
 
 TEST(LWO2ReaderProbe, AnswersOnlyForLWO2Forms) {
-    const std::string lwo2 = testing::writeTempFile(testing::iffForm("LWO2", squareObject()), "probe.lwo");
-    const std::string lwob = testing::writeTempFile(testing::iffForm("LWOB", {}), "probe_old.lwo");
-    const std::string shortFile = testing::writeTempFile({'F', 'O', 'R', 'M', 0, 0, 0, 4, 'L', 'W'}, "short.lwo");
-    EXPECT_TRUE(probeLWO2(lwo2));
-    EXPECT_FALSE(probeLWO2(lwob));
-    EXPECT_FALSE(probeLWO2(shortFile));
-    EXPECT_FALSE(probeLWO2(lwo2 + ".missing"));
+    EXPECT_TRUE(probeLWO2(testing::iffForm("LWO2", squareObject())));
+    EXPECT_FALSE(probeLWO2(testing::iffForm("LWOB", {})));
+    EXPECT_FALSE(probeLWO2(Bytes{'F', 'O', 'R', 'M', 0, 0, 0, 4, 'L', 'W'}));
+    EXPECT_FALSE(probeLWO2(Bytes{}));
     EXPECT_EQ(lwo2ProgressLine("a.lwo"), "Reading IFF LWO2 (LightWave3D Object after [6]) file a.lwo \n");
 }
 
@@ -311,8 +308,9 @@ TEST(LWO2ReaderChunks, FormLongerThanTheFileReadsTheChunksThatAreThere) {
     bytes[6] = 0x10;  // FORM length 4096 + the real length
     const auto [scene, messages] = convert(bytes);
     EXPECT_EQ(faces(scene).size(), 1u);
-    EXPECT_EQ(messages, "Warning: FORM length " + std::to_string(4096 + bytes.size() - 8) + " goes beyond the end of the file (" +
-                            std::to_string(bytes.size()) + " bytes); reading the chunks that are there\n");
+    EXPECT_EQ(messages, "Warning: The FORM claims " + std::to_string(4096 + bytes.size() - 8) +
+                            " bytes after its 8-byte header, but only " + std::to_string(bytes.size() - 8) +
+                            " are there; reading the chunks that are there\n");
 }
 
 struct PolsCase {
@@ -541,8 +539,6 @@ TEST(LWO2ReaderFailures, InternalErrorsOfTheConversion) {
     EXPECT_THROW_MSG(convert(lwo2(layerWith(
                          IffBuilder().chunk("VMAD", testing::lwo2PolygonVertexMap("TXUV", 1, "uv", {{0, 0, {0}}}))))),
                      Error, "Internal Error: Wrong dimension of a TXUVVMAD entry!\n");
-    EXPECT_THROW_MSG(convert(lwo2(blockWith(IffBuilder().sub("VMAP", IffBuilder().str("nope"))))), Error,
-                     "Internal error: VMAP name nope not found in VMAP->stIndex table!");
     EXPECT_THROW_MSG(convert(lwo2(IffBuilder().chunk("TAGS", testing::lwo2Tags({"a"})))), Bug,
                      "Internal error: No meshes in mergeMeshList!\n");
 }
@@ -602,7 +598,7 @@ TEST(LWO2ReaderFailures, EveryTruncatedPrefixFailsCleanly) {
             ADD_FAILURE() << "prefix " << n << ": " << exceptionName(e) << " " << testing::messageOf(e);
             continue;
         }
-        EXPECT_NE(messages.str().find("Warning: FORM length"), std::string::npos) << "prefix " << n;
+        EXPECT_NE(messages.str().find("Warning: The FORM claims"), std::string::npos) << "prefix " << n;
         try {
             parsed->toCanonical(messages);
         } catch (const MorvException&) {

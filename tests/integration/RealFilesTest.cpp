@@ -188,7 +188,8 @@ TEST(RealFiles, AFileThatIsNoObjectEndsWithAReportedError) {
     const auto run = testing::runProgram({"--to=LWO2", "--destFileName=/nonexistent/never.lwo", empty.string()});
     EXPECT_FALSE(run.signaled);
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.err, "unhandled exception NoImporterFound\n");
+    EXPECT_EQ(run.err, "Error: The file " + empty.string() +
+                           " is not a LightWave object (LWOB or LWO2)\nunhandled exception NoImporterFound\n");
 }
 
 }  // namespace

@@ -190,8 +190,10 @@ TEST(MorvLCoordTransformsTest, OptionValuesParseToListsInReverseOrder) {
         {"ry+45", {makeIntDegRotateY(45)}},
         {",rx0,,\try\t7\n", {makeIntDegRotateY(7), makeIntDegRotateX(0)}},
         {"rz.5", {makeRotateZ(rad(0.5))}},
-        {"rx90.0", {makeRotateX(rad(90.0))}},
-        {"rz1e2", {makeRotateZ(rad(100.0))}},
+        {"rx90.0", {makeIntDegRotateX(90)}},  // whole degrees however written
+        {"rz1e2", {makeIntDegRotateZ(100)}},
+        {"ry-9e1", {makeIntDegRotateY(-90)}},
+        {"rx90.5", {makeRotateX(rad(90.5))}},
         {"rx-2147483648", {makeIntDegRotateX(std::numeric_limits<std::int32_t>::min())}},
     };
     for (const Case& c : cases) {

@@ -1,0 +1,259 @@
+// Faults users met with the built program: runs that destroyed an input or
+// replaced an output, inputs that are pipes, huge inputs, coordinates a format
+// cannot hold, damaged files whose messages were unclear. Each case runs the
+// program as a user would.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "common/LwoFixtures.hpp"
+#include "common/LwobFixtures.hpp"
+#include "common/RunProgram.hpp"
+#include "common/SceneGeometry.hpp"
+#include "common/TestHelpers.hpp"
+#include "importers/LWO2Reader.hpp"
+#include "support/GetCs.hpp"
+
+namespace morv {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::Bytes;
+using testing::IffBuilder;
+
+// A triangle object with one surface; extra goes after the polygon tags.
+Bytes triangleObject(const std::vector<XYZ>& points = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}},
+                     const IffBuilder& extra = {}) {
+    IffBuilder chunks;
+    chunks.chunk("TAGS", testing::lwo2Tags({"s"}))
+        .chunk("LAYR", testing::lwo2Layer(0, "layer"))
+        .chunk("PNTS", testing::lwo2Points(points))
+        .chunk("POLS", testing::lwo2Polygons("FACE", {{0, 1, 2}}))
+        .chunk("PTAG", testing::lwo2PolygonTags("SURF", {{0, 0}}))
+        .raw(extra);
+    return testing::iffForm("LWO2", chunks);
+}
+
+class PipelineFaults : public testing::ScratchDirTest {
+protected:
+    void put(const std::string& name, const Bytes& bytes) const {
+        std::ofstream(dir / name, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                                         static_cast<std::streamsize>(bytes.size()));
+    }
+    Bytes get(const std::string& name) const { return readWholeFile((dir / name).string()); }
+    testing::ProgramResult run(const std::vector<std::string>& args) const {
+        return testing::runProgram(args, dir.string());
+    }
+    testing::Geometry geometryOf(const std::string& name) const {
+        std::ostringstream messages;
+        return testing::geometryOf(readLWO2Scene((dir / name).string(), messages));
+    }
+};
+
+const std::string banner = "Morv3D Converter (0.4.9)\n\n";
+const std::string separateRuns = "Please convert these files in separate runs, each with --destFileName=<file>.\n";
+
+// Every clash is found before the first job reads anything: no input is
+// destroyed and no output written.
+TEST_F(PipelineFaults, JobsThatWouldDestroyAnInputOrAnOutputStopBeforeAnythingIsWritten) {
+    const struct {
+        std::vector<std::string> args;
+        std::string err;
+    } cases[] = {
+        {{"--to=LWO2", "chair.lwob", "chair.lwo"},
+         "Error: The destination file chair.lwo of the input file chair.lwob is the input file chair.lwo; writing it "
+         "would destroy that input.\n" + separateRuns},
+        {{"--to=LWO2", "model", "./sub/../model.lwo"},
+         "Error: The destination file model.lwo of the input file model is the input file ./sub/../model.lwo; "
+         "writing it would destroy that input.\n" + separateRuns},
+        {{"--to=LWO2", "m.x", "m.y"},
+         "Error: The input files m.x and m.y would both be written to m.lwo; the second would replace the first.\n"
+         "Please convert them in separate runs, each with --destFileName=<file>.\n"},
+        {{"--to=LWO2", "--destFileName=link.lwo", "chair.lwo"},  // a hard link to the input
+         "Error: The destination file link.lwo is the input file chair.lwo itself; writing it would destroy the "
+         "input.\nPlease choose another name with --destFileName=<file>.\n"},
+    };
+    const Bytes original = triangleObject();
+    for (const auto& c : cases) {
+        fs::remove_all(dir);
+        fs::create_directories(dir / "sub");
+        put("chair.lwob", testing::lwobSampleObject());
+        put("chair.lwo", original);
+        put("model", original);
+        put("model.lwo", original);
+        put("m.x", original);
+        put("m.y", original);
+        fs::create_hard_link(dir / "chair.lwo", dir / "link.lwo");
+        const auto r = run(c.args);
+        SCOPED_TRACE(c.args.back());
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.out, banner);
+        EXPECT_EQ(r.err, c.err + "unhandled exception Error\n");
+        EXPECT_EQ(get("chair.lwo"), original);
+        EXPECT_EQ(get("model.lwo"), original);
+        EXPECT_FALSE(fs::exists(dir / "m.lwo"));
+    }
+}
+
+// An input is read once: a named pipe, standard input through a pipe.
+TEST_F(PipelineFaults, PipesAndStandardInputAreReadOnce) {
+    const Bytes object = triangleObject();
+    ASSERT_EQ(::mkfifo((dir / "pipe.lwo").c_str(), 0600), 0);
+    std::thread writer([&] {
+        // Gives up when the program never opens the pipe, so the test cannot hang here.
+        for (int tries = 0; tries < 3000; ++tries) {
+            const int fd = ::open((dir / "pipe.lwo").c_str(), O_WRONLY | O_NONBLOCK);
+            if (fd < 0) {
+                ::usleep(10000);
+                continue;
+            }
+            ::fcntl(fd, F_SETFL, 0);
+            [[maybe_unused]] const ssize_t n = ::write(fd, object.data(), object.size());
+            ::close(fd);
+            return;
+        }
+    });
+    const auto fromPipe = run({"--to=LWO2", "--destFileName=a.lwo", "pipe.lwo"});
+    writer.join();
+    EXPECT_FALSE(fromPipe.signaled) << "the program hung on the pipe";
+    EXPECT_EQ(fromPipe.status, 0) << fromPipe.err;
+    EXPECT_EQ(geometryOf("a.lwo").faces.size(), 1u);
+
+    testing::RunSetup setup{dir.string(), std::string(object.begin(), object.end()), 0};
+    const auto fromStdin = testing::runProgram({"--to=LWO2", "--destFileName=b.lwo", "/dev/stdin"}, setup);
+    EXPECT_EQ(fromStdin.status, 0) << fromStdin.err;
+    EXPECT_NE(fromStdin.out.find("Reading IFF LWO2 (LightWave3D Object after [6]) file /dev/stdin \n"),
+              std::string::npos);
+    EXPECT_EQ(geometryOf("b.lwo").points, geometryOf("a.lwo").points);
+}
+
+// A file is read no further than its FORM; running out of memory is the
+// user's error, not a program bug.
+TEST_F(PipelineFaults, HugeInputsAreReadOnlyAsFarAsTheFormAndMemoryShortageIsReported) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "an address-space limit cannot be combined with AddressSanitizer";
+#else
+    const std::uint64_t threeGigabytes = std::uint64_t{3} << 30;
+    put("big.lwo", triangleObject());
+    fs::resize_file(dir / "big.lwo", threeGigabytes);  // a small FORM, then a hole
+    put("big.bin", Bytes{'J', 'U', 'N', 'K'});
+    fs::resize_file(dir / "big.bin", threeGigabytes);
+    const testing::RunSetup limited{dir.string(), std::nullopt, std::uint64_t{1} << 30};
+
+    const auto object = testing::runProgram({"--to=LWO2", "--destFileName=o.lwo", "big.lwo"}, limited);
+    EXPECT_EQ(object.status, 0) << object.err;
+    EXPECT_EQ(geometryOf("o.lwo").faces.size(), 1u);
+
+    const auto junk = testing::runProgram({"--to=LWO2", "--destFileName=o2.lwo", "big.bin"}, limited);
+    EXPECT_EQ(junk.status, 1);
+    EXPECT_EQ(junk.err, "Error: Not enough memory to read big.bin\nunhandled exception Error\n");
+#endif
+}
+
+TEST_F(PipelineFaults, CoordinatesTheOutputCannotHoldEndTheFileWithTheVertex) {
+    put("t.lwo", triangleObject());
+    put("far.lwo", triangleObject({{0, 0, 0}, {3e38, 3e38, 0}, {0, 1, 0}}));
+    const struct {
+        std::vector<std::string> args;
+        std::string reason;
+    } cases[] = {
+        {{"--to=LWO2", "--scale=1e39", "--destFileName=o.lwo", "t.lwo"},
+         "Vertex 0 lies at (1e+39, 0.0, 0.0) after the transforms; an LWO2 file holds coordinates up to "
+         "3.40282346639e+38 in size"},
+        {{"--to=LWO2", "--coordTransformsLH=rz45", "--destFileName=o.lwo", "far.lwo"},
+         "Vertex 1 lies at ("},
+    };
+    for (const auto& c : cases) {
+        const auto r = run(c.args);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_NE(r.err.find("Error: Could not write output file o.lwo\n"), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find(c.reason), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("after the transforms; an LWO2 file holds coordinates up to 3.40282346639e+38 in size"),
+                  std::string::npos)
+            << r.err;
+        EXPECT_FALSE(fs::exists(dir / "o.lwo"));
+    }
+}
+
+TEST_F(PipelineFaults, DamagedButReadableFilesWarnAndConvert) {
+    // A texture block whose UV map the object lacks.
+    IffBuilder block;
+    block.sub("IMAP", IffBuilder().str("\x80")).sub("VMAP", IffBuilder().str("gone"));
+    put("stale.lwo", triangleObject({{1, 0, 0}, {0, 1, 0}, {0, 0, 1}},
+                                    IffBuilder().chunk("SURF", testing::lwo2Surface("s", "", IffBuilder().sub("BLOK", block)))));
+    // An old-format object whose FORM claims 10 bytes more than there are.
+    Bytes shortObject = testing::lwobSampleObject();
+    const std::size_t claimed = shortObject.size() - 8 + 10;
+    shortObject[6] = static_cast<std::uint8_t>(claimed >> 8);
+    shortObject[7] = static_cast<std::uint8_t>(claimed);
+    put("short.lwob", shortObject);
+    const struct {
+        std::string input;
+        std::string warning;
+    } cases[] = {
+        {"stale.lwo",
+         "Warning: A texture of the surface \"s\" uses the UV map \"gone\", but the object has no UV map of that "
+         "name; the texture gets no texture coordinates\n"},
+        {"short.lwob", "Warning: The FORM claims " + std::to_string(claimed) + " bytes after its 8-byte header, but only " +
+                           std::to_string(claimed - 10) + " are there; reading the chunks that are there\n"},
+    };
+    for (const auto& c : cases) {
+        const auto r = run({"--to=LWO2", "--destFileName=o.lwo", c.input});
+        EXPECT_EQ(r.status, 0) << c.input << ": " << r.err;
+        EXPECT_NE(r.out.find(c.warning), std::string::npos) << r.out;
+        EXPECT_TRUE(fs::exists(dir / "o.lwo"));
+        fs::remove(dir / "o.lwo");
+    }
+}
+
+TEST_F(PipelineFaults, MessagesNameTheFileAndShowDamagedIdentifiersEscaped) {
+    put("t.obj", triangleObject());
+    put("notes.txt", Bytes{'h', 'i', '\n'});
+    auto r = run({"--to=LWO2", "t.obj", "notes.txt"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(fs::exists(dir / "t.lwo"));
+    EXPECT_EQ(r.err, "Error: The file notes.txt is not a LightWave object (LWOB or LWO2)\n"
+                     "unhandled exception NoImporterFound\n");
+
+    IffBuilder damaged;
+    damaged.id(std::string_view("P\0\x01S", 4)).u4(1000);
+    put("damaged.lwo", testing::iffForm("LWO2", damaged));
+    r = run({"--to=LWO2", "--destFileName=o.lwo", "damaged.lwo"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("Could not read chunk data in chunk P\\x00\\x01S"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find('\0'), std::string::npos);
+}
+
+// Whole degrees are exact however they are written; a mirroring keeps every
+// face showing the same side.
+TEST_F(PipelineFaults, WholeDegreesAreExactAndMirroringKeepsTheFacing) {
+    put("t.lwo", triangleObject());
+    for (const char* angle : {"rz90", "rz90.0", "rz9e1", "rz+450"}) {
+        const auto r = run({"--to=LWO2", std::string("--coordTransformsLH=") + angle, "--destFileName=o.lwo", "t.lwo"});
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(geometryOf("o.lwo").points, (std::vector<XYZ>{{0, 1, 0}, {-1, 0, 0}, {0, 0, 1}})) << angle;
+    }
+    const struct {
+        std::string option;
+        std::vector<std::int32_t> corners;
+    } cases[] = {
+        {"--scale=-1", {0, 2, 1}},
+        {"--scale=2", {0, 1, 2}},
+        {"--coordTransformsLH=ry180", {0, 1, 2}},  // a rotation is no mirroring
+    };
+    for (const auto& c : cases) {
+        const auto r = run({"--to=LWO2", c.option, "--destFileName=o.lwo", "t.lwo"});
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(geometryOf("o.lwo").faces.front(), c.corners) << c.option;
+    }
+}
+
+}  // namespace
+}  // namespace morv
