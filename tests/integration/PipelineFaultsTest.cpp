@@ -219,7 +219,7 @@ TEST_F(PipelineFaults, MessagesNameTheFileAndShowDamagedIdentifiersEscaped) {
     auto r = run({"--to=LWO2", "t.obj", "notes.txt"});
     EXPECT_EQ(r.status, 1);
     EXPECT_TRUE(fs::exists(dir / "t.lwo"));
-    EXPECT_EQ(r.err, "Error: The file notes.txt is not a LightWave object (LWOB or LWO2)\n"
+    EXPECT_EQ(r.err, "Error: The file notes.txt is not a LightWave object (LWOB or LWO2) or an Unreal brush\n"
                      "unhandled exception NoImporterFound\n");
 
     IffBuilder damaged;

@@ -189,7 +189,8 @@ TEST(RealFiles, AFileThatIsNoObjectEndsWithAReportedError) {
     EXPECT_FALSE(run.signaled);
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err, "Error: The file " + empty.string() +
-                           " is not a LightWave object (LWOB or LWO2)\nunhandled exception NoImporterFound\n");
+                           " is not a LightWave object (LWOB or LWO2) or an Unreal brush\n"
+                           "unhandled exception NoImporterFound\n");
 }
 
 }  // namespace
