@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include "common/AssimpCounts.hpp"
 #include "common/RunProgram.hpp"
 
 namespace morv {
@@ -125,20 +126,6 @@ std::size_t cornerCount(const Geometry& g) {
     return n;
 }
 
-// The "Vertices:" and "Faces:" counts that assimp's raw import reports.
-bool assimpCounts(const fs::path& file, long& vertices, long& faces) {
-    const std::string command = "assimp info '" + file.string() + "' -r 2>/dev/null";
-    std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
-    if (!pipe) return false;
-    vertices = faces = -1;
-    char line[512];
-    while (fgets(line, sizeof line, pipe.get())) {
-        std::sscanf(line, "Vertices: %ld", &vertices);
-        std::sscanf(line, "Faces: %ld", &faces);
-    }
-    return vertices >= 0 && faces >= 0;
-}
-
 std::vector<fs::path> lightWaveObjects() {
     std::vector<fs::path> out;
     std::error_code ec;
@@ -154,7 +141,7 @@ std::vector<fs::path> lightWaveObjects() {
 TEST(RealFiles, EveryPackagedLightWaveObjectConvertsWithItsGeometry) {
     const auto objects = lightWaveObjects();
     if (objects.empty()) GTEST_SKIP() << "assimp-testmodels is not installed";
-    const bool haveAssimp = std::system("command -v assimp >/dev/null 2>&1") == 0;
+    const bool haveAssimp = testing::haveAssimp();
     const fs::path work = fs::temp_directory_path() / ("morv3d-realfiles-" + std::to_string(::getpid()));
     fs::create_directories(work);
     int lwob = 0;
@@ -172,7 +159,7 @@ TEST(RealFiles, EveryPackagedLightWaveObjectConvertsWithItsGeometry) {
         EXPECT_EQ(actual.points, expected.points);
         EXPECT_EQ(actual.faces, expected.faces);
         long vertices = 0, faces = 0;
-        if (haveAssimp && assimpCounts(written, vertices, faces)) {
+        if (haveAssimp && testing::assimpCounts(written, vertices, faces)) {
             // A raw import keeps one vertex per polygon corner.
             EXPECT_EQ(faces, static_cast<long>(actual.faces.size()));
             EXPECT_EQ(vertices, static_cast<long>(cornerCount(actual)));
