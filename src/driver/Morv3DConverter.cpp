@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "base/Excn.hpp"
+#include "exporters/ExportUnrealT3D.hpp"
 #include "exporters/MorvLToLWO2.hpp"
 #include "importers/LWO2Reader.hpp"
 #include "importers/LWOBReader.hpp"
@@ -28,6 +29,7 @@ const std::vector<Importer>& importerTable() {
 const std::vector<Exporter>& exporterTable() {
     static const std::vector<Exporter> table = {
         {"LWO2", lwo2WriterProgressLine, writeLWO2},
+        {"Unreal.T3D", unrealT3DProgressLine, writeUnrealT3D},
     };
     return table;
 }
