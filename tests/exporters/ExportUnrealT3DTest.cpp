@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include "common/BrushScan.hpp"
 #include "common/TestHelpers.hpp"
 #include "importers/TexturePlacement.hpp"
 #include "scene/CanonicalScene.hpp"
@@ -66,42 +67,6 @@ Written write(const MorvLValue& scene) {
     w.text = ExportUnrealT3D::brushText(scene, ExportSettings{512, 256, messages});
     w.messages = messages.str();
     return w;
-}
-
-// Every polygon of a brush text: its vectors and vertices.
-struct Polygon {
-    std::string texture;
-    XYZ origin, normal, u, v;
-    std::vector<XYZ> vertices;
-};
-
-std::vector<Polygon> polygonsOf(const std::string& text) {
-    std::vector<Polygon> out;
-    std::istringstream in(text);
-    std::string line;
-    const auto vec = [](const std::string& s) {
-        XYZ p;
-        std::sscanf(s.c_str() + 15, "%lf,%lf,%lf", &p.x, &p.y, &p.z);
-        return p;
-    };
-    while (std::getline(in, line)) {
-        if (line.rfind("   Begin Polygon", 0) == 0) {
-            out.emplace_back();
-            const auto t = line.find("Texture=") + 8;
-            out.back().texture = line.substr(t, line.find(' ', t) - t);
-        } else if (line.rfind("      Origin", 0) == 0) {
-            out.back().origin = vec(line);
-        } else if (line.rfind("      Normal", 0) == 0) {
-            out.back().normal = vec(line);
-        } else if (line.rfind("      TextureU", 0) == 0) {
-            out.back().u = vec(line);
-        } else if (line.rfind("      TextureV", 0) == 0) {
-            out.back().v = vec(line);
-        } else if (line.rfind("      Vertex", 0) == 0) {
-            out.back().vertices.push_back(vec(line));
-        }
-    }
-    return out;
 }
 
 double dot(const XYZ& a, const XYZ& b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
@@ -162,7 +127,7 @@ TEST(ExportUnrealT3D, TextureNamesAreImageBaseNamesOrSurfaceNamesInPlainCharacte
     };
     for (const auto& c : cases) {
         const Written w = write(sceneOf(tri, {c.surface}, {image("C:\\tex\\Wall Stone.v2.bmp"), image("floor")}));
-        const auto polygons = polygonsOf(w.text);
+        const auto polygons = testing::scanBrush(w.text);
         ASSERT_EQ(polygons.size(), 1u);
         EXPECT_EQ(polygons[0].texture, c.name);
     }
@@ -195,7 +160,7 @@ TEST(ExportUnrealT3D, BrokenSurfacesAndTexturesAreReportedByName) {
 }
 
 // The texel of P by the brush's rule.
-std::pair<double, double> texel(const Polygon& p, const XYZ& point) {
+std::pair<double, double> texel(const testing::BrushPolygon& p, const XYZ& point) {
     const XYZ d = minus(point, p.origin);
     return {dot(d, p.u), dot(d, p.v)};
 }
@@ -212,7 +177,7 @@ TEST(ExportUnrealT3D, PlanarTexturesShowTheSameTexelsAsTheirProjection) {
     const Written w = write(scene);
     EXPECT_EQ(w.messages, "");
     const Matrix4x4 toTexture = Matrix4x4Mult::invert(transformToMatrix4x4(transforms));
-    for (const Polygon& p : polygonsOf(w.text)) {
+    for (const testing::BrushPolygon& p : testing::scanBrush(w.text)) {
         for (const XYZ& v : p.vertices) {
             const XYZ st = Matrix4x4::Trans::transformPoint(toTexture, v);
             const auto [u, t] = texel(p, v);
@@ -229,7 +194,7 @@ TEST(ExportUnrealT3D, UvTexturesShowEachVertexsTexelAndBadUvsGetTheDefaultPlacem
     const std::vector<MorvLValue> surfaces{surface("s", {texture("color", "st", 0, 0)})};
     Written w = write(sceneOf(mesh, surfaces, {image("uv.bmp", 128, 64)}));
     EXPECT_EQ(w.messages, "");
-    auto polygons = polygonsOf(w.text);
+    auto polygons = testing::scanBrush(w.text);
     ASSERT_EQ(polygons.size(), 1u);
     for (std::size_t i = 0; i < mesh.points.size(); ++i) {
         const auto [u, v] = texel(polygons[0], mesh.points[i]);
@@ -239,7 +204,7 @@ TEST(ExportUnrealT3D, UvTexturesShowEachVertexsTexelAndBadUvsGetTheDefaultPlacem
     for (auto& st : mesh.sts) st = ST{0.5, 0.5};
     w = write(sceneOf(mesh, surfaces, {image("uv.bmp", 128, 64)}));
     EXPECT_EQ(w.messages, "Found badly UV-textured polygon!\n");
-    polygons = polygonsOf(w.text);
+    polygons = testing::scanBrush(w.text);
     ASSERT_EQ(polygons.size(), 1u);
     // Facing mostly along y: the x and -z axes, origin on the plane nearest (0, 0, 0).
     EXPECT_EQ(polygons[0].u, (XYZ{1, 0, 0}));
@@ -268,7 +233,7 @@ TEST(ExportUnrealT3D, OddFacesAreCollapsedLeftOutOrCounted) {
         const Written w = write(sceneOf({points, c.faces, {}}, {surface("s")}));
         EXPECT_EQ(w.messages, c.messages);
         std::vector<std::size_t> written;
-        for (const Polygon& p : polygonsOf(w.text)) written.push_back(p.vertices.size());
+        for (const testing::BrushPolygon& p : testing::scanBrush(w.text)) written.push_back(p.vertices.size());
         EXPECT_EQ(written, c.written);
     }
     EXPECT_THROW_MSG(write(sceneOf({points, {{0, 1}}, {}}, {surface("s")})), Error,
