@@ -35,8 +35,7 @@ template <class P>
 int turnSign(P p, P q, P r) {
     const double ax = q.x - p.x, ay = q.y - p.y, bx = r.x - q.x, by = r.y - q.y;
     const double c = ax * by - ay * bx;
-    const double scale = std::sqrt((ax * ax + ay * ay) * (bx * bx + by * by));
-    if (!(std::fabs(c) > straightTurn * scale)) return 0;
+    if (!(c * c > straightTurn * straightTurn * (ax * ax + ay * ay) * (bx * bx + by * by))) return 0;
     return c > 0 ? 1 : -1;
 }
 

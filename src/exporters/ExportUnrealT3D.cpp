@@ -1,8 +1,12 @@
 #include "exporters/ExportUnrealT3D.hpp"
 
+#include <algorithm>
+#include <array>
 #include <charconv>
 #include <cmath>
+#include <cstring>
 #include <ostream>
+#include <string_view>
 #include <vector>
 
 #include "base/Excn.hpp"
@@ -67,13 +71,81 @@ std::pair<double, double> imageResolution(const MorvLValue& image) {
     return {w, h};
 }
 
-void appendVector(std::string& out, const XYZ& v) {
-    appendBrushNumber(out, v.x);
-    out.push_back(',');
-    appendBrushNumber(out, v.y);
-    out.push_back(',');
-    appendBrushNumber(out, v.z);
-    out += "\r\n";
+// Writes value in the brush form at p and returns the end. Room: 400 bytes.
+// "00" .. "99", for writing two digits at a time.
+constexpr auto digitPairs = [] {
+    std::array<char, 200> pairs{};
+    for (int i = 0; i < 100; ++i) {
+        pairs[2 * i] = static_cast<char>('0' + i / 10);
+        pairs[2 * i + 1] = static_cast<char>('0' + i % 10);
+    }
+    return pairs;
+}();
+
+// Writes the decimal digits of v, at least minimum of them, ending at end;
+// returns where they start.
+char* digitsBefore(char* end, std::uint64_t v, int minimum) {
+    char* p = end;
+    while (v >= 100) {
+        p -= 2;
+        std::memcpy(p, &digitPairs[2 * (v % 100)], 2);
+        v /= 100;
+    }
+    if (v >= 10) {
+        p -= 2;
+        std::memcpy(p, &digitPairs[2 * v], 2);
+    } else {
+        *--p = static_cast<char>('0' + v);
+    }
+    while (end - p < minimum) *--p = '0';
+    return p;
+}
+
+// Most bytes formatBrushNumber writes: sign and the fixed form of the largest double.
+constexpr std::size_t maxNumberBytes = 1 + 309 + 7;
+
+// Writes value in the brush form at p and returns the end.
+char* formatBrushNumber(char* p, double value) {
+    // The sign is that of the value, also when it rounds to zero ("-00000.000000"),
+    // as printf gives it.
+    *p++ = std::signbit(value) ? '-' : '+';
+    const double magnitude = std::fabs(value);
+    // Fast path: millionths as a whole number. Below 1e7 the product is off the
+    // exact one by less than 2^-9, so its rounding is the exact one unless it
+    // lies that close to a half; those and larger values go through to_chars.
+    const double millionths = magnitude * 1e6;
+    const double rounded = std::nearbyint(millionths);
+    if (magnitude < 1e7 && std::fabs(millionths - rounded) < 0.498) {
+        const auto whole = static_cast<std::uint64_t>(rounded);
+        char digits[24];
+        char* const end = digits + sizeof digits;
+        char* const fraction = digitsBefore(end, whole % 1000000, 6);
+        fraction[-1] = '.';
+        char* const first = digitsBefore(fraction - 1, whole / 1000000, 5);
+        std::memcpy(p, first, static_cast<std::size_t>(end - first));
+        return p + (end - first);
+    }
+    char text[maxNumberBytes];
+    const char* end = std::to_chars(text, text + sizeof text, magnitude, std::chars_format::fixed, 6).ptr;
+    for (std::ptrdiff_t digits = end - text - 7; digits < 5; ++digits) *p++ = '0';
+    std::memcpy(p, text, static_cast<std::size_t>(end - text));
+    return p + (end - text);
+}
+
+char* put(char* p, std::string_view text) {
+    std::memcpy(p, text.data(), text.size());
+    return p + text.size();
+}
+
+// A label, a vector's numbers joined by "," and the line end.
+char* putVectorLine(char* p, std::string_view label, const XYZ& v) {
+    p = put(p, label);
+    p = formatBrushNumber(p, v.x);
+    *p++ = ',';
+    p = formatBrushNumber(p, v.y);
+    *p++ = ',';
+    p = formatBrushNumber(p, v.z);
+    return put(p, "\r\n");
 }
 
 // A computed zero may come out as -0; the file shows it as +0.
@@ -189,25 +261,23 @@ private:
         }
     }
 
+    // The polygon's lines are put together in scratch_ and appended at once.
     void writePolygon(std::string& out, const std::string& textureName, const PolygonTexturing& t) {
-        out += "   Begin Polygon Item=OUTSIDE Texture=";
-        out += textureName;
-        out += " Link=";
-        char digits[24];
-        out.append(digits, std::to_chars(digits, digits + sizeof digits, link_++).ptr);
-        out += "\r\n      Origin   ";
-        appendVector(out, withoutNegativeZeros(t.origin));
-        out += "      Normal   ";
-        appendVector(out, withoutNegativeZeros(t.normal));
-        out += "      TextureU ";
-        appendVector(out, withoutNegativeZeros(t.textureU));
-        out += "      TextureV ";
-        appendVector(out, withoutNegativeZeros(t.textureV));
-        for (const XYZ& p : piecePoints_) {
-            out += "      Vertex   ";
-            appendVector(out, p);
-        }
-        out += "   End Polygon\r\n";
+        const std::size_t lineBytes = 15 + 3 * maxNumberBytes + 4;
+        scratch_.resize(std::max(scratch_.size(), 80 + textureName.size() + (4 + piecePoints_.size()) * lineBytes));
+        char* const start = scratch_.data();
+        char* p = put(start, "   Begin Polygon Item=OUTSIDE Texture=");
+        p = put(p, textureName);
+        p = put(p, " Link=");
+        p = std::to_chars(p, p + 24, link_++).ptr;
+        p = put(p, "\r\n");
+        p = putVectorLine(p, "      Origin   ", withoutNegativeZeros(t.origin));
+        p = putVectorLine(p, "      Normal   ", withoutNegativeZeros(t.normal));
+        p = putVectorLine(p, "      TextureU ", withoutNegativeZeros(t.textureU));
+        p = putVectorLine(p, "      TextureV ", withoutNegativeZeros(t.textureV));
+        for (const XYZ& v : piecePoints_) p = putVectorLine(p, "      Vertex   ", v);
+        p = put(p, "   End Polygon\r\n");
+        out.append(start, static_cast<std::size_t>(p - start));
     }
 
     MorvLToLWO2::PolygonMesh mesh_;
@@ -219,6 +289,7 @@ private:
     std::vector<XYZ> points_, piecePoints_;
     std::vector<std::size_t> cornerOf_;
     std::vector<std::optional<ST>> pieceSts_;
+    std::vector<char> scratch_;
     std::uint64_t link_ = 0;
     std::size_t concaveUnsplit_ = 0;
     std::size_t cutAsFan_ = 0;
@@ -269,15 +340,8 @@ PreparedSurface prepareSurface(const MorvLValue& surface, const MorvLValue& imag
 }
 
 void appendBrushNumber(std::string& out, double value) {
-    char text[400];  // the fixed form of the largest double
-    const char* end = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, 6).ptr;
-    const char* digits = text;
-    // The sign is read from the text, so a value that rounds to zero keeps its "-".
-    if (*digits == '-') ++digits;
-    out.push_back(digits == text ? '+' : '-');
-    const std::ptrdiff_t integerDigits = end - digits - 7;
-    for (std::ptrdiff_t i = integerDigits; i < 5; ++i) out.push_back('0');
-    out.append(digits, end);
+    char text[maxNumberBytes];
+    out.append(text, static_cast<std::size_t>(formatBrushNumber(text, value) - text));
 }
 
 void translate(const MorvLValue& scene, const std::string& destination, const ExportSettings& settings) {

@@ -3,7 +3,9 @@
 #include "exporters/ExportUnrealT3D.hpp"
 
 #include <cmath>
+#include <cstdio>
 #include <optional>
+#include <random>
 #include <sstream>
 #include <vector>
 
@@ -86,6 +88,19 @@ TEST(ExportUnrealT3D, NumbersAreSignedPaddedFixedWithSixDecimals) {
         std::string out;
         ExportUnrealT3D::appendBrushNumber(out, c.value);
         EXPECT_EQ(out, c.text) << c.value;
+    }
+    // The same as printf's "%+013.6f", which the editor's own export uses, over
+    // many magnitudes and the values that lie on a rounding half.
+    std::mt19937_64 random(7);
+    for (int i = 0; i < 200000; ++i) {
+        const double magnitude = std::pow(10.0, static_cast<double>(i % 12) - 3);
+        double value = std::uniform_real_distribution<double>(-magnitude, magnitude)(random);
+        if (i % 5 == 0) value = (std::floor(value * 1e6) + 0.5) / 1e6;
+        char expected[400];
+        std::snprintf(expected, sizeof expected, "%+013.6f", value);
+        std::string out;
+        ExportUnrealT3D::appendBrushNumber(out, value);
+        ASSERT_EQ(out, expected) << value;
     }
 }
 
@@ -185,6 +200,20 @@ TEST(ExportUnrealT3D, PlanarTexturesShowTheSameTexelsAsTheirProjection) {
             EXPECT_NEAR(t, (1 - st.y) * 32, 1e-3);
         }
     }
+}
+
+TEST(ExportUnrealT3D, APlanarProjectionAlongThePolygonsPlaneKeepsPixelZerosPoint) {
+    // Projected along z onto a wall that contains the z direction: no
+    // intersection to find, so the origin is where pixel (0, 0) lies.
+    const Mesh wall{{{3, 0, 0}, {3, 5, 0}, {3, 5, 4}}, {{0, 1, 2}}, {}};
+    const MorvLValue transforms = textureTransforms({0, 0, 0}, {0, 0, 0}, {1, 1, 1}, 2);
+    const Written w =
+        write(sceneOf(wall, {surface("s", {texture("color", "planar", 0, -1, transforms)})}, {image("p.bmp")}));
+    const auto polygons = testing::scanBrush(w.text);
+    ASSERT_EQ(polygons.size(), 1u);
+    EXPECT_EQ(polygons[0].origin, (XYZ{-0.5, 0.5, 0}));
+    EXPECT_EQ(polygons[0].u, (XYZ{64, 0, 0}));
+    EXPECT_EQ(polygons[0].v, (XYZ{0, -32, 0}));
 }
 
 TEST(ExportUnrealT3D, UvTexturesShowEachVertexsTexelAndBadUvsGetTheDefaultPlacement) {
