@@ -71,7 +71,6 @@ std::pair<double, double> imageResolution(const MorvLValue& image) {
     return {w, h};
 }
 
-// Writes value in the brush form at p and returns the end. Room: 400 bytes.
 // "00" .. "99", for writing two digits at a time.
 constexpr auto digitPairs = [] {
     std::array<char, 200> pairs{};
