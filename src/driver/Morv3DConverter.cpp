@@ -11,6 +11,7 @@
 
 #include "base/Excn.hpp"
 #include "base/NumberText.hpp"
+#include "exporters/ExportUnrealT3D.hpp"
 #include "exporters/MorvLToLWO2.hpp"
 #include "importers/LWO2Reader.hpp"
 #include "importers/LWOBReader.hpp"
@@ -33,6 +34,7 @@ const std::vector<Importer>& importerTable() {
 const std::vector<Exporter>& exporterTable() {
     static const std::vector<Exporter> table = {
         {"LWO2", lwo2WriterProgressLine, writeLWO2},
+        {"Unreal.T3D", unrealT3DProgressLine, writeUnrealT3D},
     };
     return table;
 }

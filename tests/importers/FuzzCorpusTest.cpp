@@ -1,6 +1,6 @@
-// Replays the fuzzer's kept inputs through both LightWave readers: each must end
-// in a value or one of the system's errors, never a crash (run under the
-// sanitizers in CI).
+// Replays the fuzzer's kept inputs through both LightWave readers, and each
+// scene they give through the Unreal brush writer: each must end in a value or
+// one of the system's errors, never a crash (run under the sanitizers in CI).
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -8,7 +8,8 @@
 #include <gtest/gtest.h>
 
 #include "base/Excn.hpp"
-
+#include "driver/Morv3DConverter.hpp"
+#include "exporters/ExportUnrealT3D.hpp"
 #include "importers/LWO2Reader.hpp"
 #include "importers/LWOBReader.hpp"
 
@@ -22,12 +23,18 @@ TEST(FuzzCorpus, EveryKeptInputEndsCleanly) {
         std::ifstream in(entry.path(), std::ios::binary);
         const std::vector<std::uint8_t> bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
         std::ostringstream messages;
+        ConversionOptions brush;
+        brush.to = "Unreal.T3D";
+        brush.forceTextureResolution = true;
+        const auto writeBrush = [&](const MorvLValue& scene) {
+            ExportUnrealT3D::brushText(modifyCanonical(scene, brush, {512, 512}, messages), {512, 512, messages});
+        };
         try {
-            parseLWO2Bytes(bytes, messages)->toCanonical(messages);
+            writeBrush(parseLWO2Bytes(bytes, messages)->toCanonical(messages));
         } catch (const MorvException&) {
         }
         try {
-            readLWOBSceneFromBytes(bytes, messages);
+            writeBrush(readLWOBSceneFromBytes(bytes, messages));
         } catch (const MorvException&) {
         }
         ++files;
