@@ -40,6 +40,27 @@ else
     echo "assimp is not installed (apt-get install assimp-utils) - no comparison"
 fi
 
+# Unreal brushes: the quad object with and without UVs, and 50,000 concave
+# 40-gons (split into convex pieces), each beside Assimp's import plus its OBJ
+# export of the same file. Goal on the quads: at most 0.5 times the time and
+# 0.3 times the peak memory.
+brush_run() {  # label, generator arguments...
+    local label=$1; shift
+    build-bench/bench/make_big_lwo2 "$work/$label.lwo" "$@" >/dev/null
+    measure "morv3d-t3d-$label" build-bench/morv3d --to=Unreal.T3D --destFileName="$work/out.t3d" "$work/$label.lwo"
+    echo "  brush: $(stat -c %s "$work/out.t3d") bytes"
+    if command -v assimp >/dev/null; then
+        measure "assimp-obj-$label" assimp export "$work/$label.lwo" "$work/out.obj"
+        read -r mw mr <"$work/morv3d-t3d-$label.result"
+        read -r aw ar <"$work/assimp-obj-$label.result"
+        awk -v mw="$mw" -v aw="$aw" -v mr="$mr" -v ar="$ar" \
+            'BEGIN{printf "  ratios morv3d/assimp: time %.2f, peak memory %.2f\n", mw/aw, mr/ar}'
+    fi
+}
+brush_run quads "$quads"
+brush_run quads-uv "$quads" uv
+brush_run concave 50000 concave
+
 # Brush reading: the grid written as an Unreal brush by our own writer, then
 # that brush read and written as LWO2, beside Assimp's raw import of the grid
 # in binary LWO2 (measured above).

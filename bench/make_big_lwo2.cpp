@@ -1,9 +1,11 @@
 // Writes a large LWO2 object for the speed tests: one layer holding a grid of
-// quads, all bound to one surface.
+// quads, or of concave 40-gons, all bound to one surface.
 //
-//   make_big_lwo2 OUT.lwo [quads] [uv]     (default 1,000,000 quads)
+//   make_big_lwo2 OUT.lwo [count] [uv|concave]     (default 1,000,000 quads)
 //
-// With the word uv, a TXUV map "uv" gives every point texture coordinates.
+// With the word uv, a TXUV map "uv" gives every point texture coordinates
+// (its x and z). With the word concave, the object is count stars of 40
+// points each (20 spikes), one per grid cell, sharing no points.
 //
 // The quads fill rows of ceil(sqrt(quads)) each, the last row possibly short,
 // over a grid of (columns + 1) x (rows + 1) points: 1,002,001 points for the
@@ -14,9 +16,13 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <functional>
+#include <numbers>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
+#include "scene/MorvLValue.hpp"
 #include "support/GetCs.hpp"
 
 namespace {
@@ -40,6 +46,16 @@ struct Grid {
     }
 };
 
+// Any object the generator writes: its points and each polygon's corners.
+struct Shape {
+    std::uint64_t points;
+    std::uint64_t polygons;
+    std::function<morv::XYZ(std::uint64_t)> point;
+    std::function<void(std::uint64_t, std::vector<std::uint64_t>&)> corners;
+};
+
+constexpr std::uint64_t starPoints = 40;
+
 Grid makeGrid(std::uint64_t quads) {
     std::uint64_t columns = static_cast<std::uint64_t>(std::ceil(std::sqrt(static_cast<double>(quads))));
     while (columns * columns < quads) ++columns;
@@ -55,25 +71,55 @@ void putChunkHeader(IffWriter& w, const char* id, std::uint64_t length) {
     w.putU4(static_cast<std::uint32_t>(length));
 }
 
-void writeGrid(const std::string& path, const Grid& g, bool withUv) {
+Shape gridShape(const Grid& g) {
+    const double step = 1.0 / static_cast<double>(g.columns);
+    return {g.points(), g.quads,
+            [g, step](std::uint64_t p) {
+                return morv::XYZ{static_cast<double>(p % (g.columns + 1)) * step, 0.0,
+                                 static_cast<double>(p / (g.columns + 1)) * step};
+            },
+            [g](std::uint64_t q, std::vector<std::uint64_t>& out) {
+                out.resize(4);
+                g.corners(q, out.data());
+            }};
+}
+
+// Stars of 40 points in the cells of a grid, spikes alternating in length.
+Shape starShape(std::uint64_t stars) {
+    const Grid g = makeGrid(stars);
+    return {stars * starPoints, stars,
+            [g](std::uint64_t p) {
+                const std::uint64_t star = p / starPoints, k = p % starPoints;
+                const double angle = 2 * std::numbers::pi * static_cast<double>(k) / starPoints;
+                const double radius = k % 2 ? 0.2 : 0.45;
+                return morv::XYZ{static_cast<double>(star % g.columns) + 0.5 + radius * std::cos(angle), 0.0,
+                                 static_cast<double>(star / g.columns) + 0.5 + radius * std::sin(angle)};
+            },
+            [](std::uint64_t s, std::vector<std::uint64_t>& out) {
+                out.resize(starPoints);
+                for (std::uint64_t k = 0; k < starPoints; ++k) out[k] = s * starPoints + k;
+            }};
+}
+
+void writeObject(const std::string& path, const Shape& shape, bool withUv) {
     // Every length first, so that the file is written front to back.
     const std::uint64_t tags = stringSize(surfaceName);
     const std::uint64_t layr = 2 + 2 + 12 + stringSize(layerName);
-    const std::uint64_t pnts = 12 * g.points();
+    const std::uint64_t pnts = 12 * shape.points;
     std::uint64_t pols = 4, ptag = 4;
-    for (std::uint64_t q = 0; q < g.quads; ++q) {
-        std::uint64_t c[4];
-        g.corners(q, c);
+    std::vector<std::uint64_t> c;
+    for (std::uint64_t q = 0; q < shape.polygons; ++q) {
+        shape.corners(q, c);
         pols += 2;
         for (std::uint64_t v : c) pols += vertexIndexSize(v);
         ptag += vertexIndexSize(q) + 2;
     }
     std::uint64_t vmap = 4 + 2 + stringSize("uv");
-    for (std::uint64_t p = 0; p < g.points(); ++p) vmap += vertexIndexSize(p) + 8;
+    for (std::uint64_t p = 0; p < shape.points; ++p) vmap += vertexIndexSize(p) + 8;
     const std::uint64_t surf = stringSize(surfaceName) + stringSize("") + 6 + 14;
     std::uint64_t form = 4 + 8 * 6 + tags + layr + pnts + pols + ptag + surf;  // all lengths are even
     if (withUv) form += 8 + vmap;
-    if (form > 0x7FFFFFFF) throw std::runtime_error("too many quads for one LWO2 file");
+    if (form > 0x7FFFFFFF) throw std::runtime_error("too many polygons for one LWO2 file");
 
     IffWriter w(path);
     putChunkHeader(w, "FORM", form);
@@ -86,33 +132,29 @@ void writeGrid(const std::string& path, const Grid& g, bool withUv) {
     w.putPoint({0.0, 0.0, 0.0});
     w.putString(layerName);
     putChunkHeader(w, "PNTS", pnts);
-    const double step = 1.0 / static_cast<double>(g.columns);
-    for (std::uint64_t r = 0; r < g.pointRows; ++r)
-        for (std::uint64_t c = 0; c <= g.columns; ++c)
-            w.putPoint({static_cast<double>(c) * step, 0.0, static_cast<double>(r) * step});
+    for (std::uint64_t p = 0; p < shape.points; ++p) w.putPoint(shape.point(p));
     if (withUv) {
         putChunkHeader(w, "VMAP", vmap);
         w.putID("TXUV");
         w.putU2(2);
         w.putString("uv");
-        for (std::uint64_t r = 0, p = 0; r < g.pointRows; ++r)
-            for (std::uint64_t c = 0; c <= g.columns; ++c, ++p) {
-                w.putVertexIndex(p);
-                w.putReal(static_cast<double>(c) * step);
-                w.putReal(static_cast<double>(r) * step);
-            }
+        for (std::uint64_t p = 0; p < shape.points; ++p) {
+            const morv::XYZ at = shape.point(p);
+            w.putVertexIndex(p);
+            w.putReal(at.x);
+            w.putReal(at.z);
+        }
     }
     putChunkHeader(w, "POLS", pols);
     w.putID("FACE");
-    for (std::uint64_t q = 0; q < g.quads; ++q) {
-        std::uint64_t c[4];
-        g.corners(q, c);
-        w.putU2(4);
+    for (std::uint64_t q = 0; q < shape.polygons; ++q) {
+        shape.corners(q, c);
+        w.putU2(static_cast<std::uint16_t>(c.size()));
         for (std::uint64_t v : c) w.putVertexIndex(v);
     }
     putChunkHeader(w, "PTAG", ptag);
     w.putID("SURF");
-    for (std::uint64_t q = 0; q < g.quads; ++q) {
+    for (std::uint64_t q = 0; q < shape.polygons; ++q) {
         w.putVertexIndex(q);
         w.putU2(0);
     }
@@ -131,8 +173,9 @@ void writeGrid(const std::string& path, const Grid& g, bool withUv) {
 
 int main(int argc, char** argv) {
     const bool withUv = argc == 4 && std::strcmp(argv[3], "uv") == 0;
-    if (argc < 2 || argc > 4 || (argc == 4 && !withUv)) {
-        std::fputs("usage: make_big_lwo2 OUT.lwo [quads] [uv]\n", stderr);
+    const bool concave = argc == 4 && std::strcmp(argv[3], "concave") == 0;
+    if (argc < 2 || argc > 4 || (argc == 4 && !withUv && !concave)) {
+        std::fputs("usage: make_big_lwo2 OUT.lwo [count] [uv|concave]\n", stderr);
         return 2;
     }
     std::uint64_t quads = 1000000;
@@ -140,7 +183,7 @@ int main(int argc, char** argv) {
         const char* end = argv[2] + std::strlen(argv[2]);
         const auto [ptr, ec] = std::from_chars(argv[2], end, quads);
         if (ec != std::errc() || ptr != end || quads == 0) {
-            std::fputs("make_big_lwo2: quads must be a positive whole number\n", stderr);
+            std::fputs("make_big_lwo2: count must be a positive whole number\n", stderr);
             return 2;
         }
     }
@@ -150,10 +193,10 @@ int main(int argc, char** argv) {
         return 2;
     }
     try {
-        const Grid g = makeGrid(quads);
-        writeGrid(argv[1], g, withUv);
-        std::printf("Wrote %llu quads over %llu points to %s\n", static_cast<unsigned long long>(g.quads),
-                    static_cast<unsigned long long>(g.points()), argv[1]);
+        const Shape shape = concave ? starShape(quads) : gridShape(makeGrid(quads));
+        writeObject(argv[1], shape, withUv);
+        std::printf("Wrote %llu %s over %llu points to %s\n", static_cast<unsigned long long>(shape.polygons),
+                    concave ? "concave 40-gons" : "quads", static_cast<unsigned long long>(shape.points), argv[1]);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "make_big_lwo2: %s\n", e.what());
         return 1;

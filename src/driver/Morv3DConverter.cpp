@@ -11,6 +11,7 @@
 
 #include "base/Excn.hpp"
 #include "base/NumberText.hpp"
+#include "exporters/ExportUnrealT3D.hpp"
 #include "exporters/MorvLToLWO2.hpp"
 #include "importers/LWO2Reader.hpp"
 #include "importers/LWOBReader.hpp"
@@ -27,7 +28,7 @@ const std::vector<Importer>& importerTable() {
     static const std::vector<Importer> table = {
         {"LWOB", probeLWOB, lwobProgressLine, parseLWOBBytes, false},
         {"LWO2", probeLWO2, lwo2ProgressLine, parseLWO2Bytes, false},
-        {"Unreal T3D", probeUnrealT3D, unrealT3DProgressLine, parseUnrealT3DBytes, true},
+        {"Unreal T3D", probeUnrealT3D, unrealT3DReaderProgressLine, parseUnrealT3DBytes, true},
     };
     return table;
 }
@@ -35,6 +36,7 @@ const std::vector<Importer>& importerTable() {
 const std::vector<Exporter>& exporterTable() {
     static const std::vector<Exporter> table = {
         {"LWO2", lwo2WriterProgressLine, writeLWO2},
+        {"Unreal.T3D", unrealT3DProgressLine, writeUnrealT3D},
     };
     return table;
 }

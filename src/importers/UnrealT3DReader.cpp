@@ -364,7 +364,7 @@ bool probeUnrealT3D(std::span<const std::uint8_t> bytes) {
     }
 }
 
-std::string unrealT3DProgressLine(const std::string& fileName) {
+std::string unrealT3DReaderProgressLine(const std::string& fileName) {
     return "Reading Unreal T3D Brush file " + fileName + " \n";
 }
 

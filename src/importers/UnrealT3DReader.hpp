@@ -49,7 +49,7 @@ inline constexpr std::size_t longestBrushTextureName = 1024;
 // or "End PolyList"; never fails.
 bool probeUnrealT3D(std::span<const std::uint8_t> bytes);
 
-std::string unrealT3DProgressLine(const std::string& fileName);
+std::string unrealT3DReaderProgressLine(const std::string& fileName);
 
 // First stage on the file's bytes. Format errors raise BrushSyntaxError.
 std::unique_ptr<ImportedFile> parseUnrealT3DBytes(std::span<const std::uint8_t> bytes, std::ostream& messages);

@@ -1,7 +1,7 @@
 // Replays the fuzzers' kept inputs: the LightWave corpus through both
-// LightWave readers, the brush corpus through the brush reader. Each must end
-// in a value or one of the system's errors, never a crash (run under the
-// sanitizers in CI).
+// LightWave readers, the brush corpus through the brush reader, and each scene
+// they give through the Unreal brush writer. Each must end in a value or one
+// of the system's errors, never a crash (run under the sanitizers in CI).
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -9,7 +9,8 @@
 #include <gtest/gtest.h>
 
 #include "base/Excn.hpp"
-
+#include "driver/Morv3DConverter.hpp"
+#include "exporters/ExportUnrealT3D.hpp"
 #include "importers/LWO2Reader.hpp"
 #include "importers/LWOBReader.hpp"
 #include "importers/UnrealT3DReader.hpp"
@@ -22,6 +23,16 @@ std::vector<std::uint8_t> fileBytes(const std::filesystem::path& path) {
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
+// Writes scene as a brush in memory, moved and scaled as for a brush (scale
+// when not 0), opening no image file.
+void writeBrush(const MorvLValue& scene, double scale, std::ostream& messages) {
+    ConversionOptions brush;
+    brush.to = "Unreal.T3D";
+    brush.scale = scale;
+    brush.forceTextureResolution = true;
+    ExportUnrealT3D::brushText(modifyCanonical(scene, brush, {512, 512}, messages), {512, 512, messages});
+}
+
 TEST(FuzzCorpus, EveryKeptInputEndsCleanly) {
     const std::filesystem::path corpus = std::filesystem::path(MORV3D_SOURCE_DIR) / "tests/fuzz/corpus";
     int files = 0;
@@ -29,11 +40,11 @@ TEST(FuzzCorpus, EveryKeptInputEndsCleanly) {
         const std::vector<std::uint8_t> bytes = fileBytes(entry.path());
         std::ostringstream messages;
         try {
-            parseLWO2Bytes(bytes, messages)->toCanonical(messages);
+            writeBrush(parseLWO2Bytes(bytes, messages)->toCanonical(messages), 0.0, messages);
         } catch (const MorvException&) {
         }
         try {
-            readLWOBSceneFromBytes(bytes, messages);
+            writeBrush(readLWOBSceneFromBytes(bytes, messages), 0.0, messages);
         } catch (const MorvException&) {
         }
         ++files;
@@ -49,8 +60,9 @@ TEST(FuzzCorpus, EveryKeptBrushEndsCleanly) {
         std::ostringstream messages;
         probeUnrealT3D(bytes);
         try {
-            readUnrealT3DSceneFromBytes(bytes, messages);
+            const MorvLValue scene = readUnrealT3DSceneFromBytes(bytes, messages);
             ++read;
+            writeBrush(scene, 1.0, messages);
         } catch (const MorvException&) {
         }
         ++files;

@@ -1,0 +1,74 @@
+// Texture placement of brush polygons: a brush polygon carries an origin and
+// two vectors such that its point P shows the texel
+// (u, v) = ((P - origin) · textureU, (P - origin) · textureV), in pixels of the
+// image, with v counted down from the top row. This module turns a surface's
+// texture (a planar projection placed by a transform list, or per-vertex
+// texture coordinates) into that placement, polygon by polygon.
+#pragma once
+
+#include <cstdint>
+#include <iosfwd>
+#include <optional>
+#include <span>
+
+#include "scene/Matrix4x4.hpp"
+#include "scene/MorvLValue.hpp"
+
+namespace morv {
+
+struct PolygonTexturing {
+    XYZ origin;
+    XYZ normal;
+    XYZ textureU;
+    XYZ textureV;
+};
+
+// Largest size of a number in a placement: the editor reads single floats.
+inline constexpr double maxBrushNumber = 3.4e38;
+
+// The sum of (V[i-1] - V0) x (V[i] - V0): twice the polygon's area along the
+// normal of the side its vertex order shows.
+XYZ newellNormal(std::span<const XYZ> polygon);
+
+// The placement given to a polygon that its texture cannot place: the two unit
+// axes of the coordinate plane nearest to the polygon ((1, 0, 0) and
+// (0, -1, 0) for one facing along z; (1, 0, 0), (0, 0, -1) along y;
+// (0, 1, 0), (0, 0, -1) along x; ties in that order) and, as origin, the point
+// of the polygon's plane nearest (0, 0, 0).
+PolygonTexturing defaultTexturing(std::span<const XYZ> polygon, const XYZ& unitNormal);
+
+// How one surface's polygons are placed; built once per surface.
+class TextureSpaceMapping {
+public:
+    // No usable texture: every polygon gets the default placement, without a warning.
+    TextureSpaceMapping() = default;
+    // "planar": transforms maps texture space to object space; the image is w x h pixels.
+    static TextureSpaceMapping planar(const MorvLValue& transforms, double w, double h);
+    // "st": the texture coordinates of slot stIndex.
+    static TextureSpaceMapping st(std::int32_t stIndex, double w, double h);
+
+    bool usesTextureCoordinates() const { return kind_ == Kind::St; }
+    std::int32_t stIndex() const { return stIndex_; }
+
+    // The placement of one polygon with its unit normal; sts holds each
+    // vertex's texture coordinates (used by "st" only). A polygon that cannot be
+    // placed gets its warning line on messages and the default placement.
+    PolygonTexturing place(std::span<const XYZ> polygon, const XYZ& unitNormal,
+                           std::span<const std::optional<ST>> sts, std::ostream& messages) const;
+
+private:
+    enum class Kind { None, Planar, St };
+    PolygonTexturing placePlanar(std::span<const XYZ> polygon, const XYZ& n, std::ostream& messages) const;
+    PolygonTexturing placeSt(std::span<const XYZ> polygon, const XYZ& n, std::span<const std::optional<ST>> sts,
+                             std::ostream& messages) const;
+
+    Kind kind_ = Kind::None;
+    double width_ = 0, height_ = 0;
+    std::int32_t stIndex_ = -1;
+    // Planar: pixel gradients, unit projection direction, where pixel (0, 0) lies
+    // and the warning a polygon gets when these could not be found.
+    XYZ u_{}, v_{}, direction_{}, pixelOrigin_{};
+    const char* failure_ = nullptr;
+};
+
+}  // namespace morv
