@@ -10,6 +10,7 @@
 
 #include "common/AssimpCounts.hpp"
 #include "common/BrushFixtures.hpp"
+#include "common/BrushScan.hpp"
 #include "common/RunProgram.hpp"
 #include "common/TestHelpers.hpp"
 
@@ -73,7 +74,12 @@ TEST_F(BrushReading, ConversionsPrintTheirLinesAndBrushesKeepTheirSize) {
     }
     // A brush is in Unreal units already: without --scale it is not made 40 times larger.
     const auto t3d = run({"--to=Unreal.T3D", "--destFileName=out.t3d", "hand.t3d"});
-    EXPECT_NE(t3d.out.find("Using object scale factor 1\n"), std::string::npos) << t3d.out;
+    EXPECT_EQ(t3d.status, 0) << t3d.err;
+    EXPECT_EQ(t3d.out, reading + convertedLines("1", "Writing Unreal brush file out.t3d\n"));
+    std::ifstream in(dir / "out.t3d", std::ios::binary);
+    const auto written = testing::scanBrush({std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()});
+    ASSERT_EQ(written.size(), 1u);
+    EXPECT_EQ(written[0].vertices, (std::vector<XYZ>{{0, 0, 0}, {0, 256, 0}, {256, 256, 0}, {256, 0, 0}}));
 }
 
 TEST_F(BrushReading, DamagedBrushesEndWithASyntaxErrorAndWriteNothing) {
