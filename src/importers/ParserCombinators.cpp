@@ -99,6 +99,7 @@ bool Keyword::tryParse(TextCursor& in) const {
         if (std::string_view(text_).starts_with(in.ahead(left))) endOfFile();
         return false;
     }
+    if (n > 0 && in.peek() != static_cast<std::uint8_t>(text_[0])) return false;  // most misses, without a call
     if (in.ahead(n) != text_) return false;
     if (endsInWord_ && left > n && isWordChar(static_cast<std::uint8_t>(in.ahead(n + 1).back()))) return false;
     in.advance(n);

@@ -1,9 +1,11 @@
 #include "importers/UnrealT3DReader.hpp"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cmath>
 #include <functional>
+#include <limits>
 #include <optional>
 #include <ostream>
 #include <string_view>
@@ -28,14 +30,77 @@ struct BrushPolygon {
     std::uint32_t texture = noTexture;   // index into BrushFile::textureNames
     XYZ origin, textureU, textureV;
     double panU = 0, panV = 0;
-    std::size_t firstVertex = 0;         // its points run up to the next polygon's first
+    std::size_t firstVertex = 0;         // its Vertex lines run up to the next polygon's first
+};
+
+// Every distinct position once: an open-addressing table of their numbers,
+// keyed by the position's bits (+0 and -0 alike, as == has it).
+class PointPool {
+public:
+    explicit PointPool(std::vector<XYZ>& points) : points_(points), slots_(1024, 0) {}
+
+    std::uint32_t numberOf(const XYZ& p) {
+        // Neighbouring polygons share points: the last few looked up are
+        // checked first, which spares the table's cache misses.
+        for (const Recent& r : recent_)
+            if (r.used && r.point == p) return r.number;
+        const std::uint32_t number = lookUp(p);
+        recent_[next_] = {true, number, p};
+        next_ = (next_ + 1) % recent_.size();
+        return number;
+    }
+
+private:
+    struct Recent {
+        bool used = false;
+        std::uint32_t number = 0;
+        XYZ point;
+    };
+
+    std::uint32_t lookUp(const XYZ& p) {
+        std::size_t slot = slotOf(p);
+        for (; slots_[slot] != 0; slot = (slot + 1) & mask())
+            if (points_[slots_[slot] - 1] == p) return slots_[slot] - 1;
+        if (points_.size() >= std::numeric_limits<std::uint32_t>::max() / 2)
+            throw Error("A brush with more than " + std::to_string(points_.size()) + " points is too big to convert");
+        const auto number = static_cast<std::uint32_t>(points_.size());
+        points_.push_back(p);
+        slots_[slot] = number + 1;
+        if (2 * points_.size() > slots_.size()) grow();
+        return number;
+    }
+
+    std::size_t mask() const { return slots_.size() - 1; }
+    std::size_t slotOf(const XYZ& p) const {
+        const auto bits = [](double d) { return std::bit_cast<std::uint64_t>(d + 0.0); };  // -0 + 0 is +0
+        std::uint64_t h = bits(p.x) * 0x9E3779B97F4A7C15u ^ bits(p.y) * 0xC2B2AE3D27D4EB4Fu ^
+                          bits(p.z) * 0x165667B19E3779F9u;
+        h ^= h >> 29;
+        h *= 0xBF58476D1CE4E5B9u;
+        h ^= h >> 32;
+        return static_cast<std::size_t>(h) & mask();
+    }
+    void grow() {
+        slots_.assign(2 * slots_.size(), 0);
+        for (std::uint32_t n = 0; n < points_.size(); ++n) {
+            std::size_t slot = slotOf(points_[n]);
+            while (slots_[slot] != 0) slot = (slot + 1) & mask();
+            slots_[slot] = n + 1;
+        }
+    }
+
+    std::vector<XYZ>& points_;
+    std::vector<std::uint32_t> slots_;  // point number + 1; 0 is free
+    std::array<Recent, 8> recent_{};
+    std::size_t next_ = 0;
 };
 
 class BrushFile final : public ImportedFile {
 public:
     std::vector<std::string> textureNames;  // in order of first appearance
     std::vector<BrushPolygon> polygons;
-    std::vector<XYZ> vertices;              // the Vertex lines of all polygons in file order
+    std::vector<XYZ> points;                // the distinct Vertex positions, in order of first appearance
+    std::vector<std::uint32_t> vertices;    // the Vertex lines of all polygons in file order, as point numbers
 
     void setDefaultTextureResolution(double width, double height) override {
         width_ = width;
@@ -44,10 +109,10 @@ public:
     MorvLValue toCanonical(std::ostream& messages) override;
 
 private:
-    std::span<const XYZ> pointsOf(std::size_t polygon) const {
+    std::span<const std::uint32_t> verticesOf(std::size_t polygon) const {
         const std::size_t first = polygons[polygon].firstVertex;
         const std::size_t end = polygon + 1 < polygons.size() ? polygons[polygon + 1].firstVertex : vertices.size();
-        return std::span<const XYZ>(vertices).subspan(first, end - first);
+        return std::span<const std::uint32_t>(vertices).subspan(first, end - first);
     }
 
     double width_ = 512.0, height_ = 512.0;
@@ -80,7 +145,7 @@ struct NameHash {
 
 class BrushParser {
 public:
-    BrushParser(std::span<const std::uint8_t> bytes, BrushFile& out) : in_(bytes), out_(out) {}
+    BrushParser(std::span<const std::uint8_t> bytes, BrushFile& out) : in_(bytes), out_(out), pool_(out.points) {}
 
     void run() {
         skipByteOrderMark(in_);
@@ -128,7 +193,7 @@ private:
                 throw BrushSyntaxError("Polygon " + std::to_string(out_.polygons.size() + 1) + " (line " +
                                        std::to_string(p.line) + ") has more than " +
                                        std::to_string(mostBrushPolygonVertices) + " vertices");
-            out_.vertices.push_back(vector());
+            out_.vertices.push_back(pool_.numberOf(vector()));
         }
         g_.endPolygon(in_);
         out_.polygons.push_back(p);
@@ -180,6 +245,7 @@ private:
     const Grammar& g_ = grammar();
     TextCursor in_;
     BrushFile& out_;
+    PointPool pool_;
     std::unordered_map<std::string, std::uint32_t, NameHash, std::equal_to<>> textureIndex_;
     std::uint32_t last_ = noTexture;
 };
@@ -192,11 +258,12 @@ XYZ cross(const XYZ& a, const XYZ& b) {
     return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
 }
 
-// The points without repeats of a neighbour (the last and the first are neighbours too).
-void collapseRepeats(std::span<const XYZ> points, std::vector<XYZ>& out) {
+// The point numbers without repeats of a neighbour (the last and the first
+// are neighbours too); equal positions have equal numbers.
+void collapseRepeats(std::span<const std::uint32_t> numbers, std::vector<std::uint32_t>& out) {
     out.clear();
-    for (const XYZ& p : points)
-        if (out.empty() || !(out.back() == p)) out.push_back(p);
+    for (const std::uint32_t n : numbers)
+        if (out.empty() || out.back() != n) out.push_back(n);
     while (out.size() > 1 && out.back() == out.front()) out.pop_back();
 }
 
@@ -222,50 +289,6 @@ bool hasArea(std::span<const XYZ> points) {
     }
     return std::sqrt(dot(normal, normal)) > 1e-12;
 }
-
-// One vertex per distinct position: an open-addressing table of vertex
-// numbers, keyed by the position's bits (+0 and -0 alike).
-class PointIndex {
-public:
-    explicit PointIndex(MeshBuilder& mesh) : mesh_(mesh), slots_(1024, 0) {}
-
-    std::uint32_t vertexOf(const XYZ& p) {
-        std::size_t slot = slotOf(p);
-        for (; slots_[slot] != 0; slot = (slot + 1) & mask()) {
-            const std::uint32_t v = slots_[slot] - 1;
-            if (points_[v] == p) return v;
-        }
-        const std::uint32_t v = mesh_.addVertex(p);
-        points_.push_back(p);
-        slots_[slot] = v + 1;
-        if (2 * points_.size() > slots_.size()) grow();
-        return v;
-    }
-
-private:
-    std::size_t mask() const { return slots_.size() - 1; }
-    std::size_t slotOf(const XYZ& p) const {
-        const auto bits = [](double d) { return std::bit_cast<std::uint64_t>(d + 0.0); };  // -0 + 0 is +0
-        std::uint64_t h = bits(p.x) * 0x9E3779B97F4A7C15u ^ bits(p.y) * 0xC2B2AE3D27D4EB4Fu ^
-                          bits(p.z) * 0x165667B19E3779F9u;
-        h ^= h >> 29;
-        h *= 0xBF58476D1CE4E5B9u;
-        h ^= h >> 32;
-        return static_cast<std::size_t>(h) & mask();
-    }
-    void grow() {
-        slots_.assign(2 * slots_.size(), 0);
-        for (std::uint32_t v = 0; v < points_.size(); ++v) {
-            std::size_t slot = slotOf(points_[v]);
-            while (slots_[slot] != 0) slot = (slot + 1) & mask();
-            slots_[slot] = v + 1;
-        }
-    }
-
-    MeshBuilder& mesh_;
-    std::vector<std::uint32_t> slots_;  // vertex number + 1; 0 is free
-    std::vector<XYZ> points_;
-};
 
 MorvLValue textureRecord(std::int32_t image) {
     return MorvLValue::Record({
@@ -324,25 +347,33 @@ MorvLValue BrushFile::toCanonical(std::ostream& messages) {
     };
 
     MeshBuilder mesh;
-    mesh.reserve(0, polygons.size(), vertices.size());
-    PointIndex index(mesh);
-    std::vector<XYZ> points;
-    std::vector<std::uint32_t> corners;
+    mesh.reserve(points.size(), polygons.size(), vertices.size());
+    // Points become vertices when a polygon that is kept first uses them, so
+    // the points of polygons left out are not in the mesh.
+    constexpr std::uint32_t unused = 0xFFFFFFFF;
+    std::vector<std::uint32_t> vertexOf(points.size(), unused);
+    std::vector<std::uint32_t> numbers, corners;
+    std::vector<XYZ> polygon;
     for (std::size_t i = 0; i < polygons.size(); ++i) {
         const BrushPolygon& p = polygons[i];
-        collapseRepeats(pointsOf(i), points);
-        const char* fault = points.size() < 3 ? "has fewer than 3 different points"
-                            : !hasArea(points) ? "has no area (its points lie on one line)"
-                                               : nullptr;
+        collapseRepeats(verticesOf(i), numbers);
+        polygon.clear();
+        for (const std::uint32_t n : numbers) polygon.push_back(points[n]);
+        const char* fault = polygon.size() < 3 ? "has fewer than 3 different points"
+                            : !hasArea(polygon) ? "has no area (its points lie on one line)"
+                                                : nullptr;
         if (fault) {
             messages << "Warning: Polygon " << i + 1 << " (line " << p.line << ") " << fault << " and is left out\n";
             continue;
         }
         corners.clear();
-        for (const XYZ& point : points) corners.push_back(index.vertexOf(point));
+        for (const std::uint32_t n : numbers) {
+            if (vertexOf[n] == unused) vertexOf[n] = mesh.addVertex(points[n]);
+            corners.push_back(vertexOf[n]);
+        }
         mesh.addFace(corners, MorvLValue::Int(surfaceFor(p.texture)));
-        for (std::size_t k = 0; k < points.size(); ++k) {
-            const XYZ d = minus(points[k], p.origin);
+        for (std::size_t k = 0; k < polygon.size(); ++k) {
+            const XYZ d = minus(polygon[k], p.origin);
             const double u = dot(d, p.textureU) + p.panU, v = dot(d, p.textureV) + p.panV;
             const std::optional<ST> st = ST{u / width_, 1.0 - v / height_};
             mesh.setCornerSts(k, std::span(&st, 1));

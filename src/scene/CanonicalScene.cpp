@@ -164,8 +164,10 @@ MorvLValue meshField(const MorvLValue& mesh, std::string_view name) {
     return forceGetListField(recordOf(mesh, "mesh"), name);
 }
 
-// Calls fn(corner vertex indices, surface, corner sts or nullptr) for every face.
-template <class Fn>
+// Calls fn(corner vertex indices, surface, corner sts or nullptr) for every
+// face. Callers that ignore the sts (WithSts false) get packed faces read in
+// place even when their corners carry texture coordinates.
+template <bool WithSts = true, class Fn>
 void walkFaces(const MorvLValue& faces, Fn&& fn) {
     if (auto view = PackedView::of(faces)) {
         auto cornersCol = view->column("corners");
@@ -175,7 +177,7 @@ void walkFaces(const MorvLValue& faces, Fn&& fn) {
             auto child = view->sliceChild(*cornersCol);
             auto vertexCol = child->column("vertex");
             auto surfaces = view->ints(*surfaceCol);
-            if (vertexCol && child->ints(*vertexCol).size() == child->rows() && !child->column("sts") &&
+            if (vertexCol && child->ints(*vertexCol).size() == child->rows() && (!WithSts || !child->column("sts")) &&
                 surfaces.size() == view->rows()) {
                 auto vertices = child->ints(*vertexCol);
                 for (std::size_t f = 0; f < view->rows(); ++f)
@@ -425,10 +427,8 @@ void forEachVertexPoint(const MorvLValue& mesh, const std::function<void(const X
 
 void forEachFace(const MorvLValue& mesh,
                  const std::function<void(std::span<const std::int32_t>, const MorvLValue&)>& fn) {
-    walkFaces(meshField(mesh, "faces"),
-              [&](std::span<const std::int32_t> vertices, const MorvLValue& surface, const std::vector<MorvLValue>*) {
-                  fn(vertices, surface);
-              });
+    walkFaces<false>(meshField(mesh, "faces"), [&](std::span<const std::int32_t> vertices, const MorvLValue& surface,
+                                                   const std::vector<MorvLValue>*) { fn(vertices, surface); });
 }
 
 // ---- Writers' helpers ----
