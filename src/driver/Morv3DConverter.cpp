@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "base/Excn.hpp"
+#include "exporters/ExportRI.hpp"
 #include "exporters/MorvLToLWO2.hpp"
 #include "importers/LWO2Reader.hpp"
 #include "importers/LWOBReader.hpp"
@@ -28,6 +29,7 @@ const std::vector<Importer>& importerTable() {
 const std::vector<Exporter>& exporterTable() {
     static const std::vector<Exporter> table = {
         {"LWO2", lwo2WriterProgressLine, writeLWO2},
+        {"RIB", ribWriterProgressLine, writeRIB},
     };
     return table;
 }
@@ -189,7 +191,7 @@ void convertOne(const std::string& input, const std::string& destination, const 
     }
     out << exporter->progressLine(destination);
     try {
-        exporter->write(modified, destination, ExportSettings{resolution.width, resolution.height, out});
+        exporter->write(modified, destination, ExportSettings{resolution.width, resolution.height, out, options.toOSType});
     } catch (const std::exception& e) {
         out.flush();
         Excn::raiseWithCause("Error: Could not write output file " + destination + "\n", e);
