@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <cstdlib>
+#include <set>
 #include <stdexcept>
 
 namespace morv::testing {
@@ -102,6 +103,21 @@ std::vector<RibRequest> scanRib(const std::string& text) {
         requests.back().arguments.push_back(std::move(a));
     }
     return requests;
+}
+
+std::vector<std::string> undeclaredTokens(const std::vector<RibRequest>& requests) {
+    std::set<std::string> known{"P",  "N",  "Cs", "Os",        "st",   "s",  "t",         "Ka",        "Kd",
+                                "Ks", "Kr", "roughness", "from", "to", "intensity", "lightcolor", "fov"};
+    std::vector<std::string> undeclared;
+    for (const RibRequest& r : requests) {
+        if (r.name == "Declare" && !r.arguments.empty()) known.insert(r.arguments[0].text);
+        for (std::size_t i = 0; i + 1 < r.arguments.size(); ++i) {
+            const bool parameter = r.arguments[i].kind == RibArgument::Kind::String &&
+                                   r.arguments[i + 1].kind == RibArgument::Kind::Array;
+            if (parameter && known.count(r.arguments[i].text) == 0) undeclared.push_back(r.arguments[i].text + " in " + r.name);
+        }
+    }
+    return undeclared;
 }
 
 }  // namespace morv::testing

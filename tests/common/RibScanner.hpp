@@ -30,4 +30,8 @@ struct RibRequest {
 // Raises std::runtime_error on text that is not RIB.
 std::vector<RibRequest> scanRib(const std::string& text);
 
+// The parameter names used before a Declare of them, that are not standard
+// RenderMan tokens, with the request that used each.
+std::vector<std::string> undeclaredTokens(const std::vector<RibRequest>& requests);
+
 }  // namespace morv::testing
