@@ -3,7 +3,8 @@
 //
 //   make_big_lwo2 OUT.lwo [quads] [uv]     (default 1,000,000 quads)
 //
-// With the word uv, a TXUV map "uv" gives every point texture coordinates.
+// With the word uv, a TXUV map "uv" gives every point texture coordinates, and
+// the surface has an image texture (clip "grid.tif") mapped with it.
 //
 // The quads fill rows of ceil(sqrt(quads)) each, the last row possibly short,
 // over a grid of (columns + 1) x (rows + 1) points: 1,002,001 points for the
@@ -49,6 +50,7 @@ Grid makeGrid(std::uint64_t quads) {
 
 const char* const surfaceName = "Grid";
 const char* const layerName = "grid";
+const char* const clipName = "grid.tif";
 
 void putChunkHeader(IffWriter& w, const char* id, std::uint64_t length) {
     w.putID(id);
@@ -70,9 +72,12 @@ void writeGrid(const std::string& path, const Grid& g, bool withUv) {
     }
     std::uint64_t vmap = 4 + 2 + stringSize("uv");
     for (std::uint64_t p = 0; p < g.points(); ++p) vmap += vertexIndexSize(p) + 8;
-    const std::uint64_t surf = stringSize(surfaceName) + stringSize("") + 6 + 14;
+    const std::uint64_t clip = 4 + 6 + stringSize(clipName);
+    // BLOK: IMAP (ordinal, CHAN), PROJ, IMAG, VMAP subchunks
+    const std::uint64_t blok = 6 + (6 + 2 + 10) + 8 + 8 + (6 + stringSize("uv"));
+    const std::uint64_t surf = stringSize(surfaceName) + stringSize("") + 6 + 14 + (withUv ? blok : 0);
     std::uint64_t form = 4 + 8 * 6 + tags + layr + pnts + pols + ptag + surf;  // all lengths are even
-    if (withUv) form += 8 + vmap;
+    if (withUv) form += 8 + vmap + 8 + clip;
     if (form > 0x7FFFFFFF) throw std::runtime_error("too many quads for one LWO2 file");
 
     IffWriter w(path);
@@ -116,6 +121,13 @@ void writeGrid(const std::string& path, const Grid& g, bool withUv) {
         w.putVertexIndex(q);
         w.putU2(0);
     }
+    if (withUv) {
+        putChunkHeader(w, "CLIP", clip);
+        w.putU4(1);
+        w.putID("STIL");
+        w.putU2(static_cast<std::uint16_t>(stringSize(clipName)));
+        w.putString(clipName);
+    }
     putChunkHeader(w, "SURF", surf);
     w.putString(surfaceName);
     w.putString("");
@@ -123,6 +135,25 @@ void writeGrid(const std::string& path, const Grid& g, bool withUv) {
     w.putU2(14);
     w.putPoint({0.6, 0.6, 0.6});
     w.putU2(0);
+    if (withUv) {
+        w.putID("BLOK");
+        w.putU2(static_cast<std::uint16_t>(blok - 6));
+        w.putID("IMAP");
+        w.putU2(12);
+        w.putString("\x80");
+        w.putID("CHAN");
+        w.putU2(4);
+        w.putID("COLR");
+        w.putID("PROJ");
+        w.putU2(2);
+        w.putU2(5);  // UV
+        w.putID("IMAG");
+        w.putU2(2);
+        w.putVertexIndex(1);
+        w.putID("VMAP");
+        w.putU2(static_cast<std::uint16_t>(stringSize("uv")));
+        w.putString("uv");
+    }
     if (w.size() != form + 8) throw std::logic_error("chunk lengths do not add up");
     w.finish();
 }

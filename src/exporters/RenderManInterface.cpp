@@ -1,5 +1,6 @@
 #include "exporters/RenderManInterface.hpp"
 
+#include <charconv>
 #include <cmath>
 #include <utility>
 
@@ -149,10 +150,9 @@ const Token& Writer::token(std::string_view name) const {
 // ---- Number and string text ----
 
 void Writer::integer(std::int64_t value) {
-    scratch_.clear();
-    appendInt(scratch_, value);
-    if (scratch_[0] == '~') scratch_[0] = '-';
-    outF(scratch_);
+    char text[24];
+    const auto end = std::to_chars(text, text + sizeof text, value).ptr;
+    outF(std::string_view(text, static_cast<std::size_t>(end - text)));
 }
 
 void Writer::real(double value) {
