@@ -234,28 +234,25 @@ SurfacePlan planSurface(const MorvLValue& surface, const std::string& identifier
 // ---- Faces by surface ----
 
 struct FaceGroups {
-    std::vector<std::uint32_t> faces;  // grouped by surface, in file order within a surface
-    std::vector<std::size_t> first;    // surface s holds faces[first[s] .. first[s + 1])
+    std::vector<std::uint32_t> faces;  // grouped by surface, in file order within a group
+    std::vector<std::size_t> first;    // group g holds faces[first[g] .. first[g + 1])
     std::size_t skipped = 0;           // faces of fewer than three corners
-    std::span<const std::uint32_t> of(std::size_t s) const {
-        return std::span<const std::uint32_t>(faces).subspan(first[s], first[s + 1] - first[s]);
+    // Group s < surface count: the faces of surface s; the last group: the
+    // faces that name no surface of the scene.
+    std::span<const std::uint32_t> of(std::size_t group) const {
+        return std::span<const std::uint32_t>(faces).subspan(first[group], first[group + 1] - first[group]);
     }
 };
 
-// Checks every face's surface and corner indices and groups the faces by
-// surface (a counting sort: two passes, no allocation per face).
+// Checks every face's corner indices and groups the faces by surface (a
+// counting sort: two passes, no allocation per face).
 FaceGroups groupFaces(const MeshView& view, std::size_t surfaceCount) {
     const std::size_t faceCount = view.faceCount(), vertexCount = view.vertexCount();
-    std::vector<std::uint32_t> surfaceOf(faceCount);
+    const std::size_t unbound = surfaceCount, left = surfaceCount + 1;
+    std::vector<std::uint32_t> groupOf(faceCount);
     FaceGroups g;
-    g.first.assign(surfaceCount + 1, 0);
+    g.first.assign(surfaceCount + 2, 0);
     for (std::size_t f = 0; f < faceCount; ++f) {
-        const auto s = view.surface(f);
-        const std::string face = "Face " + intToText(static_cast<std::int64_t>(f));
-        if (!s) throw Error(face + " has no surface index");
-        if (*s < 0 || static_cast<std::size_t>(*s) >= surfaceCount)
-            throw Error(face + " refers to surface " + intToText(*s) + ", which is not one of the " +
-                        intToText(static_cast<std::int64_t>(surfaceCount)) + " surfaces of the scene");
         const auto corners = view.corners(f);
         for (std::size_t c = 0; c < corners.size(); ++c)
             if (corners[c] < 0 || static_cast<std::size_t>(corners[c]) >= vertexCount)
@@ -263,19 +260,21 @@ FaceGroups groupFaces(const MeshView& view, std::size_t surfaceCount) {
                             intToText(static_cast<std::int64_t>(f)) + " refers to vertex " + intToText(corners[c]) +
                             ", which is not one of the " + intToText(static_cast<std::int64_t>(vertexCount)) +
                             " vertices of the mesh");
+        const auto s = view.surface(f);
+        std::size_t group = s && *s >= 0 && static_cast<std::size_t>(*s) < surfaceCount ? static_cast<std::size_t>(*s) : unbound;
         if (corners.size() < 3) {
             ++g.skipped;
-            surfaceOf[f] = static_cast<std::uint32_t>(surfaceCount);
-            continue;
+            group = left;
+        } else {
+            ++g.first[group + 1];
         }
-        surfaceOf[f] = static_cast<std::uint32_t>(*s);
-        ++g.first[static_cast<std::size_t>(*s) + 1];
+        groupOf[f] = static_cast<std::uint32_t>(group);
     }
-    for (std::size_t s = 0; s < surfaceCount; ++s) g.first[s + 1] += g.first[s];
-    g.faces.resize(g.first[surfaceCount]);
+    for (std::size_t k = 0; k + 1 < g.first.size(); ++k) g.first[k + 1] += g.first[k];
+    g.faces.resize(g.first[left]);
     std::vector<std::size_t> next(g.first.begin(), g.first.end() - 1);
     for (std::size_t f = 0; f < faceCount; ++f)
-        if (surfaceOf[f] < surfaceCount) g.faces[next[surfaceOf[f]]++] = static_cast<std::uint32_t>(f);
+        if (groupOf[f] != left) g.faces[next[groupOf[f]]++] = static_cast<std::uint32_t>(f);
     return g;
 }
 
@@ -329,7 +328,8 @@ public:
 
     // One PointsGeneralPolygons of the given faces, holding only the points
     // they use, renumbered from 0 in the order of first use.
-    void exportPackedMesh(const SurfacePlan& plan, std::span<const std::uint32_t> faces, const std::vector<bool>& perCorner) {
+    void exportPackedMesh(const std::vector<int>& sets, std::span<const std::uint32_t> faces,
+                          const std::vector<bool>& perCorner) {
         if (faces.empty()) return;
         used_.clear();
         for (std::uint32_t f : faces)
@@ -348,10 +348,10 @@ public:
                                       sink(p);
                                   }
                               })}};
-        for (std::size_t i = 0; i < plan.sets.size(); ++i)
+        for (std::size_t i = 0; i < sets.size(); ++i)
             for (bool isT : {false, true}) {
-                const std::string name = (isT ? "t" : "s") + std::to_string(plan.sets[i]);
-                params.push_back({&rib_.token(name), RI::Value::realList(coordinates(plan.sets[i], isT, perCorner[i], faces))});
+                const std::string name = (isT ? "t" : "s") + std::to_string(sets[i]);
+                params.push_back({&rib_.token(name), RI::Value::realList(coordinates(sets[i], isT, perCorner[i], faces))});
             }
 
         rib_.pointsGeneralPolygons(
@@ -399,6 +399,30 @@ private:
     std::vector<std::uint32_t> renumbered_;  // per vertex: its index in the current request, or unassigned
     std::vector<std::uint32_t> used_;        // the current request's points in their new order
 };
+
+// Everything before the surfaces: light, camera, the frame's start with the
+// textures the shaders read, and the object's placement in the world.
+void writeSceneStart(RI::Writer& rib, const std::vector<TextureFile>& textures) {
+    rib.lightSource("pointlight", {{&rib.token("from"), RI::Value::ofPoint({0.0, 0.0, 0.0})},
+                                   {&rib.token("intensity"), RI::Value::ofReal(50.0)},
+                                   {&rib.token("lightcolor"), RI::Value::realArray({1.0, 1.0, 1.0})}});
+    rib.format(480, 480, 1.0);
+    rib.projection("perspective", {{&rib.token("fov"), RI::Value::ofReal(90.0)}});
+    rib.translate(10.0);  // the camera stands 10 units from the object
+
+    const std::int32_t frame = 0;
+    rib.frameBegin(frame);
+    // Textures are made before the world block: renderers refuse MakeTexture inside it.
+    for (const TextureFile& t : textures)
+        rib.makeTexture(t.picture, t.texture, rib.token("periodic"), rib.token("periodic"), rib.token("gaussian"), 2.0,
+                        2.0, {});
+    rib.worldBegin();
+    rib.transformBegin();
+    rib.translate(0.0);
+    rib.rotate(static_cast<double>(frame - 30), 1.0, 0.0);
+    rib.rotate(static_cast<double>(frame + 10), 0.0, 1.0);
+    rib.scale(1.0, 1.0, 1.0);
+}
 
 fs::path shaderPath(const std::string& destination, const std::string& identifier) {
     return fs::path(destination).parent_path() / (identifier + ".sl");
@@ -459,31 +483,20 @@ void exportScene(const MorvLValue& scene, const std::string& destination, const 
     if (groups.skipped > 0)
         messages << "Warning: " << groups.skipped
                  << " polygons with fewer than 3 corners are left out: RenderMan polygons need at least 3\n";
+    const std::span<const std::uint32_t> unbound = groups.of(surfaceCount);
+    if (!unbound.empty())
+        messages << "Warning: " << unbound.size()
+                 << " polygons belong to no surface of the scene; they are written first, with the renderer's "
+                    "default surface\n";
 
     OutputFile ribFile(destination);
     SceneWriter writer(view, ribFile.buffer(), ribFile);
     RI::Writer& rib = writer.rib();
-    rib.lightSource("pointlight", {{&rib.token("from"), RI::Value::ofPoint({0.0, 0.0, 0.0})},
-                                   {&rib.token("intensity"), RI::Value::ofReal(50.0)},
-                                   {&rib.token("lightcolor"), RI::Value::realArray({1.0, 1.0, 1.0})}});
-    rib.format(480, 480, 1.0);
-    rib.projection("perspective", {{&rib.token("fov"), RI::Value::ofReal(90.0)}});
-    rib.translate(10.0);  // the camera stands 10 units from the object
-
-    const std::int32_t frame = 0;
-    rib.frameBegin(frame);
-    // Textures are made before the world block: renderers refuse MakeTexture inside it.
-    for (std::int32_t image : images) {
-        const TextureFile file = makeTextureParam(parts.images, image, settings.toOSType);
-        rib.makeTexture(file.picture, file.texture, rib.token("periodic"), rib.token("periodic"), rib.token("gaussian"),
-                        2.0, 2.0, {});
-    }
-    rib.worldBegin();
-    rib.transformBegin();
-    rib.translate(0.0);
-    rib.rotate(static_cast<double>(frame - 30), 1.0, 0.0);
-    rib.rotate(static_cast<double>(frame + 10), 0.0, 1.0);
-    rib.scale(1.0, 1.0, 1.0);
+    std::vector<TextureFile> textures;
+    for (std::int32_t image : images) textures.push_back(makeTextureParam(parts.images, image, settings.toOSType));
+    writeSceneStart(rib, textures);
+    // Before any surface statement, so that no surface's shader binds them.
+    writer.exportPackedMesh({}, unbound, {});
 
     std::vector<std::unique_ptr<OutputFile>> shaderFiles;
     for (std::size_t s = 0; s < surfaceCount; ++s) {
@@ -494,7 +507,7 @@ void exportScene(const MorvLValue& scene, const std::string& destination, const 
         shaderFiles.push_back(std::make_unique<OutputFile>(shaderPath(destination, plan.shader.name).string()));
         shaderFiles.back()->write(plan.text);
         shaderFiles.back()->finish();
-        writer.exportPackedMesh(plan, groups.of(s), perCorner);
+        writer.exportPackedMesh(plan.sets, groups.of(s), perCorner);
     }
     rib.transformEnd();
     rib.worldEnd();

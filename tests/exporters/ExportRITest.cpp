@@ -13,6 +13,8 @@
 
 #include "common/RibScanner.hpp"
 #include "common/TestHelpers.hpp"
+#include "importers/LWO2Reader.hpp"
+#include "importers/LWOBReader.hpp"
 #include "scene/CanonicalScene.hpp"
 #include "support/NeutralFileName.hpp"
 
@@ -378,6 +380,23 @@ TEST(ExportRI, polygonsOfFewerThanThreeCornersAreLeftOutWithAWarning) {
     EXPECT_NE(w.messages.find("Warning: 2 polygons with fewer than 3 corners are left out"), std::string::npos);
 }
 
+// A scene without surfaces still shows its geometry, with the renderer's default surface.
+TEST(ExportRI, polygonsOfNoSurfaceComeBeforeEverySurfaceStatement) {
+    const Written none = exportScene(scene(square, {{{0, 1, 2}, 0}}, {}));
+    EXPECT_EQ(requestNames(none), (std::vector<std::string>{"version", "LightSource", "Format", "Projection", "Translate",
+                                                            "FrameBegin", "WorldBegin", "TransformBegin", "Translate",
+                                                            "Rotate", "Rotate", "Scale", "PointsGeneralPolygons",
+                                                            "TransformEnd", "WorldEnd", "FrameEnd"}));
+    EXPECT_EQ(none.messages,
+              "Warning: 1 polygons belong to no surface of the scene; they are written first, with the renderer's "
+              "default surface\n");
+    const Written some = exportScene(scene(square, {{{0, 1, 2}, 0}, {{0, 2, 3}, 7}}, {surface("S")}));
+    const auto names = requestNames(some);
+    const auto firstPolygons = std::find(names.begin(), names.end(), "PointsGeneralPolygons");
+    EXPECT_LT(firstPolygons - names.begin(), std::find(names.begin(), names.end(), "Declare") - names.begin());
+    EXPECT_EQ(named(some, "PointsGeneralPolygons").at(0).arguments.at(2).numbers, (std::vector<double>{0, 1, 2}));
+}
+
 struct Failure {
     const char* name;
     MorvLValue scene;
@@ -398,8 +417,6 @@ TEST(ExportRI, failuresEndTheFileWithAClearErrorAndNothingWritten) {
          scene(square, {}, {surface("S", {texture({{"opacity", MorvLValue::Real(nan)}})})}, {image("a.tif")}),
          "Surface \"S\": a texture's opacity is nan, which is not a finite number; RIB files and shaders hold finite "
          "numbers only"},
-        {"face of no surface", scene(square, {{{0, 1, 2}, 3}}, {surface("S")}),
-         "Face 0 refers to surface 3, which is not one of the 1 surfaces of the scene"},
         {"corner past the points", scene(square, {{{0, 1, 7}, 0}}, {surface("S")}),
          "Corner 2 of face 0 refers to vertex 7, which is not one of the 4 vertices of the mesh"},
         {"image index past the images", scene(square, {}, {surface("S", {texture({{"image", MorvLValue::Int(4)}})})}),
@@ -448,6 +465,38 @@ TEST(ExportRI, aShaderFileNeverReplacesTheRibItself) {
                                        ExportSettings{512, 512, messages}),
                  Error);
     EXPECT_TRUE(filesIn(dir).empty());
+    fs::remove_all(dir);
+}
+
+// The fuzzer's kept inputs, read and written as RIB: each ends in files or in
+// one of the system's errors, and a failure leaves nothing behind.
+TEST(ExportRI, everyKeptFuzzInputIsWrittenOrRefusedCleanly) {
+    const fs::path corpus = fs::path(MORV3D_SOURCE_DIR) / "tests/fuzz/corpus";
+    const fs::path dir = freshFolder();
+    int written = 0;
+    for (const auto& entry : fs::directory_iterator(corpus)) {
+        const std::string text = fileText(entry.path());
+        const std::vector<std::uint8_t> bytes(text.begin(), text.end());
+        std::ostringstream messages;
+        for (int reader = 0; reader < 2; ++reader) {
+            MorvLValue scene;
+            try {
+                scene = reader == 0 ? parseLWO2Bytes(bytes, messages)->toCanonical(messages)
+                                    : readLWOBSceneFromBytes(bytes, messages);
+            } catch (const MorvException&) {
+                continue;
+            }
+            try {
+                ExportRI::exportScene(scene, (dir / "out.rib").string(), ExportSettings{512, 512, messages});
+                ++written;
+                testing::scanRib(fileText(dir / "out.rib"));
+            } catch (const MorvException&) {
+                EXPECT_TRUE(filesIn(dir).empty()) << entry.path();
+            }
+            for (const auto& f : fs::directory_iterator(dir)) fs::remove(f.path());
+        }
+    }
+    EXPECT_GT(written, 100);
     fs::remove_all(dir);
 }
 
