@@ -117,42 +117,48 @@ void writeUVMap(IffWriter& w, const Layer& cube) {
     });
 }
 
+// A subchunk of a point and an envelope index of 0.
+void pointSubchunk(IffWriter& w, const char* id, const XYZ& p) {
+    subchunk(w, id, [&p](IffWriter& s) {
+        s.putPoint(p);
+        s.putVertexIndex(0);
+    });
+}
+
+// A subchunk of a real and an envelope index of 0.
+void realSubchunk(IffWriter& w, const char* id, double v) {
+    subchunk(w, id, [v](IffWriter& s) {
+        s.putReal(v);
+        s.putVertexIndex(0);
+    });
+}
+
+// The header of an enabled image block on the colour channel.
+void colourImageHeader(IffWriter& blok, double opacity) {
+    subchunk(blok, "IMAP", [opacity](IffWriter& h) {
+        h.putString("\x80");
+        subchunk(h, "CHAN", [](IffWriter& s) { s.putID("COLR"); });
+        subchunk(h, "ENAB", [](IffWriter& s) { s.putU2(1); });
+        subchunk(h, "OPAC", [opacity](IffWriter& s) {
+            s.putU2(0);
+            s.putReal(opacity);
+            s.putVertexIndex(0);
+        });
+    });
+}
+
 void writeCheckerSurface(IffWriter& w) {
     chunk(w, "SURF", [](IffWriter& b) {
         b.putString("Checker");
         b.putString("");
-        subchunk(b, "COLR", [](IffWriter& s) {
-            s.putPoint({0.9, 0.9, 0.85});
-            s.putVertexIndex(0);
-        });
-        subchunk(b, "DIFF", [](IffWriter& s) {
-            s.putReal(0.8);
-            s.putVertexIndex(0);
-        });
+        pointSubchunk(b, "COLR", {0.9, 0.9, 0.85});
+        realSubchunk(b, "DIFF", 0.8);
         subchunk(b, "BLOK", [](IffWriter& blok) {
-            subchunk(blok, "IMAP", [](IffWriter& h) {
-                h.putString("\x80");
-                subchunk(h, "CHAN", [](IffWriter& s) { s.putID("COLR"); });
-                subchunk(h, "ENAB", [](IffWriter& s) { s.putU2(1); });
-                subchunk(h, "OPAC", [](IffWriter& s) {
-                    s.putU2(0);
-                    s.putReal(1.0);
-                    s.putVertexIndex(0);
-                });
-            });
+            colourImageHeader(blok, 1.0);
             subchunk(blok, "TMAP", [](IffWriter& t) {
-                subchunk(t, "CNTR", [](IffWriter& s) {
-                    s.putPoint({0.0, 1.0, 0.0});
-                    s.putVertexIndex(0);
-                });
-                subchunk(t, "SIZE", [](IffWriter& s) {
-                    s.putPoint({2.0, 2.0, 2.0});
-                    s.putVertexIndex(0);
-                });
-                subchunk(t, "ROTA", [](IffWriter& s) {
-                    s.putPoint({0.0, 0.0, 0.0});
-                    s.putVertexIndex(0);
-                });
+                pointSubchunk(t, "CNTR", {0.0, 1.0, 0.0});
+                pointSubchunk(t, "SIZE", {2.0, 2.0, 2.0});
+                pointSubchunk(t, "ROTA", {0.0, 0.0, 0.0});
                 subchunk(t, "OREF", [](IffWriter& s) { s.putString("(none)"); });
                 subchunk(t, "CSYS", [](IffWriter& s) { s.putU2(0); });
             });
@@ -173,38 +179,14 @@ void writeRedSurface(IffWriter& w) {
     chunk(w, "SURF", [](IffWriter& b) {
         b.putString("Red");
         b.putString("");
-        subchunk(b, "COLR", [](IffWriter& s) {
-            s.putPoint({0.8, 0.1, 0.1});
-            s.putVertexIndex(0);
-        });
-        subchunk(b, "DIFF", [](IffWriter& s) {
-            s.putReal(1.0);
-            s.putVertexIndex(0);
-        });
-        subchunk(b, "SPEC", [](IffWriter& s) {
-            s.putReal(0.25);
-            s.putVertexIndex(0);
-        });
+        pointSubchunk(b, "COLR", {0.8, 0.1, 0.1});
+        realSubchunk(b, "DIFF", 1.0);
+        realSubchunk(b, "SPEC", 0.25);
         subchunk(b, "BLOK", [](IffWriter& blok) {
-            subchunk(blok, "IMAP", [](IffWriter& h) {
-                h.putString("\x80");
-                subchunk(h, "CHAN", [](IffWriter& s) { s.putID("COLR"); });
-                subchunk(h, "ENAB", [](IffWriter& s) { s.putU2(1); });
-                subchunk(h, "OPAC", [](IffWriter& s) {
-                    s.putU2(0);
-                    s.putReal(0.75);
-                    s.putVertexIndex(0);
-                });
-            });
+            colourImageHeader(blok, 0.75);
             subchunk(blok, "TMAP", [](IffWriter& t) {
-                subchunk(t, "CNTR", [](IffWriter& s) {
-                    s.putPoint({0.0, 2.5, 0.0});
-                    s.putVertexIndex(0);
-                });
-                subchunk(t, "SIZE", [](IffWriter& s) {
-                    s.putPoint({2.5, 2.5, 2.5});
-                    s.putVertexIndex(0);
-                });
+                pointSubchunk(t, "CNTR", {0.0, 2.5, 0.0});
+                pointSubchunk(t, "SIZE", {2.5, 2.5, 2.5});
                 subchunk(t, "CSYS", [](IffWriter& s) { s.putU2(0); });
             });
             subchunk(blok, "PROJ", [](IffWriter& s) { s.putU2(0); });
