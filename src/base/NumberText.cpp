@@ -1,7 +1,9 @@
 #include "base/NumberText.hpp"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <string_view>
 
 namespace morv {
 
@@ -11,22 +13,23 @@ void appendWithTilde(std::string& out, const char* first, const char* last) {
 }
 }  // namespace
 
-void appendReal(std::string& out, double value) {
-    if (std::isnan(value)) {
-        out += "nan";
-        return;
-    }
+char* formatReal(double value, char* out, char minus) {
+    const auto put = [](char* at, std::string_view text) { return std::copy(text.begin(), text.end(), at); };
+    if (std::isnan(value)) return put(out, "nan");
     if (std::isinf(value)) {
-        out += value < 0 ? "~inf" : "inf";
-        return;
+        if (value < 0) *out++ = minus;
+        return put(out, "inf");
     }
-    if (value == 0.0) {
-        out += "0.0";
-        return;
-    }
-    char buffer[48];
-    auto result = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, 12);
-    appendWithTilde(out, buffer, result.ptr);
+    if (value == 0.0) return put(out, "0.0");
+    char* end = std::to_chars(out, out + maxRealText, value, std::chars_format::general, 12).ptr;
+    for (char* p = out; p != end; ++p)
+        if (*p == '-') *p = minus;
+    return end;
+}
+
+void appendReal(std::string& out, double value) {
+    char buffer[maxRealText];
+    out.append(buffer, formatReal(value, buffer));
 }
 
 std::string realToText(double value) {

@@ -14,6 +14,12 @@ std::string realToText(double value);
 // Appends realToText(value) to out without a temporary string.
 void appendReal(std::string& out, double value);
 
+// Writes realToText(value), with minus in place of "~", into out (room for
+// maxRealText characters) and returns the end: for writers that format
+// straight into their own buffers.
+inline constexpr std::size_t maxRealText = 32;
+char* formatReal(double value, char* out, char minus = '~');
+
 // Decimal integer with "~" as the minus sign.
 std::string intToText(std::int64_t value);
 void appendInt(std::string& out, std::int64_t value);

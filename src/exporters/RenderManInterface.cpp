@@ -158,11 +158,8 @@ void Writer::integer(std::int64_t value) {
 void Writer::real(double value) {
     if (!std::isfinite(value))
         throw Error("The number " + realToText(value) + " cannot be written to a RIB file: RIB has no text for it");
-    scratch_.clear();
-    appendReal(scratch_, value);
-    for (char& c : scratch_)
-        if (c == '~') c = '-';
-    outF(scratch_);
+    char text[maxRealText];
+    outF(std::string_view(text, static_cast<std::size_t>(formatReal(value, text, '-') - text)));
 }
 
 // Backslashes and double quotes are escaped, so that a Windows path such as
@@ -195,22 +192,26 @@ void Writer::value(const Value& v) {
             real(v.point.z);
             return;
         case Value::Kind::RealArray:
-        case Value::Kind::RealList:
-            v.reals([this](double r) {
+        case Value::Kind::RealList: {
+            auto element = [this](double r) {
                 outSPF();
                 real(r);
-            });
+            };
+            v.reals(RealSink(element));
             return;
-        case Value::Kind::PointList:
-            v.points([this](const XYZ& p) {
+        }
+        case Value::Kind::PointList: {
+            auto element = [this](const XYZ& p) {
                 outSPF();
                 real(p.x);
                 outSPF();
                 real(p.y);
                 outSPF();
                 real(p.z);
-            });
+            };
+            v.points(PointSink(element));
             return;
+        }
     }
 }
 
@@ -227,10 +228,11 @@ void Writer::parameterList(const ParamList& params) {
 
 void Writer::integerList(const IntSource& source) {
     outF("[");
-    source([this](std::int64_t v) {
+    auto element = [this](std::int64_t v) {
         outSPF();
         integer(v);
-    });
+    };
+    source(IntSink(element));
     outF("]");
 }
 

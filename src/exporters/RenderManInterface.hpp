@@ -38,12 +38,24 @@ private:
 };
 
 // Long lists are handed over as sources that call a sink once per element in
-// order, so that the mesh is written without being copied.
-using RealSink = std::function<void(double)>;
+// order, so that the mesh is written without being copied. A sink is a
+// reference to the writer's own element procedure, called without allocation.
+template <class T>
+class Sink {
+public:
+    template <class F>
+    explicit Sink(F& f) : self_(&f), call_([](void* self, T v) { (*static_cast<F*>(self))(v); }) {}
+    void operator()(T v) const { call_(self_, v); }
+
+private:
+    void* self_;
+    void (*call_)(void*, T);
+};
+using RealSink = Sink<double>;
 using RealSource = std::function<void(const RealSink&)>;
-using PointSink = std::function<void(const XYZ&)>;
+using PointSink = Sink<const XYZ&>;
 using PointSource = std::function<void(const PointSink&)>;
-using IntSink = std::function<void(std::int64_t)>;
+using IntSink = Sink<std::int64_t>;
 using IntSource = std::function<void(const IntSink&)>;
 
 struct Value {
@@ -141,7 +153,7 @@ private:
     std::int32_t column_ = 0;
     std::int32_t lights_ = 0;
     TokenTable tokens_;
-    std::string scratch_;  // number text before it goes out
+    std::string scratch_;  // string text before it goes out
 };
 
 }  // namespace morv::RI

@@ -304,10 +304,8 @@ private:
                 if (!std::isfinite(e.real))
                     throw Error("The number " + realToText(e.real) +
                                 " cannot be written to a shader: the shading language has no text for it");
-                const std::size_t start = out_.size();
-                appendReal(out_, e.real);
-                for (std::size_t i = start; i < out_.size(); ++i)
-                    if (out_[i] == '~') out_[i] = '-';
+                char text[maxRealText];
+                out_.append(text, formatReal(e.real, text, '-'));
                 return;
             }
             case Expr::Kind::TextureAccess:
