@@ -3,6 +3,8 @@
 # Assimp's raw import of the same file (which only reads), with wall time and
 # peak memory of each. Usage: bench/compare_with_assimp.sh [quads] [runs] [uv]
 # (with uv, every point of the object also has texture coordinates)
+# Then RIB from the object without and with a UV-mapped texture, beside
+# Assimp's import and OBJ export of the same object.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 quads=${1:-1000000}
@@ -60,6 +62,21 @@ brush_run() {  # label, generator arguments...
 brush_run quads "$quads"
 brush_run quads-uv "$quads" uv
 brush_run concave 50000 concave
+# RIB: the object without and with a UV-mapped image texture, written as RIB
+# and its shader, beside Assimp's import and OBJ export of the same object.
+for variant in plain uv; do
+    build-bench/bench/make_big_lwo2 "$work/rib-$variant.lwo" "$quads" $([ "$variant" = uv ] && echo uv) >/dev/null
+    measure "morv3d-rib-$variant" build-bench/morv3d --forceTextureResolution=true \
+        --destFileName="$work/out-$variant.rib" "$work/rib-$variant.lwo"
+    echo "  RIB: $(stat -c %s "$work/out-$variant.rib") bytes"
+    if command -v assimp >/dev/null; then
+        measure "assimp-obj-$variant" assimp export "$work/rib-$variant.lwo" "$work/out-$variant.obj"
+        read -r mw mr <"$work/morv3d-rib-$variant.result"
+        read -r aw ar <"$work/assimp-obj-$variant.result"
+        awk -v mw="$mw" -v aw="$aw" -v mr="$mr" -v ar="$ar" -v v="$variant" \
+            'BEGIN{printf "ratios morv3d RIB/assimp OBJ (%s): time %.2f (goal <= 0.2), peak memory %.2f (goal <= 0.25)\n", v, mw/aw, mr/ar}'
+    fi
+done
 
 # Brush reading: the grid written as an Unreal brush by our own writer, then
 # that brush read and written as LWO2, beside Assimp's raw import of the grid

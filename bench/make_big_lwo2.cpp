@@ -4,7 +4,8 @@
 //   make_big_lwo2 OUT.lwo [count] [uv|concave]     (default 1,000,000 quads)
 //
 // With the word uv, a TXUV map "uv" gives every point texture coordinates
-// (its x and z). With the word concave, the object is count stars of 40
+// (its x and z), and the surface has an image texture (clip "grid.tif")
+// mapped with it. With the word concave, the object is count stars of 40
 // points each (20 spikes), one per grid cell, sharing no points.
 //
 // The quads fill rows of ceil(sqrt(quads)) each, the last row possibly short,
@@ -64,6 +65,7 @@ Grid makeGrid(std::uint64_t quads) {
 }
 
 const char* const surfaceName = "Grid";
+const char* const clipName = "grid.tif";
 const char* const layerName = "grid";
 
 void putChunkHeader(IffWriter& w, const char* id, std::uint64_t length) {
@@ -116,9 +118,12 @@ void writeObject(const std::string& path, const Shape& shape, bool withUv) {
     }
     std::uint64_t vmap = 4 + 2 + stringSize("uv");
     for (std::uint64_t p = 0; p < shape.points; ++p) vmap += vertexIndexSize(p) + 8;
-    const std::uint64_t surf = stringSize(surfaceName) + stringSize("") + 6 + 14;
+    const std::uint64_t clip = 4 + 6 + stringSize(clipName);
+    // BLOK: IMAP (ordinal, CHAN), PROJ, IMAG, VMAP subchunks
+    const std::uint64_t blok = 6 + (6 + 2 + 10) + 8 + 8 + (6 + stringSize("uv"));
+    const std::uint64_t surf = stringSize(surfaceName) + stringSize("") + 6 + 14 + (withUv ? blok : 0);
     std::uint64_t form = 4 + 8 * 6 + tags + layr + pnts + pols + ptag + surf;  // all lengths are even
-    if (withUv) form += 8 + vmap;
+    if (withUv) form += 8 + vmap + 8 + clip;
     if (form > 0x7FFFFFFF) throw std::runtime_error("too many polygons for one LWO2 file");
 
     IffWriter w(path);
@@ -158,6 +163,13 @@ void writeObject(const std::string& path, const Shape& shape, bool withUv) {
         w.putVertexIndex(q);
         w.putU2(0);
     }
+    if (withUv) {
+        putChunkHeader(w, "CLIP", clip);
+        w.putU4(1);
+        w.putID("STIL");
+        w.putU2(static_cast<std::uint16_t>(stringSize(clipName)));
+        w.putString(clipName);
+    }
     putChunkHeader(w, "SURF", surf);
     w.putString(surfaceName);
     w.putString("");
@@ -165,6 +177,25 @@ void writeObject(const std::string& path, const Shape& shape, bool withUv) {
     w.putU2(14);
     w.putPoint({0.6, 0.6, 0.6});
     w.putU2(0);
+    if (withUv) {
+        w.putID("BLOK");
+        w.putU2(static_cast<std::uint16_t>(blok - 6));
+        w.putID("IMAP");
+        w.putU2(12);
+        w.putString("\x80");
+        w.putID("CHAN");
+        w.putU2(4);
+        w.putID("COLR");
+        w.putID("PROJ");
+        w.putU2(2);
+        w.putU2(5);  // UV
+        w.putID("IMAG");
+        w.putU2(2);
+        w.putVertexIndex(1);
+        w.putID("VMAP");
+        w.putU2(static_cast<std::uint16_t>(stringSize("uv")));
+        w.putString("uv");
+    }
     if (w.size() != form + 8) throw std::logic_error("chunk lengths do not add up");
     w.finish();
 }

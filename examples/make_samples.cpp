@@ -1,7 +1,8 @@
 // Writes the sample objects of examples/: sample.lwo, a LightWave 6 object with
 // two layers (the second a child of the first), two surfaces of different
-// colours, a UV map and an image texture block, and images/checker.bmp, the
-// 64 x 32 image the texture names.
+// colours, a UV map, an image texture mapped with it and a planar image
+// texture; and images/checker.bmp (64 x 32) and images/stripes.bmp (64 x 64),
+// the images the textures name.
 //
 //   make_samples [OUTDIR]     (default: the current directory)
 #include <cstdint>
@@ -116,42 +117,48 @@ void writeUVMap(IffWriter& w, const Layer& cube) {
     });
 }
 
+// A subchunk of a point and an envelope index of 0.
+void pointSubchunk(IffWriter& w, const char* id, const XYZ& p) {
+    subchunk(w, id, [&p](IffWriter& s) {
+        s.putPoint(p);
+        s.putVertexIndex(0);
+    });
+}
+
+// A subchunk of a real and an envelope index of 0.
+void realSubchunk(IffWriter& w, const char* id, double v) {
+    subchunk(w, id, [v](IffWriter& s) {
+        s.putReal(v);
+        s.putVertexIndex(0);
+    });
+}
+
+// The header of an enabled image block on the colour channel.
+void colourImageHeader(IffWriter& blok, double opacity) {
+    subchunk(blok, "IMAP", [opacity](IffWriter& h) {
+        h.putString("\x80");
+        subchunk(h, "CHAN", [](IffWriter& s) { s.putID("COLR"); });
+        subchunk(h, "ENAB", [](IffWriter& s) { s.putU2(1); });
+        subchunk(h, "OPAC", [opacity](IffWriter& s) {
+            s.putU2(0);
+            s.putReal(opacity);
+            s.putVertexIndex(0);
+        });
+    });
+}
+
 void writeCheckerSurface(IffWriter& w) {
     chunk(w, "SURF", [](IffWriter& b) {
         b.putString("Checker");
         b.putString("");
-        subchunk(b, "COLR", [](IffWriter& s) {
-            s.putPoint({0.9, 0.9, 0.85});
-            s.putVertexIndex(0);
-        });
-        subchunk(b, "DIFF", [](IffWriter& s) {
-            s.putReal(0.8);
-            s.putVertexIndex(0);
-        });
+        pointSubchunk(b, "COLR", {0.9, 0.9, 0.85});
+        realSubchunk(b, "DIFF", 0.8);
         subchunk(b, "BLOK", [](IffWriter& blok) {
-            subchunk(blok, "IMAP", [](IffWriter& h) {
-                h.putString("\x80");
-                subchunk(h, "CHAN", [](IffWriter& s) { s.putID("COLR"); });
-                subchunk(h, "ENAB", [](IffWriter& s) { s.putU2(1); });
-                subchunk(h, "OPAC", [](IffWriter& s) {
-                    s.putU2(0);
-                    s.putReal(1.0);
-                    s.putVertexIndex(0);
-                });
-            });
+            colourImageHeader(blok, 1.0);
             subchunk(blok, "TMAP", [](IffWriter& t) {
-                subchunk(t, "CNTR", [](IffWriter& s) {
-                    s.putPoint({0.0, 1.0, 0.0});
-                    s.putVertexIndex(0);
-                });
-                subchunk(t, "SIZE", [](IffWriter& s) {
-                    s.putPoint({2.0, 2.0, 2.0});
-                    s.putVertexIndex(0);
-                });
-                subchunk(t, "ROTA", [](IffWriter& s) {
-                    s.putPoint({0.0, 0.0, 0.0});
-                    s.putVertexIndex(0);
-                });
+                pointSubchunk(t, "CNTR", {0.0, 1.0, 0.0});
+                pointSubchunk(t, "SIZE", {2.0, 2.0, 2.0});
+                pointSubchunk(t, "ROTA", {0.0, 0.0, 0.0});
                 subchunk(t, "OREF", [](IffWriter& s) { s.putString("(none)"); });
                 subchunk(t, "CSYS", [](IffWriter& s) { s.putU2(0); });
             });
@@ -167,21 +174,24 @@ void writeCheckerSurface(IffWriter& w) {
     });
 }
 
+// Red, with a striped picture projected along y onto the floor and the roof.
 void writeRedSurface(IffWriter& w) {
     chunk(w, "SURF", [](IffWriter& b) {
         b.putString("Red");
         b.putString("");
-        subchunk(b, "COLR", [](IffWriter& s) {
-            s.putPoint({0.8, 0.1, 0.1});
-            s.putVertexIndex(0);
-        });
-        subchunk(b, "DIFF", [](IffWriter& s) {
-            s.putReal(1.0);
-            s.putVertexIndex(0);
-        });
-        subchunk(b, "SPEC", [](IffWriter& s) {
-            s.putReal(0.25);
-            s.putVertexIndex(0);
+        pointSubchunk(b, "COLR", {0.8, 0.1, 0.1});
+        realSubchunk(b, "DIFF", 1.0);
+        realSubchunk(b, "SPEC", 0.25);
+        subchunk(b, "BLOK", [](IffWriter& blok) {
+            colourImageHeader(blok, 0.75);
+            subchunk(blok, "TMAP", [](IffWriter& t) {
+                pointSubchunk(t, "CNTR", {0.0, 2.5, 0.0});
+                pointSubchunk(t, "SIZE", {2.5, 2.5, 2.5});
+                subchunk(t, "CSYS", [](IffWriter& s) { s.putU2(0); });
+            });
+            subchunk(blok, "PROJ", [](IffWriter& s) { s.putU2(0); });
+            subchunk(blok, "AXIS", [](IffWriter& s) { s.putU2(1); });
+            subchunk(blok, "IMAG", [](IffWriter& s) { s.putVertexIndex(2); });
         });
     });
 }
@@ -202,6 +212,10 @@ void writeSampleObject(const std::string& path) {
             b.putU4(1);
             subchunk(b, "STIL", [](IffWriter& s) { s.putString("images/checker.bmp"); });
         });
+        chunk(w, "CLIP", [](IffWriter& b) {
+            b.putU4(2);
+            subchunk(b, "STIL", [](IffWriter& s) { s.putString("images/stripes.bmp"); });
+        });
         writeCheckerSurface(w);
         writeRedSurface(w);
     });
@@ -216,9 +230,14 @@ void putLE(std::string& out, std::uint32_t v, int bytes) {
     for (int i = 0; i < bytes; ++i) out.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
 }
 
-// An uncompressed 24-bit BMP of 64 x 32 pixels in 8 x 8 squares.
-void writeCheckerImage(const std::string& path) {
-    const std::uint32_t width = 64, height = 32, pixelBytes = width * height * 3;
+struct Rgb {
+    std::uint8_t r, g, b;
+};
+
+// An uncompressed 24-bit BMP, rows stored bottom-up; pixel(x, y) counts y from the top.
+void writeBmp(const std::string& path, std::uint32_t width, std::uint32_t height,
+              const std::function<Rgb(std::uint32_t, std::uint32_t)>& pixel) {
+    const std::uint32_t rowBytes = (width * 3 + 3) / 4 * 4, pixelBytes = rowBytes * height;
     std::string bmp = "BM";
     putLE(bmp, 54 + pixelBytes, 4);  // file size
     putLE(bmp, 0, 4);                // reserved
@@ -234,18 +253,33 @@ void writeCheckerImage(const std::string& path) {
     putLE(bmp, 2835, 4);
     putLE(bmp, 0, 4);
     putLE(bmp, 0, 4);
-    for (std::uint32_t y = 0; y < height; ++y)
+    for (std::uint32_t row = 0; row < height; ++row) {
         for (std::uint32_t x = 0; x < width; ++x) {
-            const bool light = ((x / 8) + (y / 8)) % 2 == 0;
-            const char blue = static_cast<char>(light ? 0xF0 : 0x30);
-            const char green = static_cast<char>(light ? 0xF0 : 0x30);
-            const char red = static_cast<char>(light ? 0xF0 : 0xA0);
-            bmp += {blue, green, red};
+            const Rgb c = pixel(x, height - 1 - row);
+            bmp += {static_cast<char>(c.b), static_cast<char>(c.g), static_cast<char>(c.r)};
         }
+        bmp.append(rowBytes - width * 3, '\0');
+    }
     std::ofstream out(path, std::ios::binary);
     out.write(bmp.data(), static_cast<std::streamsize>(bmp.size()));
     out.close();
     if (!out) throw std::runtime_error("Could not write " + path);
+}
+
+// 64 x 32 pixels in 8 x 8 squares, the bottom left one light.
+void writeCheckerImage(const std::string& path) {
+    writeBmp(path, 64, 32, [](std::uint32_t x, std::uint32_t y) {
+        const bool light = ((x / 8) + ((31 - y) / 8)) % 2 == 0;
+        return light ? Rgb{0xF0, 0xF0, 0xF0} : Rgb{0xA0, 0x30, 0x30};
+    });
+}
+
+// 64 x 64 pixels: diagonal stripes, and a dark top row so that it shows which way is up.
+void writeStripesImage(const std::string& path) {
+    writeBmp(path, 64, 64, [](std::uint32_t x, std::uint32_t y) {
+        if (y < 4) return Rgb{0x20, 0x20, 0x20};
+        return ((x + y) / 8) % 2 == 0 ? Rgb{0xF0, 0xE0, 0x60} : Rgb{0x40, 0x80, 0xC0};
+    });
 }
 
 }  // namespace
@@ -260,10 +294,11 @@ int main(int argc, char** argv) {
         std::filesystem::create_directories(dir / "images");
         writeSampleObject((dir / "sample.lwo").string());
         writeCheckerImage((dir / "images" / "checker.bmp").string());
+        writeStripesImage((dir / "images" / "stripes.bmp").string());
     } catch (const std::exception& e) {
         std::fprintf(stderr, "make_samples: %s\n", e.what());
         return 1;
     }
-    std::printf("Wrote %s and %s\n", (dir / "sample.lwo").c_str(), (dir / "images" / "checker.bmp").c_str());
+    std::printf("Wrote %s and the images in %s\n", (dir / "sample.lwo").c_str(), (dir / "images").c_str());
     return 0;
 }

@@ -18,6 +18,11 @@ void appendReal(std::string& out, double value);
 // bytes with every byte outside printable ASCII written as \xHH, for
 // identifiers read from files that go into messages.
 std::string printableBytes(std::string_view bytes);
+// Writes realToText(value), with minus in place of "~", into out (room for
+// maxRealText characters) and returns the end: for writers that format
+// straight into their own buffers.
+inline constexpr std::size_t maxRealText = 32;
+char* formatReal(double value, char* out, char minus = '~');
 
 // Decimal integer with "~" as the minus sign.
 std::string intToText(std::int64_t value);

@@ -11,6 +11,7 @@
 
 #include "base/Excn.hpp"
 #include "base/NumberText.hpp"
+#include "exporters/ExportRI.hpp"
 #include "exporters/ExportUnrealT3D.hpp"
 #include "exporters/MorvLToLWO2.hpp"
 #include "importers/LWO2Reader.hpp"
@@ -37,6 +38,7 @@ const std::vector<Exporter>& exporterTable() {
     static const std::vector<Exporter> table = {
         {"LWO2", lwo2WriterProgressLine, writeLWO2},
         {"Unreal.T3D", unrealT3DProgressLine, writeUnrealT3D},
+        {"RIB", ribWriterProgressLine, writeRIB},
     };
     return table;
 }
@@ -281,7 +283,7 @@ void convertOne(const std::string& input, const std::string& destination, const 
     }
     out << exporter->progressLine(destination);
     try {
-        exporter->write(modified, destination, ExportSettings{resolution.width, resolution.height, out});
+        exporter->write(modified, destination, ExportSettings{resolution.width, resolution.height, out, options.toOSType});
     } catch (const std::exception& e) {
         out.flush();
         Excn::raiseWithCause("Error: Could not write output file " + destination + "\n", e);

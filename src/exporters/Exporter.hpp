@@ -12,6 +12,7 @@ struct ExportSettings {
     double textureWidth;   // default texture resolution in force
     double textureHeight;
     std::ostream& messages;
+    std::string toOSType = "Unix";  // the platform texture file names are written for
 };
 
 struct Exporter {

@@ -94,14 +94,21 @@ void OutputFile::flushBlock() {
     buffer_.clear();
 }
 
-void OutputFile::commit() {
-    if (committed_) return;
+void OutputFile::finish() {
+    if (finished_) return;
     if (!file_) raiseWriteFailure();
     flushBlock();
     if (std::fflush(file_) != 0) raiseWriteFailure();
     const int closed = std::fclose(file_);
     file_ = nullptr;
     if (closed != 0) raiseWriteFailure();
+    finished_ = true;
+    std::string().swap(buffer_);
+}
+
+void OutputFile::commit() {
+    if (committed_) return;
+    finish();
     if (!temporary_.empty()) {
         if (std::rename(temporary_.c_str(), target_.c_str()) != 0) raiseWriteFailure();
         temporary_.clear();

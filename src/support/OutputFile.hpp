@@ -44,6 +44,10 @@ public:
     // Writes the rest, closes the file and puts it in place. Write failures
     // raise Error("Could not write output file " + destination).
     void commit();
+    // Writes the rest and closes the file without putting it in place, for a
+    // writer that completes several files before it puts any of them in
+    // place; commit() then only renames. Failures raise as in commit().
+    void finish();
 
     static constexpr std::size_t blockSize = std::size_t{1} << 20;
 
@@ -58,6 +62,7 @@ private:
     std::FILE* file_ = nullptr;
     std::string buffer_;
     std::uint64_t flushed_ = 0;
+    bool finished_ = false;
     bool committed_ = false;
 };
 

@@ -2,11 +2,13 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <sstream>
 
 #include <gtest/gtest.h>
 
+#include "common/RibScanner.hpp"
 #include "common/RunProgram.hpp"
 #include "common/SceneGeometry.hpp"
 #include "importers/LWO2Reader.hpp"
@@ -27,8 +29,9 @@ MorvLValue readQuietly(const std::string& path) {
     return scene;
 }
 
-TEST(SampleObject, CheckerImageIs64By32) {
+TEST(SampleObject, ImagesAreCheckerAndStripes) {
     EXPECT_EQ(probeImageFile(examplesDir + "/images/checker.bmp"), (std::pair<int, int>{64, 32}));
+    EXPECT_EQ(probeImageFile(examplesDir + "/images/stripes.bmp"), (std::pair<int, int>{64, 64}));
 }
 
 TEST(SampleObject, ReadsBothLayersSurfacesAndTexture) {
@@ -54,7 +57,11 @@ TEST(SampleObject, ReadsBothLayersSurfacesAndTexture) {
     EXPECT_EQ(getStringField(texture, "projection", ""), "st");
     EXPECT_EQ(getStringField(texture, "textureChannel", ""), "color");
     EXPECT_EQ(forceGetIntegerField(texture, "image"), 0);
-    EXPECT_EQ(requireField(scene.fields(), "images").size(), 1u);
+    const MorvLValue planar = getListField(byName["Red"].fields(), "textures", MorvLValue::List({}));
+    ASSERT_EQ(planar.size(), 1u);
+    EXPECT_EQ(getStringField(planar.at(0).fields(), "projection", ""), "planar");
+    EXPECT_EQ(forceGetIntegerField(planar.at(0).fields(), "image"), 1);
+    EXPECT_EQ(requireField(scene.fields(), "images").size(), 2u);
 }
 
 TEST(SampleObject, ConvertsToLWO2AndReadsBackTheSameGeometry) {
@@ -76,6 +83,51 @@ TEST(SampleObject, ConvertsToLWO2AndReadsBackTheSameGeometry) {
     EXPECT_EQ(after.faces, before.faces);
     EXPECT_EQ(after.surfaces, std::vector<std::int32_t>(before.faces.size(), 0));
     EXPECT_EQ(requireField(written.fields(), "surfaces").size(), 1u);
+}
+
+std::string fileText(const std::filesystem::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// The README's example: the sample to RIB, with a planar and a UV texture.
+TEST(SampleObject, ConvertsToRibWithAShaderPerSurface) {
+    namespace fs = std::filesystem;
+    const fs::path dir = fs::temp_directory_path() / ("morv3d-sample-rib-" + std::to_string(::getpid()));
+    fs::create_directories(dir);
+    const std::string rib = (dir / "sample.rib").string();
+    const testing::ProgramResult r = testing::runProgram({"--destFileName=" + rib, "sample.lwo"}, examplesDir);
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(r.out.find("Warning:"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("Writing RenderMan RIB file " + rib + "\nWriting RenderMan shader file Checker.sl\n"
+                         "Writing RenderMan shader file Red.sl\n"),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(fileText(dir / "Checker.sl").find("(UVTextureMap(textureName0, s0, t0))"), std::string::npos);
+    EXPECT_NE(fileText(dir / "Red.sl").find("(PlanarTextureMap(textureName0, P, \"object\", xForm0))"), std::string::npos);
+    std::vector<std::string> made;
+    for (const auto& request : testing::scanRib(fileText(rib)))
+        if (request.name == "MakeTexture") made.push_back(request.strings().at(1));
+    EXPECT_EQ(made, (std::vector<std::string>{"images/checker.bmp.tex", "images/stripes.bmp.tex"}));
+
+    // A texture extension of "tex" must not make the texture file the picture itself.
+    const testing::ProgramResult tex =
+        testing::runProgram({"--textureExtension=tex", "--destFileName=" + rib, "sample.lwo"}, examplesDir);
+    ASSERT_EQ(tex.status, 0) << tex.err;
+    EXPECT_NE(fileText(rib).find("MakeTexture \"images/checker.tex\" \"images/checker.tex.tex\""), std::string::npos);
+    fs::remove_all(dir);
+}
+
+TEST(SampleObject, RibThatCannotBeWrittenLeavesNothingBehind) {
+    namespace fs = std::filesystem;
+    const fs::path dir = fs::temp_directory_path() / ("morv3d-sample-nowhere-" + std::to_string(::getpid()));
+    const std::string rib = (dir / "missing" / "sample.rib").string();
+    fs::create_directories(dir);
+    const testing::ProgramResult r = testing::runProgram({"--destFileName=" + rib, "sample.lwo"}, examplesDir);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("Error: Could not write output file " + rib + "\n"), std::string::npos) << r.err;
+    EXPECT_TRUE(fs::is_empty(dir));
+    fs::remove_all(dir);
 }
 
 }  // namespace
