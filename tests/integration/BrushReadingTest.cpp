@@ -129,6 +129,25 @@ TEST_F(BrushReading, TheLwo2ObjectOfABrushHasItsPolygonsAndCorners) {
     }
 }
 
+// Each polygon's placement reaches the renderer as per-corner coordinates
+// read by a UV texture lookup.
+TEST_F(BrushReading, ABrushAsRibHasItsTexturesAsUvTextures) {
+    BrushPolygonText triangle = brushSquare(0, "Texture=Pkg.Grp.Wall");
+    triangle.vertices.pop_back();
+    put("room.t3d", brushText({triangle}));
+    const auto r = run({"--to=RIB", "room.t3d"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::ifstream rib(dir / "room.rib"), shader(dir / "Pkg_Grp_Wall.sl");
+    const std::string ribText{std::istreambuf_iterator<char>(rib), std::istreambuf_iterator<char>()};
+    const std::string shaderText{std::istreambuf_iterator<char>(shader), std::istreambuf_iterator<char>()};
+    EXPECT_NE(ribText.find("Declare \"s0\" \"facevarying float\"\nDeclare \"t0\" \"facevarying float\"\n"),
+              std::string::npos)
+        << ribText;
+    // (x, y) shows pixel (x, -y): s = x / 512, t = 1 + y / 512.
+    EXPECT_NE(ribText.find("\"s0\" [ 0.0 0.0 0.5] \"t0\" [ 1 1.5 1.5]"), std::string::npos) << ribText;
+    EXPECT_NE(shaderText.find("UVTextureMap(textureName0, s0, t0)"), std::string::npos) << shaderText;
+}
+
 // Reading costs memory in proportion to the brush: a brush of 50,000 quads
 // converts within four times its size (plus the program itself).
 TEST_F(BrushReading, ABrushIsReadWithinASmallMultipleOfItsSize) {
