@@ -13,19 +13,21 @@ namespace morv {
 
 namespace {
 
-// Texture coordinate slots of vertices or of corners, kept packed: the slots of
-// all owners are rows of one table of st records and each owner's sts ARRAY is
-// a slice of it, so a UV-mapped mesh pays no allocation per vertex.
+// Texture coordinate slots of vertices or of corners, kept packed: s and t of
+// all slots in two columns of reals, with a mark only once some slot is one
+// that no map covers, and each owner's sts ARRAY a slice of them. A UV-mapped
+// mesh pays 16 bytes per slot and no allocation per vertex.
+//
+// Owners set once each in ascending order (as readers and walks fill a mesh)
+// are recorded as they come, as the slices' offsets; any other order switches
+// to a list of runs that packInto sorts, the last setting of an owner winning.
 class StColumn {
 public:
-    bool empty() const { return runs_.empty(); }
+    bool empty() const { return ordered_ ? present_.empty() : runs_.empty(); }
 
     void set(std::size_t owner, std::span<const std::optional<ST>> slots) {
-        beginRun(owner, slots.size());
-        for (const auto& slot : slots) {
-            s_.push_back(slot ? MorvLValue::Real(slot->s) : MorvLValue::Absent());
-            t_.push_back(slot ? MorvLValue::Real(slot->t) : MorvLValue::Absent());
-        }
+        beginOwner(owner, slots.size());
+        for (const auto& slot : slots) slot ? add(slot->s, slot->t) : addUncovered();
     }
 
     // sts: an ARRAY whose elements are st records, or records without s and t
@@ -34,59 +36,41 @@ public:
         if (sts.kind() == Kind::ABSENT) return;
         if (sts.kind() != Kind::ARRAY) throw Error("Internal error: texture coordinates are not an ARRAY\n");
         const std::size_t n = sts.size();
-        beginRun(owner, n);
+        beginOwner(owner, n);
         for (std::size_t i = 0; i < n; ++i) {
             const MorvLValue slot = sts.at(i);
             auto sv = slot.isRecord() ? slot.fields().find("s") : std::nullopt;
             auto tv = slot.isRecord() ? slot.fields().find("t") : std::nullopt;
-            const bool covered = sv && tv && sv->kind() == Kind::REAL && tv->kind() == Kind::REAL;
-            s_.push_back(covered ? *sv : MorvLValue::Absent());
-            t_.push_back(covered ? *tv : MorvLValue::Absent());
+            if (sv && tv && sv->kind() == Kind::REAL && tv->kind() == Kind::REAL)
+                add(sv->asReal(), tv->asReal());
+            else
+                addUncovered();
         }
     }
 
+    // One covered slot for each owner 0 .. s.size() - 1, taken over whole.
+    void setOnePerOwner(std::vector<double> s, std::vector<double> t) {
+        if (!empty() || s.size() != t.size() || s.size() > std::numeric_limits<std::uint32_t>::max())
+            throw Bug("Internal error: texture coordinates given whole do not fit the mesh\n");
+        offsets_.resize(s.size() + 1);
+        for (std::size_t i = 0; i < offsets_.size(); ++i) offsets_[i] = static_cast<std::uint32_t>(i);
+        present_.assign(s.size(), true);
+        s_ = std::move(s);
+        t_ = std::move(t);
+    }
+
     // Column `column` of owners becomes the owners' sts ARRAYs; owners that
-    // were given none lack the field. When an owner was set twice, the last wins.
+    // were given none lack the field.
     void packInto(PackedRecords& owners, std::size_t column) && {
-        // Owners set once each in ascending order (as readers fill a mesh)
-        // already have their slots in table order: the columns move as they are.
-        const bool inOrder = (runs_.empty() || runs_.front().first == 0) &&
-                             std::adjacent_find(runs_.begin(), runs_.end(), [](const Run& a, const Run& b) {
-                                 return a.owner >= b.owner || b.first != a.first + a.count;
-                             }) == runs_.end();
-        if (!inOrder)
-            std::stable_sort(runs_.begin(), runs_.end(), [](const Run& a, const Run& b) { return a.owner < b.owner; });
         const std::size_t n = owners.rows();
-        std::vector<MorvLValue> s, t;
-        std::vector<std::uint32_t> offsets;
-        std::vector<bool> present(n, false);
-        offsets.reserve(n + 1);
-        offsets.push_back(0);
-        std::size_t r = 0, rows = 0;
-        for (std::size_t owner = 0; owner < n; ++owner) {
-            const Run* run = nullptr;
-            for (; r < runs_.size() && runs_[r].owner == owner; ++r) run = &runs_[r];
-            if (run) {
-                present[owner] = true;
-                if (inOrder) {
-                    rows = run->first + run->count;
-                } else {
-                    s.insert(s.end(), s_.begin() + run->first, s_.begin() + run->first + run->count);
-                    t.insert(t.end(), t_.begin() + run->first, t_.begin() + run->first + run->count);
-                    rows = s.size();
-                }
-            }
-            offsets.push_back(static_cast<std::uint32_t>(rows));
-        }
-        if (r != runs_.size()) throw Bug("Internal error: texture coordinates for a missing vertex or corner\n");
-        if (inOrder) {
-            s = std::move(s_);
-            t = std::move(t_);
-        }
-        PackedRecords slots({"s", "t"}, s.size());
-        slots.setValues(0, std::move(s));
-        slots.setValues(1, std::move(t));
-        owners.setSlices(column, std::move(slots), std::move(offsets), Kind::ARRAY, std::move(present));
+        if (!ordered_) gatherRuns(n);
+        if (present_.size() > n) throw Bug("Internal error: texture coordinates for a missing vertex or corner\n");
+        offsets_.resize(n + 1, offsets_.back());
+        present_.resize(n, false);
+        PackedRecords slots({"s", "t"}, s_.size());
+        slots.setReals(0, std::move(s_), covered_);
+        slots.setReals(1, std::move(t_), std::move(covered_));
+        owners.setSlices(column, std::move(slots), std::move(offsets_), Kind::ARRAY, std::move(present_));
     }
 
 private:
@@ -94,15 +78,74 @@ private:
         std::uint32_t owner;
         std::uint32_t first, count;
     };
-    void beginRun(std::size_t owner, std::size_t count) {
+
+    void beginOwner(std::size_t owner, std::size_t count) {
         if (count > std::numeric_limits<std::uint32_t>::max() - s_.size() ||
-            owner > std::numeric_limits<std::uint32_t>::max())
+            owner >= std::numeric_limits<std::uint32_t>::max())
             throw Error("Internal error: too many texture coordinates in one mesh\n");
-        runs_.push_back({static_cast<std::uint32_t>(owner), static_cast<std::uint32_t>(s_.size()),
-                         static_cast<std::uint32_t>(count)});
+        const auto first = static_cast<std::uint32_t>(s_.size());
+        if (ordered_ && owner >= present_.size()) {
+            offsets_.resize(owner + 1, first);  // owners skipped in between have no slots
+            offsets_.push_back(static_cast<std::uint32_t>(first + count));
+            present_.resize(owner, false);
+            present_.push_back(true);
+            return;
+        }
+        if (ordered_) {
+            for (std::size_t o = 0; o < present_.size(); ++o)
+                if (present_[o])
+                    runs_.push_back({static_cast<std::uint32_t>(o), offsets_[o], offsets_[o + 1] - offsets_[o]});
+            ordered_ = false;
+        }
+        runs_.push_back({static_cast<std::uint32_t>(owner), first, static_cast<std::uint32_t>(count)});
     }
-    std::vector<Run> runs_;
-    std::vector<MorvLValue> s_, t_;
+
+    void add(double s, double t) {
+        s_.push_back(s);
+        t_.push_back(t);
+        if (!covered_.empty()) covered_.push_back(true);
+    }
+    void addUncovered() {
+        if (covered_.empty()) covered_.assign(s_.size(), true);
+        s_.push_back(0);
+        t_.push_back(0);
+        covered_.push_back(false);
+    }
+
+    // The runs as ordered columns, the last run of each owner winning.
+    void gatherRuns(std::size_t owners) {
+        std::stable_sort(runs_.begin(), runs_.end(), [](const Run& a, const Run& b) { return a.owner < b.owner; });
+        if (!runs_.empty() && runs_.back().owner >= owners)
+            throw Bug("Internal error: texture coordinates for a missing vertex or corner\n");
+        std::vector<double> s, t;
+        std::vector<bool> covered;
+        offsets_.assign(1, 0);
+        present_.clear();
+        for (std::size_t r = 0; r < runs_.size(); ++r) {
+            const Run& run = runs_[r];
+            if (r + 1 < runs_.size() && runs_[r + 1].owner == run.owner) continue;
+            offsets_.resize(run.owner + 1, static_cast<std::uint32_t>(s.size()));
+            present_.resize(run.owner, false);
+            present_.push_back(true);
+            s.insert(s.end(), s_.begin() + run.first, s_.begin() + run.first + run.count);
+            t.insert(t.end(), t_.begin() + run.first, t_.begin() + run.first + run.count);
+            if (!covered_.empty())
+                covered.insert(covered.end(), covered_.begin() + run.first, covered_.begin() + run.first + run.count);
+            offsets_.push_back(static_cast<std::uint32_t>(s.size()));
+        }
+        s_ = std::move(s);
+        t_ = std::move(t);
+        covered_ = std::move(covered);
+        runs_.clear();
+        ordered_ = true;
+    }
+
+    bool ordered_ = true;
+    std::vector<std::uint32_t> offsets_{0};  // ordered: the first slot of each owner so far, then the end
+    std::vector<bool> present_;              // ordered: the owners so far that have slots
+    std::vector<Run> runs_;                  // otherwise: every setting
+    std::vector<double> s_, t_;
+    std::vector<bool> covered_;  // per slot; empty while every slot is covered
 };
 
 // Column storage of a faces list before it is packed.
@@ -110,7 +153,10 @@ struct FaceColumns {
     std::vector<std::uint32_t> offsets{0};
     std::vector<std::int32_t> cornerVertices;
     StColumn cornerSts;
-    std::vector<MorvLValue> surfaces;
+    std::vector<std::int32_t> surfaceIndices;  // while every surface is an INT
+    std::vector<MorvLValue> surfaces;          // from the first that is not: all of them
+
+    std::size_t faceCount() const { return offsets.size() - 1; }
 
     // Corner indices of either signedness; the builder hands out unsigned ones.
     template <class Index>
@@ -119,6 +165,15 @@ struct FaceColumns {
             throw Error("Internal error: too many polygon corners in one mesh\n");
         cornerVertices.insert(cornerVertices.end(), vertices.begin(), vertices.end());
         offsets.push_back(static_cast<std::uint32_t>(cornerVertices.size()));
+        if (surfaces.empty() && surface.kind() == Kind::INT) {
+            surfaceIndices.push_back(surface.asInt());
+            return;
+        }
+        if (surfaces.empty()) {
+            surfaces.reserve(surfaceIndices.size() + 1);
+            for (const std::int32_t i : surfaceIndices) surfaces.push_back(MorvLValue::Int(i));
+            std::vector<std::int32_t>().swap(surfaceIndices);
+        }
         surfaces.push_back(std::move(surface));
     }
     // Corner c of the face added last.
@@ -131,18 +186,12 @@ struct FaceColumns {
                                   corners);
         cornerTable.setInts(0, std::move(cornerVertices));
         if (withSts) std::move(cornerSts).packInto(cornerTable, 1);
-        PackedRecords faces({"corners", "surface"}, surfaces.size());
+        PackedRecords faces({"corners", "surface"}, faceCount());
         faces.setSlices(0, std::move(cornerTable), std::move(offsets));
-        bool allInts = true;
-        for (const auto& s : surfaces) allInts = allInts && s.kind() == Kind::INT;
-        if (allInts) {
-            std::vector<std::int32_t> ints;
-            ints.reserve(surfaces.size());
-            for (const auto& s : surfaces) ints.push_back(s.asInt());
-            faces.setInts(1, std::move(ints));
-        } else {
+        if (surfaces.empty())
+            faces.setInts(1, std::move(surfaceIndices));
+        else
             faces.setValues(1, std::move(surfaces));
-        }
         return std::move(faces).toList();
     }
 
@@ -266,14 +315,14 @@ MeshBuilder& MeshBuilder::operator=(MeshBuilder&&) noexcept = default;
 MeshBuilder::~MeshBuilder() = default;
 
 std::size_t MeshBuilder::vertexCount() const { return parts_->xs.size(); }
-std::size_t MeshBuilder::faceCount() const { return parts_->faces.surfaces.size(); }
+std::size_t MeshBuilder::faceCount() const { return parts_->faces.faceCount(); }
 
 void MeshBuilder::reserve(std::size_t vertices, std::size_t faces, std::size_t corners) {
     parts_->xs.reserve(vertices);
     parts_->ys.reserve(vertices);
     parts_->zs.reserve(vertices);
     parts_->faces.offsets.reserve(faces + 1);
-    parts_->faces.surfaces.reserve(faces);
+    parts_->faces.surfaceIndices.reserve(faces);
     parts_->faces.cornerVertices.reserve(corners);
 }
 
@@ -304,6 +353,12 @@ void MeshBuilder::setCornerSts(std::size_t corner, std::span<const std::optional
 }
 void MeshBuilder::setCornerSts(std::size_t corner, const MorvLValue& sts) {
     parts_->faces.cornerSts.set(parts_->faces.lastFaceCorner(corner), sts);
+}
+
+void MeshBuilder::setAllCornerSts(std::vector<double> s, std::vector<double> t) {
+    if (s.size() != parts_->faces.cornerVertices.size())
+        throw Bug("Internal error: texture coordinates given whole do not fit the mesh\n");
+    parts_->faces.cornerSts.setOnePerOwner(std::move(s), std::move(t));
 }
 
 MorvLValue MeshBuilder::build() && {
@@ -465,6 +520,14 @@ void checkVertexCoordinates(const XYZ& p, std::size_t vertex, std::string_view f
 namespace {
 
 // The vertices and faces lists in the packed form MeshBuilder makes.
+bool hasPackedSlots(const PackedView& owners, std::size_t column) {
+    auto slots = owners.sliceChild(column);
+    if (!slots || owners.offsets(column).size() != owners.rows() + 1) return false;
+    auto s = slots->column("s"), t = slots->column("t");
+    return s && t && slots->reals(*s).size() == slots->rows() && slots->reals(*t).size() == slots->rows() &&
+           slots->present(*s) == slots->present(*t);
+}
+
 bool isPackedVertices(const MorvLValue& vertices) {
     auto view = PackedView::of(vertices);
     if (!view) return false;
@@ -476,11 +539,9 @@ bool isPackedVertices(const MorvLValue& vertices) {
         auto c = points->column(axis);
         if (!c || points->reals(*c).size() != view->rows()) return false;
     }
-    if (auto sts = view->column("sts")) {
-        auto child = view->sliceChild(*sts);
-        if (!child || !child->column("s") || !child->column("t")) return false;
-    }
-    return view->column("sts") ? view->offsets(*view->column("sts")).size() == view->rows() + 1 : true;
+    if (auto sts = view->column("sts"))
+        return hasPackedSlots(*view, *sts);
+    return true;
 }
 
 bool isPackedFaces(const MorvLValue& faces) {
@@ -492,11 +553,7 @@ bool isPackedFaces(const MorvLValue& faces) {
     auto child = view->sliceChild(*cornersCol);
     auto vertexCol = child->column("vertex");
     if (!vertexCol || child->ints(*vertexCol).size() != child->rows()) return false;
-    if (auto sts = child->column("sts")) {
-        auto slots = child->sliceChild(*sts);
-        if (!slots || !slots->column("s") || !slots->column("t")) return false;
-        if (child->offsets(*sts).size() != child->rows() + 1) return false;
-    }
+    if (auto sts = child->column("sts"); sts && !hasPackedSlots(*child, *sts)) return false;
     return view->ints(*surfaceCol).size() == view->rows() || view->values(*surfaceCol).size() == view->rows();
 }
 
@@ -527,8 +584,9 @@ MeshView::MeshView(const MorvLValue& mesh) {
         if (auto col = owners.column("sts")) {
             slots.offsets = owners.offsets(*col);
             auto child = owners.sliceChild(*col);
-            slots.s = child->values(*child->column("s"));
-            slots.t = child->values(*child->column("t"));
+            slots.s = child->reals(*child->column("s"));
+            slots.t = child->reals(*child->column("t"));
+            slots.covered = &child->present(*child->column("s"));
         }
         return slots;
     };
@@ -561,10 +619,8 @@ std::optional<ST> MeshView::Slots::get(std::size_t slot, std::size_t owner) cons
     if (offsets.empty()) return std::nullopt;
     const std::size_t first = offsets[owner];
     if (slot >= offsets[owner + 1] - first) return std::nullopt;
-    const MorvLValue& sv = s[first + slot];
-    const MorvLValue& tv = t[first + slot];
-    if (sv.kind() != Kind::REAL || tv.kind() != Kind::REAL) return std::nullopt;
-    return ST{sv.asReal(), tv.asReal()};
+    if (!covered->empty() && !(*covered)[first + slot]) return std::nullopt;
+    return ST{s[first + slot], t[first + slot]};
 }
 
 std::optional<ST> MeshView::cornerSt(std::size_t slot, std::size_t corner) const {

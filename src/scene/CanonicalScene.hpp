@@ -41,6 +41,10 @@ public:
     // Optional per-corner texture coordinates of the face added last; corner is its position.
     void setCornerSts(std::size_t corner, std::span<const std::optional<ST>> slots);
     void setCornerSts(std::size_t corner, const MorvLValue& sts);
+    // One slot for every corner of the faces added, given whole instead of
+    // corner by corner (s[i] and t[i] for corner i; taken over, not copied),
+    // for readers that compute them all at once. No corner may have any yet.
+    void setAllCornerSts(std::vector<double> s, std::vector<double> t);
     std::size_t vertexCount() const;
     std::size_t faceCount() const;
     MorvLValue build() &&;
@@ -117,7 +121,8 @@ public:
 private:
     struct Slots {
         std::span<const std::uint32_t> offsets;  // per owner; empty when no owner has coordinates
-        std::span<const MorvLValue> s, t;
+        std::span<const double> s, t;
+        const std::vector<bool>* covered = nullptr;  // slots that have s and t; empty when all have
         std::optional<ST> get(std::size_t slot, std::size_t owner) const;
     };
     MorvLValue vertices_, faces_;  // keep the viewed storage alive

@@ -54,7 +54,7 @@ struct Column {
     std::vector<std::int32_t> ints;
     TableNode* child = nullptr;  // holds a reference
     std::vector<std::uint32_t> offsets;
-    std::vector<bool> present;  // Slices: rows that have the field; empty when all have it
+    std::vector<bool> present;  // Reals, Slices: rows that have the field; empty when all have it
 
     bool hasField(std::size_t row) const {
         if (storage == Storage::Values) return values[row].kind() != Kind::ABSENT;
@@ -110,7 +110,9 @@ struct ValueAccess {
         const Column& c = table->columns[column];
         switch (c.storage) {
             case Column::Storage::Values: return c.values[row];
-            case Column::Storage::Reals: return MorvLValue::Real(c.reals[row]);
+            case Column::Storage::Reals:
+                if (!c.hasField(row)) return MorvLValue::Absent();
+                return MorvLValue::Real(c.reals[row]);
             case Column::Storage::Ints: return MorvLValue::Int(c.ints[row]);
             case Column::Storage::Nested: return rowView(c.child, row);
             case Column::Storage::Slices:
@@ -477,10 +479,13 @@ Column& checkedColumn(TableNode* t, std::size_t column, std::size_t count) {
 }
 }  // namespace
 
-void PackedRecords::setReals(std::size_t column, std::vector<double> values) {
+void PackedRecords::setReals(std::size_t column, std::vector<double> values, std::vector<bool> present) {
     Column& c = checkedColumn(table_, column, values.size());
+    if (!present.empty() && present.size() != values.size())
+        throw Bug("Internal error: packed scene column does not fit its table\n");
     c.storage = Column::Storage::Reals;
     c.reals = std::move(values);
+    c.present = std::move(present);
 }
 void PackedRecords::setInts(std::size_t column, std::vector<std::int32_t> values) {
     Column& c = checkedColumn(table_, column, values.size());
@@ -540,6 +545,7 @@ std::span<const double> PackedView::reals(std::size_t column) const {
     if (c.storage != Column::Storage::Reals) return {};
     return c.reals;
 }
+const std::vector<bool>& PackedView::present(std::size_t column) const { return table_->columns.at(column).present; }
 std::span<const std::int32_t> PackedView::ints(std::size_t column) const {
     const Column& c = table_->columns.at(column);
     if (c.storage != Column::Storage::Ints) return {};

@@ -142,7 +142,8 @@ public:
     ~PackedRecords();
     std::size_t rows() const;
 
-    void setReals(std::size_t column, std::vector<double> values);
+    // Reals; when present is given, the rows it marks false lack the field.
+    void setReals(std::size_t column, std::vector<double> values, std::vector<bool> present = {});
     void setInts(std::size_t column, std::vector<std::int32_t> values);
     // Any values; MorvLValue::Absent() leaves the field out of that row.
     void setValues(std::size_t column, std::vector<MorvLValue> values);
@@ -169,6 +170,8 @@ public:
     std::size_t rows() const;
     std::optional<std::size_t> column(std::string_view name) const;
     std::span<const double> reals(std::size_t column) const;
+    // Rows of a reals or slice column that have the field; empty when all have it.
+    const std::vector<bool>& present(std::size_t column) const;
     std::span<const std::int32_t> ints(std::size_t column) const;
     std::optional<PackedView> nested(std::size_t column) const;
     // Row i of the slice column covers child rows offsets[i] .. offsets[i+1]-1.
