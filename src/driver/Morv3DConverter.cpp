@@ -149,11 +149,12 @@ const Importer& chooseImporter(const std::string& input, std::span<const std::ui
     reportAndRaise("Error: Not enough memory to read " + input, out);
 }
 
-// Every input is read once, into memory, and every probe and reader works on
-// those bytes: a pipe or standard input can be read only once.
-std::vector<std::uint8_t> readInput(const std::string& input, std::ostream& out) {
+// Every input is read once (a regular file mapped, anything else into memory)
+// and every probe and reader works on those bytes: a pipe or standard input
+// can be read only once.
+ObjectBytes readInput(const std::string& input, std::ostream& out) {
     try {
-        return readObjectFile(input);
+        return loadObjectFile(input);
     } catch (const std::bad_alloc&) {
         reportOutOfMemory(input, out);
     } catch (const std::exception&) {
@@ -222,7 +223,7 @@ ReadResult readScene(const std::string& input, TextureResolution resolution, std
     std::unique_ptr<ImportedFile> parsed;
     const Importer* importer = nullptr;
     {
-        const std::vector<std::uint8_t> bytes = readInput(input, out);
+        const ObjectBytes bytes = readInput(input, out);
         importer = &chooseImporter(input, bytes, out);
         out << importer->progressLine(input);
         try {

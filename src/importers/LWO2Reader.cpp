@@ -837,7 +837,7 @@ std::unique_ptr<ImportedFile> parseLWO2Bytes(std::span<const std::uint8_t> bytes
 }
 
 std::unique_ptr<ImportedFile> parseLWO2(const std::string& fileName, std::ostream& messages) {
-    return parseLWO2Bytes(readObjectFile(fileName), messages);
+    return parseLWO2Bytes(loadObjectFile(fileName), messages);
 }
 
 MorvLValue readLWO2Scene(const std::string& fileName, std::ostream& messages) {

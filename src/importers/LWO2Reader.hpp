@@ -43,7 +43,7 @@ std::string lwo2ProgressLine(const std::string& fileName);
 // First stage, on the file's bytes. Format errors raise SyntaxError; warnings
 // go to messages.
 std::unique_ptr<ImportedFile> parseLWO2Bytes(std::span<const std::uint8_t> bytes, std::ostream& messages);
-// The same on a file read with readObjectFile.
+// The same on a file read with loadObjectFile.
 std::unique_ptr<ImportedFile> parseLWO2(const std::string& fileName, std::ostream& messages);
 
 // Both stages on a file.

@@ -344,7 +344,7 @@ std::unique_ptr<ImportedFile> parseLWOBBytes(std::span<const std::uint8_t> bytes
 }
 
 std::unique_ptr<ImportedFile> parseLWOB(const std::string& fileName, std::ostream& messages) {
-    return parseLWOBBytes(readObjectFile(fileName), messages);
+    return parseLWOBBytes(loadObjectFile(fileName), messages);
 }
 
 MorvLValue readLWOBScene(const std::string& fileName, std::ostream& messages) {

@@ -22,7 +22,7 @@ std::string lwobProgressLine(const std::string& fileName);
 // First stage on the file's bytes: chunks, required-chunk checks and index
 // checks. Format errors raise SyntaxError; warnings go to messages.
 std::unique_ptr<ImportedFile> parseLWOBBytes(std::span<const std::uint8_t> bytes, std::ostream& messages);
-// The same on a file read with readObjectFile.
+// The same on a file read with loadObjectFile.
 std::unique_ptr<ImportedFile> parseLWOB(const std::string& fileName, std::ostream& messages);
 
 // Both stages.

@@ -43,6 +43,8 @@ public:
     // Line of the position, counting from 1.
     std::size_t line() const { return line_; }
     std::size_t remaining() const { return text_.size() - pos_; }
+    // The text before the position.
+    std::span<const std::uint8_t> consumed() const { return text_.first(pos_); }
     std::uint8_t peek() const { return text_[pos_]; }
     // The next n bytes (n <= remaining()).
     std::string_view ahead(std::size_t n) const {

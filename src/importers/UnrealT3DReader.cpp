@@ -16,6 +16,7 @@
 #include "base/Excn.hpp"
 #include "importers/ParserCombinators.hpp"
 #include "scene/CanonicalScene.hpp"
+#include "support/GetCs.hpp"
 #include "support/NeutralFileName.hpp"
 
 namespace morv {
@@ -25,12 +26,16 @@ namespace {
 
 constexpr std::uint32_t noTexture = 0xFFFFFFFF;
 
+XYZ minus(const XYZ& a, const XYZ& b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
+double dot(const XYZ& a, const XYZ& b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
+XYZ cross(const XYZ& a, const XYZ& b) {
+    return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
+}
+
 struct BrushPolygon {
-    std::size_t line = 0;                // of its Begin Polygon
-    std::uint32_t texture = noTexture;   // index into BrushFile::textureNames
-    XYZ origin, textureU, textureV;
-    double panU = 0, panV = 0;
-    std::size_t firstVertex = 0;         // its Vertex lines run up to the next polygon's first
+    std::size_t line = 0;               // of its Begin Polygon
+    std::uint32_t texture = noTexture;  // index into BrushFile::textureNames
+    std::uint32_t firstCorner = 0;      // its Vertex lines run up to the next polygon's first
 };
 
 // Every distinct position once: an open-addressing table of their numbers,
@@ -95,27 +100,33 @@ private:
     std::size_t next_ = 0;
 };
 
+// The polygons with their Vertex lines, in file order. The texture vectors of
+// a polygon are used only where its points are, so each Vertex line keeps the
+// texture pixel it shows rather than each polygon its vectors: that is less
+// to hold, and the conversion turns those columns into texture coordinates in
+// place.
 class BrushFile final : public ImportedFile {
 public:
     std::vector<std::string> textureNames;  // in order of first appearance
     std::vector<BrushPolygon> polygons;
     std::vector<XYZ> points;                // the distinct Vertex positions, in order of first appearance
-    std::vector<std::uint32_t> vertices;    // the Vertex lines of all polygons in file order, as point numbers
+    std::vector<std::uint32_t> corners;     // per Vertex line: its point's number
+    std::vector<double> us, vs;             // per Vertex line: the texture pixel (u, v) at its point
 
     void setDefaultTextureResolution(double width, double height) override {
         width_ = width;
         height_ = height;
     }
+    // Takes the columns over, so it may be called once.
     MorvLValue toCanonical(std::ostream& messages) override;
 
 private:
-    std::span<const std::uint32_t> verticesOf(std::size_t polygon) const {
-        const std::size_t first = polygons[polygon].firstVertex;
-        const std::size_t end = polygon + 1 < polygons.size() ? polygons[polygon + 1].firstVertex : vertices.size();
-        return std::span<const std::uint32_t>(vertices).subspan(first, end - first);
+    std::size_t endCorner(std::size_t polygon) const {
+        return polygon + 1 < polygons.size() ? polygons[polygon + 1].firstCorner : corners.size();
     }
 
     double width_ = 512.0, height_ = 512.0;
+    bool converted_ = false;
 };
 
 // ---- The grammar ----
@@ -150,7 +161,15 @@ public:
     void run() {
         skipByteOrderMark(in_);
         g_.beginPolyList(in_);
-        while (g_.beginPolygon.tryParse(in_)) readPolygon();
+        while (g_.beginPolygon.tryParse(in_)) {
+            readPolygon();
+            // The text behind is not read again: the pages of a mapped file
+            // may go, so that a big brush never sits in memory whole.
+            if (in_.position() - released_ >= releaseStep) {
+                releaseInputBytes(in_.consumed());
+                released_ = in_.position();
+            }
+        }
         g_.endPolyList(in_);
         in_.skipWhitespace();
         if (!in_.atEnd()) unexpected(token(in_));
@@ -177,23 +196,31 @@ private:
         BrushPolygon p;
         p.line = in_.line();
         p.texture = attributeWords();
-        p.origin = vectorLine(g_.origin);
+        const XYZ origin = vectorLine(g_.origin);
         vectorLine(g_.normal);
+        double panU = 0, panV = 0;
         if (g_.pan.tryParse(in_)) {
             g_.panU(in_);
-            p.panU = real(in_);
+            panU = real(in_);
             g_.panV(in_);
-            p.panV = real(in_);
+            panV = real(in_);
         }
-        p.textureU = vectorLine(g_.textureU);
-        p.textureV = vectorLine(g_.textureV);
-        p.firstVertex = out_.vertices.size();
+        const XYZ textureU = vectorLine(g_.textureU);
+        const XYZ textureV = vectorLine(g_.textureV);
+        if (out_.corners.size() > std::numeric_limits<std::uint32_t>::max() - mostBrushPolygonVertices)
+            throw Error("A brush with more than " + std::to_string(out_.corners.size()) +
+                        " Vertex lines is too big to convert");
+        p.firstCorner = static_cast<std::uint32_t>(out_.corners.size());
         while (g_.vertex.tryParse(in_)) {
-            if (out_.vertices.size() - p.firstVertex == mostBrushPolygonVertices)
+            if (out_.corners.size() - p.firstCorner == mostBrushPolygonVertices)
                 throw BrushSyntaxError("Polygon " + std::to_string(out_.polygons.size() + 1) + " (line " +
                                        std::to_string(p.line) + ") has more than " +
                                        std::to_string(mostBrushPolygonVertices) + " vertices");
-            out_.vertices.push_back(pool_.numberOf(vector()));
+            const XYZ point = vector();
+            out_.corners.push_back(pool_.numberOf(point));
+            const XYZ d = minus(point, origin);
+            out_.us.push_back(dot(d, textureU) + panU);
+            out_.vs.push_back(dot(d, textureV) + panV);
         }
         g_.endPolygon(in_);
         out_.polygons.push_back(p);
@@ -248,24 +275,11 @@ private:
     PointPool pool_;
     std::unordered_map<std::string, std::uint32_t, NameHash, std::equal_to<>> textureIndex_;
     std::uint32_t last_ = noTexture;
+    static constexpr std::size_t releaseStep = std::size_t{1} << 22;
+    std::size_t released_ = 0;
 };
 
 // ---- Conversion ----
-
-XYZ minus(const XYZ& a, const XYZ& b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
-double dot(const XYZ& a, const XYZ& b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
-XYZ cross(const XYZ& a, const XYZ& b) {
-    return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
-}
-
-// The point numbers without repeats of a neighbour (the last and the first
-// are neighbours too); equal positions have equal numbers.
-void collapseRepeats(std::span<const std::uint32_t> numbers, std::vector<std::uint32_t>& out) {
-    out.clear();
-    for (const std::uint32_t n : numbers)
-        if (out.empty() || out.back() != n) out.push_back(n);
-    while (out.size() > 1 && out.back() == out.front()) out.pop_back();
-}
 
 // False when all points lie on one line. The differences from the first point
 // are scaled to at most 1, so that no product overflows and the bound is
@@ -325,6 +339,8 @@ std::string imagePath(std::string_view textureName) {
 }
 
 MorvLValue BrushFile::toCanonical(std::ostream& messages) {
+    if (converted_) throw Bug("Internal error: UnrealT3DReader.toCanonical called twice\n");
+    converted_ = true;
     ImageTable images;
     std::vector<MorvLValue> surfaces;
     std::vector<std::int32_t> surfaceOf(textureNames.size() + 1, -1);  // the last one for no texture
@@ -347,38 +363,54 @@ MorvLValue BrushFile::toCanonical(std::ostream& messages) {
     };
 
     MeshBuilder mesh;
-    mesh.reserve(points.size(), polygons.size(), vertices.size());
+    mesh.reserve(points.size(), polygons.size(), corners.size());
     // Points become vertices when a polygon that is kept first uses them, so
-    // the points of polygons left out are not in the mesh.
+    // the points of polygons left out are not in the mesh. The corners that
+    // are kept move to the front of the columns, which then hold the faces'
+    // vertex numbers and texture coordinates.
     constexpr std::uint32_t unused = 0xFFFFFFFF;
     std::vector<std::uint32_t> vertexOf(points.size(), unused);
-    std::vector<std::uint32_t> numbers, corners;
     std::vector<XYZ> polygon;
+    std::size_t kept = 0;
     for (std::size_t i = 0; i < polygons.size(); ++i) {
         const BrushPolygon& p = polygons[i];
-        collapseRepeats(verticesOf(i), numbers);
+        // Without repeats of a neighbour (the last and the first are
+        // neighbours too); equal positions have equal numbers.
+        const std::size_t first = kept;
+        for (std::size_t k = p.firstCorner; k < endCorner(i); ++k) {
+            if (kept > first && corners[kept - 1] == corners[k]) continue;
+            corners[kept] = corners[k];
+            us[kept] = us[k];
+            vs[kept] = vs[k];
+            ++kept;
+        }
+        while (kept - first > 1 && corners[kept - 1] == corners[first]) --kept;
         polygon.clear();
-        for (const std::uint32_t n : numbers) polygon.push_back(points[n]);
+        for (std::size_t k = first; k < kept; ++k) polygon.push_back(points[corners[k]]);
         const char* fault = polygon.size() < 3 ? "has fewer than 3 different points"
                             : !hasArea(polygon) ? "has no area (its points lie on one line)"
                                                 : nullptr;
         if (fault) {
             messages << "Warning: Polygon " << i + 1 << " (line " << p.line << ") " << fault << " and is left out\n";
+            kept = first;
             continue;
         }
-        corners.clear();
-        for (const std::uint32_t n : numbers) {
-            if (vertexOf[n] == unused) vertexOf[n] = mesh.addVertex(points[n]);
-            corners.push_back(vertexOf[n]);
+        for (std::size_t k = first; k < kept; ++k) {
+            std::uint32_t& vertex = vertexOf[corners[k]];
+            if (vertex == unused) vertex = mesh.addVertex(points[corners[k]]);
+            corners[k] = vertex;
+            us[k] = us[k] / width_;
+            vs[k] = 1.0 - vs[k] / height_;
         }
-        mesh.addFace(corners, MorvLValue::Int(surfaceFor(p.texture)));
-        for (std::size_t k = 0; k < polygon.size(); ++k) {
-            const XYZ d = minus(polygon[k], p.origin);
-            const double u = dot(d, p.textureU) + p.panU, v = dot(d, p.textureV) + p.panV;
-            const std::optional<ST> st = ST{u / width_, 1.0 - v / height_};
-            mesh.setCornerSts(k, std::span(&st, 1));
-        }
+        mesh.addFace(std::span(corners).subspan(first, kept - first), MorvLValue::Int(surfaceFor(p.texture)));
     }
+    // What the mesh has copied is not needed again.
+    std::vector<XYZ>().swap(points);
+    std::vector<std::uint32_t>().swap(corners);
+    std::vector<std::uint32_t>().swap(vertexOf);
+    us.resize(kept);
+    vs.resize(kept);
+    mesh.setAllCornerSts(std::move(us), std::move(vs));
     return makeScene(std::move(mesh).build(), std::move(surfaces), images.images());
 }
 

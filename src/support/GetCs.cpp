@@ -1,11 +1,16 @@
 #include "support/GetCs.hpp"
 
+#include <sys/mman.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <limits>
+#include <new>
 #include <ostream>
+#include <utility>
 
 #include "base/Excn.hpp"
 #include "base/NumberText.hpp"
@@ -48,9 +53,23 @@ void readInto(std::FILE* file, std::vector<std::uint8_t>& bytes, std::uint64_t l
     if (std::ferror(file)) throw IoFailure();
 }
 
+// The mappings of live ObjectBytes, with the prefix of each that has been
+// released, so that releaseInputBytes touches only its own mappings and each
+// page once. The program reads its inputs one at a time, on one thread.
+struct LiveMapping {
+    const std::uint8_t* begin;
+    std::size_t size;
+    std::size_t released;
+};
+std::vector<LiveMapping>& liveMappings() {
+    static std::vector<LiveMapping> mappings;
+    return mappings;
+}
+
 // Reads the file once from the front. With stopAtFormEnd, a file that begins
-// with an IFF FORM header is read only to the end of that FORM.
-std::vector<std::uint8_t> readFile(const std::string& path, bool stopAtFormEnd) {
+// with an IFF FORM header is read only to the end of that FORM; with mayMap, a
+// regular file is mapped rather than read.
+ObjectBytes readFile(const std::string& path, bool stopAtFormEnd, bool mayMap) {
     std::FILE* file = std::fopen(path.c_str(), "rb");
     if (!file) throw IoFailure();
     FileCloser closer{file};
@@ -71,16 +90,93 @@ std::vector<std::uint8_t> readFile(const std::string& path, bool stopAtFormEnd) 
             limit = 8 + static_cast<std::uint64_t>(std::max(length, 4));
         }
     }
-    bytes.reserve(static_cast<std::size_t>(std::min(size, limit)));
+    const std::uint64_t wanted = std::min(size, limit);
+    if (wanted > std::numeric_limits<std::size_t>::max()) throw std::bad_alloc();
+    // A file that reports no size (many under /proc) is read like a pipe.
+    if (mayMap && wanted > 0) {
+        void* mapping = ::mmap(nullptr, static_cast<std::size_t>(wanted), PROT_READ, MAP_PRIVATE, ::fileno(file), 0);
+        if (mapping != MAP_FAILED) return ObjectBytes::mapped(mapping, static_cast<std::size_t>(wanted));
+        if (errno == ENOMEM) throw std::bad_alloc();
+        // A file system that cannot map files: read the file instead.
+    }
+    bytes.reserve(static_cast<std::size_t>(wanted));
     readInto(file, bytes, limit);
-    return bytes;
+    return ObjectBytes(std::move(bytes));
 }
 
 }  // namespace
 
-std::vector<std::uint8_t> readWholeFile(const std::string& path) { return readFile(path, false); }
+ObjectBytes::ObjectBytes(std::vector<std::uint8_t> held) : held_(std::move(held)), view_(held_) {}
 
-std::vector<std::uint8_t> readObjectFile(const std::string& path) { return readFile(path, true); }
+ObjectBytes ObjectBytes::mapped(void* mapping, std::size_t size) {
+    ObjectBytes result;
+    result.mapping_ = mapping;
+    result.mappedSize_ = size;
+    result.view_ = {static_cast<const std::uint8_t*>(mapping), size};
+    liveMappings().push_back({result.view_.data(), size, 0});
+    return result;
+}
+
+// A vector that moves keeps its buffer, so the view stays valid either way.
+ObjectBytes::ObjectBytes(ObjectBytes&& other) noexcept
+    : held_(std::move(other.held_)),
+      mapping_(std::exchange(other.mapping_, nullptr)),
+      mappedSize_(std::exchange(other.mappedSize_, 0)),
+      view_(std::exchange(other.view_, {})) {}
+
+ObjectBytes& ObjectBytes::operator=(ObjectBytes&& other) noexcept {
+    if (this != &other) {
+        unmap();
+        held_ = std::move(other.held_);
+        mapping_ = std::exchange(other.mapping_, nullptr);
+        mappedSize_ = std::exchange(other.mappedSize_, 0);
+        view_ = std::exchange(other.view_, {});
+    }
+    return *this;
+}
+
+ObjectBytes::~ObjectBytes() { unmap(); }
+
+void ObjectBytes::unmap() noexcept {
+    if (!mapping_) return;
+    auto& live = liveMappings();
+    std::erase_if(live, [&](const LiveMapping& m) { return m.begin == mapping_; });
+    ::munmap(mapping_, mappedSize_);
+    mapping_ = nullptr;
+    mappedSize_ = 0;
+    view_ = {};
+}
+
+std::vector<std::uint8_t> readWholeFile(const std::string& path) {
+    ObjectBytes read = readFile(path, false, false);
+    return std::vector<std::uint8_t>(read.bytes().begin(), read.bytes().end());
+}
+
+ObjectBytes loadObjectFile(const std::string& path) { return readFile(path, true, true); }
+
+std::vector<std::uint8_t> readObjectFile(const std::string& path) {
+    const ObjectBytes read = loadObjectFile(path);
+    return std::vector<std::uint8_t>(read.bytes().begin(), read.bytes().end());
+}
+
+void releaseInputBytes(std::span<const std::uint8_t> bytes) {
+    static const auto pageSize = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+    for (LiveMapping& m : liveMappings()) {
+        if (bytes.data() < m.begin || bytes.data() >= m.begin + m.size) continue;
+        const std::size_t from = static_cast<std::size_t>(bytes.data() - m.begin);
+        const std::size_t to = from + std::min(bytes.size(), m.size - from);
+        std::size_t first = (from + pageSize - 1) / pageSize * pageSize;
+        const bool extendsPrefix = first <= m.released;
+        if (extendsPrefix) first = m.released;
+        const std::size_t last = to / pageSize * pageSize;
+        if (last <= first) return;
+        // The mapping is private and read-only: the pages are dropped, never their contents.
+        ::madvise(const_cast<std::uint8_t*>(m.begin) + first, last - first, MADV_DONTNEED);
+        if (extendsPrefix) m.released = last;
+        return;
+    }
+}
+
 
 std::size_t usableFormLength(std::int32_t formLength, std::size_t remaining, std::ostream& messages) {
     const std::size_t wanted = static_cast<std::size_t>(formLength) - 4;

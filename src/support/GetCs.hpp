@@ -21,6 +21,7 @@
 #include <bit>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -33,11 +34,48 @@ namespace morv {
 // or read (a directory cannot), std::bad_alloc when memory runs out.
 std::vector<std::uint8_t> readWholeFile(const std::string& path);
 
+// The bytes of an input object, valid as long as this value lives. A regular
+// file is mapped read-only instead of copied, only as far as the size it had
+// when it was opened; anything else (a pipe, standard input, a file of no
+// known size) is read into memory. A mapped file that another program cuts
+// short while it is read can still end the run with a bus error, as with
+// every program that maps its input.
+class ObjectBytes {
+public:
+    ObjectBytes() = default;
+    explicit ObjectBytes(std::vector<std::uint8_t> held);
+    // Takes over a read-only mapping of size bytes made by mmap.
+    static ObjectBytes mapped(void* mapping, std::size_t size);
+    ObjectBytes(ObjectBytes&& other) noexcept;
+    ObjectBytes& operator=(ObjectBytes&& other) noexcept;
+    ~ObjectBytes();
+
+    std::span<const std::uint8_t> bytes() const { return view_; }
+    operator std::span<const std::uint8_t>() const { return view_; }
+
+private:
+    void unmap() noexcept;
+
+    std::vector<std::uint8_t> held_;
+    void* mapping_ = nullptr;
+    std::size_t mappedSize_ = 0;
+    std::span<const std::uint8_t> view_;
+};
+
 // An input object, read once from the front so that pipes and standard input
-// work: a file that begins with an IFF FORM header is read only to the end of
-// that FORM (a huge file with a small FORM costs no more), any other file
-// whole. Failures as readWholeFile.
+// work: a file that begins with an IFF FORM header only to the end of that
+// FORM (a huge file with a small FORM costs no more), any other file whole.
+// Failures as readWholeFile; a mapping the address space cannot hold is
+// std::bad_alloc too.
+ObjectBytes loadObjectFile(const std::string& path);
+// The same bytes copied into a vector of their own.
 std::vector<std::uint8_t> readObjectFile(const std::string& path);
+
+// Lets the kernel reclaim the memory of the pages of a mapped input file that
+// lie wholly inside bytes, for a reader that has parsed them. Reading them
+// again stays correct (they come back from the file); bytes that are not part
+// of a live mapping made by loadObjectFile are left alone.
+void releaseInputBytes(std::span<const std::uint8_t> bytes);
 
 // The bytes of a FORM after its type that a reader can use: the FORM length
 // (at least 4) less the type, or, when that reaches past the end of the file,
