@@ -1,6 +1,9 @@
 #include "importers/ParserCombinators.hpp"
 
+#include <algorithm>
+#include <bit>
 #include <charconv>
+#include <cstring>
 #include <optional>
 #include <system_error>
 
@@ -44,6 +47,53 @@ NumberForm numberForm(std::string_view run) {
 
 bool endsNumber(std::uint8_t c) { return isWhitespace(c) || c == ','; }
 
+// The number written by eight ASCII digits, the first in the lowest byte, or
+// nullopt when a byte is not a digit.
+std::optional<std::uint64_t> eightDigits(std::uint64_t bytes) {
+    constexpr std::uint64_t zeros = 0x3030303030303030u;
+    const std::uint64_t d = bytes - zeros;
+    // Each byte was '0'..'9' exactly when it is 0..9 now without a borrow:
+    // no byte had its high half set before or after adding 6.
+    if (((bytes & 0xF0F0F0F0F0F0F0F0u) | (((bytes + 0x0606060606060606u) & 0xF0F0F0F0F0F0F0F0u) >> 4)) !=
+        0x3333333333333333u)
+        return std::nullopt;
+    // Neighbours combine into 2-digit, then 4-digit, then the 8-digit number;
+    // no lane overflows into the next.
+    std::uint64_t x = (d * 10 + (d >> 8)) & 0x00FF00FF00FF00FFu;
+    x = (x * 100 + (x >> 16)) & 0x0000FFFF0000FFFFu;
+    return (x * 10000 + (x >> 32)) & 0xFFFFFFFFu;
+}
+
+// Eight bytes, the first in the lowest byte (one load on a little-endian machine).
+std::uint64_t load8(const char* p) {
+    std::uint64_t v;
+    std::memcpy(&v, p, sizeof v);
+    if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap64(v);
+    return v;
+}
+
+// The form tools write, printf "%+013.6f" ("+00128.000000": sign, five
+// digits, point, six digits), read without a loop. Its value is an integer
+// below 10^11 over 10^6, both exact doubles, so the quotient is the correctly
+// rounded value, as below. Anything else is left to plainNumber (nullopt,
+// nothing read).
+std::optional<double> fixedFormNumber(TextCursor& in) {
+    constexpr std::size_t length = 13;
+    if (in.remaining() < length) return std::nullopt;
+    const std::string_view text = in.ahead(std::min(in.remaining(), length + 1));
+    if ((text[0] != '+' && text[0] != '-') || text[6] != '.') return std::nullopt;
+    if (text.size() > length && !endsNumber(static_cast<std::uint8_t>(text[length]))) return std::nullopt;
+    // Bytes 1..8 hold the five whole digits, 5..12 the last of them, the point
+    // and the six decimals: each made into eight digits with leading zeros.
+    const std::uint64_t head = load8(text.data() + 1), tail = load8(text.data() + 5);
+    const auto whole = eightDigits((head << 24) | 0x303030u);
+    const auto fraction = eightDigits((tail & ~std::uint64_t{0xFFFF}) | 0x3030u);
+    if (!whole || !fraction) return std::nullopt;
+    in.advance(length);
+    const double value = static_cast<double>(*whole * 1000000 + *fraction) / 1e6;
+    return text[0] == '-' ? -value : value;
+}
+
 // The common number in one pass: optional sign, digits, optional "." with
 // digits, ended by a separator or the end, with at most 15 digits in all. Its
 // digits make an integer below 2^53 and its fraction a power of ten up to
@@ -80,7 +130,7 @@ std::optional<double> plainNumber(TextCursor& in) {
 
 }  // namespace
 
-void TextCursor::skipWhitespace() {
+void TextCursor::skipWhitespaceRun() {
     const std::size_t n = text_.size();
     while (pos_ < n && isWhitespace(text_[pos_])) {
         if (text_[pos_] == '\n') ++line_;
@@ -99,8 +149,10 @@ bool Keyword::tryParse(TextCursor& in) const {
         if (std::string_view(text_).starts_with(in.ahead(left))) endOfFile();
         return false;
     }
-    if (n > 0 && in.peek() != static_cast<std::uint8_t>(text_[0])) return false;  // most misses, without a call
-    if (in.ahead(n) != text_) return false;
+    // Keywords are short: compared byte by byte, most misses at the first.
+    const std::string_view ahead = in.ahead(n);
+    for (std::size_t i = 0; i < n; ++i)
+        if (ahead[i] != text_[i]) return false;
     if (endsInWord_ && left > n && isWordChar(static_cast<std::uint8_t>(in.ahead(n + 1).back()))) return false;
     in.advance(n);
     return true;
@@ -124,10 +176,10 @@ std::string_view token(TextCursor& in) {
 
 void unexpected(std::string_view item) { throw BrushSyntaxError(itemText(item) + " unexpected"); }
 
-double real(TextCursor& in) {
-    in.skipWhitespace();
-    if (in.atEnd()) endOfFile();
-    if (const auto value = plainNumber(in)) return *value;
+namespace {
+
+// Any number by the general rule, or its failure.
+double generalNumber(TextCursor& in) {
     const std::size_t start = in.position();
     const std::string_view run = in.takeWhile(isNumberChar);
     if (run.empty() || (!in.atEnd() && !endsNumber(in.peek()))) {
@@ -152,6 +204,16 @@ double real(TextCursor& in) {
     // Out of range (1e999) is refused, so no infinity enters a scene.
     if (error != std::errc() || end != magnitude.data() + magnitude.size()) notAReal(run);
     return negative ? -value : value;
+}
+
+}  // namespace
+
+double real(TextCursor& in) {
+    in.skipWhitespace();
+    if (in.atEnd()) endOfFile();
+    if (const auto value = fixedFormNumber(in)) return *value;
+    if (const auto value = plainNumber(in)) return *value;
+    return generalNumber(in);
 }
 
 std::string itemText(std::string_view item) {

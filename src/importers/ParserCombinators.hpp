@@ -51,7 +51,9 @@ public:
         return {reinterpret_cast<const char*>(text_.data()) + pos_, n};
     }
 
-    void skipWhitespace();
+    void skipWhitespace() {
+        if (pos_ < text_.size() && isWhitespace(text_[pos_])) skipWhitespaceRun();
+    }
     // Moves over n bytes that hold no line feed.
     void advance(std::size_t n) { pos_ += n; }
     // Moves over the next byte, a line feed.
@@ -68,6 +70,8 @@ public:
     }
 
 private:
+    void skipWhitespaceRun();
+
     std::span<const std::uint8_t> text_;
     std::size_t pos_ = 0;
     std::size_t line_ = 1;

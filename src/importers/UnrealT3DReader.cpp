@@ -39,65 +39,77 @@ struct BrushPolygon {
 };
 
 // Every distinct position once: an open-addressing table of their numbers,
-// keyed by the position's bits (+0 and -0 alike, as == has it).
+// keyed by the position's bits (+0 and -0 alike, as == has it). A table of a
+// million points is far bigger than the cache, and neighbours in the file are
+// not neighbours in it, so positions are looked up in batches: a slot is
+// fetched as its position comes, the point in it when the batch is full, and
+// only then is the batch looked up, with what it needs in the cache.
 class PointPool {
 public:
-    explicit PointPool(std::vector<XYZ>& points) : points_(points), slots_(1024, 0) {}
+    PointPool(std::vector<XYZ>& points, std::vector<std::uint32_t>& numbers)
+        : points_(points), numbers_(numbers), slots_(1024, 0) {}
 
-    std::uint32_t numberOf(const XYZ& p) {
-        // Neighbouring polygons share points: the last few looked up are
-        // checked first, which spares the table's cache misses.
-        for (const Recent& r : recent_)
-            if (r.used && r.point == p) return r.number;
-        const std::uint32_t number = lookUp(p);
-        recent_[next_] = {true, number, p};
-        next_ = (next_ + 1) % recent_.size();
-        return number;
+    // numbers[index] becomes the number of p's position, at the latest when
+    // flush() returns.
+    void add(const XYZ& p, std::size_t index) {
+        const std::uint64_t hash = hashOf(p);
+        __builtin_prefetch(&slots_[hash & mask()]);
+        pending_[waiting_++] = {p, index, hash};
+        if (waiting_ == batch) flush();
+    }
+
+    void flush() {
+        for (std::size_t i = 0; i < waiting_; ++i)
+            if (const std::uint32_t held = slots_[pending_[i].hash & mask()]) __builtin_prefetch(&points_[held - 1]);
+        for (std::size_t i = 0; i < waiting_; ++i) numbers_[pending_[i].index] = numberOf(pending_[i]);
+        waiting_ = 0;
     }
 
 private:
-    struct Recent {
-        bool used = false;
-        std::uint32_t number = 0;
+    static constexpr std::size_t batch = 32;
+    struct Pending {
         XYZ point;
+        std::size_t index;
+        std::uint64_t hash;
     };
 
-    std::uint32_t lookUp(const XYZ& p) {
-        std::size_t slot = slotOf(p);
+    std::uint32_t numberOf(const Pending& p) {
+        std::size_t slot = p.hash & mask();
         for (; slots_[slot] != 0; slot = (slot + 1) & mask())
-            if (points_[slots_[slot] - 1] == p) return slots_[slot] - 1;
+            if (points_[slots_[slot] - 1] == p.point) return slots_[slot] - 1;
         if (points_.size() >= std::numeric_limits<std::uint32_t>::max() / 2)
             throw Error("A brush with more than " + std::to_string(points_.size()) + " points is too big to convert");
         const auto number = static_cast<std::uint32_t>(points_.size());
-        points_.push_back(p);
+        points_.push_back(p.point);
         slots_[slot] = number + 1;
         if (2 * points_.size() > slots_.size()) grow();
         return number;
     }
 
     std::size_t mask() const { return slots_.size() - 1; }
-    std::size_t slotOf(const XYZ& p) const {
+    static std::uint64_t hashOf(const XYZ& p) {
         const auto bits = [](double d) { return std::bit_cast<std::uint64_t>(d + 0.0); };  // -0 + 0 is +0
         std::uint64_t h = bits(p.x) * 0x9E3779B97F4A7C15u ^ bits(p.y) * 0xC2B2AE3D27D4EB4Fu ^
                           bits(p.z) * 0x165667B19E3779F9u;
         h ^= h >> 29;
         h *= 0xBF58476D1CE4E5B9u;
         h ^= h >> 32;
-        return static_cast<std::size_t>(h) & mask();
+        return h;
     }
     void grow() {
         slots_.assign(2 * slots_.size(), 0);
         for (std::uint32_t n = 0; n < points_.size(); ++n) {
-            std::size_t slot = slotOf(points_[n]);
+            std::size_t slot = hashOf(points_[n]) & mask();
             while (slots_[slot] != 0) slot = (slot + 1) & mask();
             slots_[slot] = n + 1;
         }
     }
 
     std::vector<XYZ>& points_;
+    std::vector<std::uint32_t>& numbers_;
     std::vector<std::uint32_t> slots_;  // point number + 1; 0 is free
-    std::array<Recent, 8> recent_{};
-    std::size_t next_ = 0;
+    std::array<Pending, batch> pending_;
+    std::size_t waiting_ = 0;
 };
 
 // The polygons with their Vertex lines, in file order. The texture vectors of
@@ -156,7 +168,8 @@ struct NameHash {
 
 class BrushParser {
 public:
-    BrushParser(std::span<const std::uint8_t> bytes, BrushFile& out) : in_(bytes), out_(out), pool_(out.points) {}
+    BrushParser(std::span<const std::uint8_t> bytes, BrushFile& out)
+        : in_(bytes), out_(out), pool_(out.points, out.corners) {}
 
     void run() {
         skipByteOrderMark(in_);
@@ -170,6 +183,7 @@ public:
                 released_ = in_.position();
             }
         }
+        pool_.flush();
         g_.endPolyList(in_);
         in_.skipWhitespace();
         if (!in_.atEnd()) unexpected(token(in_));
@@ -217,7 +231,8 @@ private:
                                        std::to_string(p.line) + ") has more than " +
                                        std::to_string(mostBrushPolygonVertices) + " vertices");
             const XYZ point = vector();
-            out_.corners.push_back(pool_.numberOf(point));
+            out_.corners.push_back(0);
+            pool_.add(point, out_.corners.size() - 1);
             const XYZ d = minus(point, origin);
             out_.us.push_back(dot(d, textureU) + panU);
             out_.vs.push_back(dot(d, textureV) + panV);

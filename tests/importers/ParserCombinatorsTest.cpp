@@ -4,6 +4,7 @@
 #include "importers/ParserCombinators.hpp"
 
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <random>
 
@@ -44,6 +45,9 @@ TEST(ParserCombinators, NumbersAreConvertedExactly) {
         {"4.9e-324", 4.9e-324},
         {"  \t\r\n 7 ", 7},
         {"5,", 5},
+        {"-99999.999999", -99999.999999},  // the tools' fixed form, ended by the end of the text
+        {"+00000.000001\r\n", 0.000001},
+        {"+000001.00000,", 1},  // the same length, another form
     };
     for (const auto& c : cases) {
         double value = std::nan("");
@@ -72,12 +76,30 @@ TEST(ParserCombinators, PlainNumbersAgreeWithTheGeneralConversion) {
     }
 }
 
+// The same for the fixed form tools write ("%+013.6f"), read eight digits at a time.
+TEST(ParserCombinators, FixedFormNumbersAgreeWithTheGeneralConversion) {
+    std::mt19937_64 random(7);
+    std::uniform_int_distribution<std::uint64_t> mantissa(0, 99999999999);
+    for (int i = 0; i < 200000; ++i) {
+        const std::uint64_t m = i < 10 ? std::uint64_t(i) * 11111111111 / 10 : mantissa(random);
+        char text[32];
+        std::snprintf(text, sizeof text, "%c%05llu.%06llu,", i % 2 ? '-' : '+',
+                      static_cast<unsigned long long>(m / 1000000), static_cast<unsigned long long>(m % 1000000));
+        const double value = realOf(text);
+        ASSERT_EQ(value, std::strtod(text, nullptr)) << text;
+        ASSERT_EQ(std::signbit(value), i % 2 == 1) << text;
+    }
+}
+
 TEST(ParserCombinators, WhatIsNotANumberIsNamed) {
     const struct {
         const char* text;
         const char* message;
     } cases[] = {
         {"1.2.3", "The string 1.2.3 is not a real number"},
+        {"+00001.000000x", "The string +00001.000000x is not a real number"},
+        {"+000:1.000000", "The string +000:1.000000 is not a real number"},
+        {"-00001.00000/ ", "The string -00001.00000/ is not a real number"},
         {"1e ", "The string 1e is not a real number"},
         {"+-1", "The string +-1 is not a real number"},
         {"--1", "The string --1 is not a real number"},
