@@ -176,12 +176,7 @@ public:
         g_.beginPolyList(in_);
         while (g_.beginPolygon.tryParse(in_)) {
             readPolygon();
-            // The text behind is not read again: the pages of a mapped file
-            // may go, so that a big brush never sits in memory whole.
-            if (in_.position() - released_ >= releaseStep) {
-                releaseInputBytes(in_.consumed());
-                released_ = in_.position();
-            }
+            if (in_.position() - released_ >= releaseStep) nextStep();
         }
         pool_.flush();
         g_.endPolyList(in_);
@@ -190,6 +185,31 @@ public:
     }
 
 private:
+    // Every few megabytes: the text behind is not read again, so the pages of
+    // a mapped file may go and a big brush never sits in memory whole. After
+    // the first step the columns get room for the rest of the text at the
+    // density seen so far, since growing them bit by bit touches twice the
+    // memory. The room is only a hint: without it they grow as they go.
+    void nextStep() {
+        if (released_ == 0) {
+            const double scale = 1.1 * static_cast<double>(in_.position() + in_.remaining()) /
+                                 static_cast<double>(in_.position());
+            const auto room = [scale](auto& column) {
+                try {
+                    column.reserve(static_cast<std::size_t>(static_cast<double>(column.size()) * scale));
+                } catch (const std::exception&) {  // bad_alloc, or more than a vector holds
+                }
+            };
+            room(out_.polygons);
+            room(out_.corners);
+            room(out_.us);
+            room(out_.vs);
+            room(out_.points);
+        }
+        releaseInputBytes(in_.consumed());
+        released_ = in_.position();
+    }
+
     // Three numbers separated by commas; a fourth is refused rather than
     // taken for the start of the next line.
     XYZ vector() {
