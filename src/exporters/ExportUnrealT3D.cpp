@@ -116,13 +116,13 @@ char* formatBrushNumber(char* p, double value) {
     const double rounded = std::nearbyint(millionths);
     if (magnitude < 1e7 && std::fabs(millionths - rounded) < 0.498) {
         const auto whole = static_cast<std::uint64_t>(rounded);
-        char digits[24];
-        char* const end = digits + sizeof digits;
-        char* const fraction = digitsBefore(end, whole % 1000000, 6);
-        fraction[-1] = '.';
-        char* const first = digitsBefore(fraction - 1, whole / 1000000, 5);
-        std::memcpy(p, first, static_cast<std::size_t>(end - first));
-        return p + (end - first);
+        const std::uint64_t units = whole / 1000000;  // below 10^7
+        // Written in place from the end: its length is known first.
+        char* const end = p + (units >= 1000000 ? 7 : units >= 100000 ? 6 : 5) + 7;
+        char* const point = digitsBefore(end, whole % 1000000, 6) - 1;
+        *point = '.';
+        digitsBefore(point, units, 5);
+        return end;
     }
     char text[maxNumberBytes];
     const char* end = std::to_chars(text, text + sizeof text, magnitude, std::chars_format::fixed, 6).ptr;
