@@ -1,12 +1,18 @@
 #!/usr/bin/env bash
 # Times a full LWO2-to-LWO2 conversion of a large generated object beside
 # Assimp's raw import of the same file (which only reads), with wall time and
-# peak memory of each. Usage: bench/compare_with_assimp.sh [quads] [runs] [uv]
+# peak memory of each. Usage: bench/compare_with_assimp.sh [--only=brush] [quads] [runs] [uv]
 # (with uv, every point of the object also has texture coordinates)
 # Then RIB from the object without and with a UV-mapped texture, beside
 # Assimp's import and OBJ export of the same object.
+# With --only=brush first, only the Unreal brush parts run (the brush writer,
+# and the brush reader beside Assimp's raw import of the grid).
+# Each line gives the best wall time, the best user+system time (steadier on
+# a shared machine) and the largest peak memory over the runs.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+only=all
+case ${1:-} in --only=*) only=${1#--only=}; shift ;; esac
 quads=${1:-1000000}
 runs=${2:-3}
 uv=${3:-}
@@ -18,28 +24,34 @@ trap 'rm -rf "$work"' EXIT
 build-bench/bench/make_big_lwo2 "$work/big.lwo" "$quads" $uv >/dev/null
 echo "input: $quads quads, $(stat -c %s "$work/big.lwo") bytes"
 
-measure() {  # label, command...: best wall time and peak RSS over the runs
+measure() {  # label, command...: best wall time, best user+system time and peak RSS over the runs
     local label=$1; shift
-    local best_wall=999999 best_rss=0
+    local best_wall=999999 best_cpu=999999 best_rss=0
     for _ in $(seq "$runs"); do
-        /usr/bin/time -f "%e %M" -o "$work/time" "$@" >/dev/null 2>&1
-        read -r wall rss <"$work/time"
+        /usr/bin/time -f "%e %U %S %M" -o "$work/time" "$@" >/dev/null 2>&1
+        read -r wall user sys rss <"$work/time"
         best_wall=$(awk -v a="$wall" -v b="$best_wall" 'BEGIN{print (a<b)?a:b}')
+        best_cpu=$(awk -v a="$user" -v s="$sys" -v b="$best_cpu" 'BEGIN{print (a+s<b)?a+s:b}')
         best_rss=$(awk -v a="$rss" -v b="$best_rss" 'BEGIN{print (a>b)?a:b}')
     done
-    printf '%-28s wall %6.2f s   peak %8.1f MB\n' "$label" "$best_wall" "$(awk -v k="$best_rss" 'BEGIN{print k/1024}')"
-    echo "$best_wall $best_rss" >"$work/$label.result"
+    printf '%-28s wall %6.2f s   user+sys %6.2f s   peak %8.1f MB\n' "$label" "$best_wall" "$best_cpu" \
+        "$(awk -v k="$best_rss" 'BEGIN{print k/1024}')"
+    echo "$best_wall $best_rss $best_cpu" >"$work/$label.result"
 }
 
-measure morv3d build-bench/morv3d --to=LWO2 --destFileName="$work/out.lwo" "$work/big.lwo"
 if command -v assimp >/dev/null; then
     measure assimp-raw-import assimp info "$work/big.lwo" -r
-    read -r mw mr <"$work/morv3d.result"
-    read -r aw ar <"$work/assimp-raw-import.result"
-    awk -v mw="$mw" -v aw="$aw" -v mr="$mr" -v ar="$ar" \
-        'BEGIN{printf "ratios morv3d/assimp: time %.2f (goal <= 1.5), peak memory %.2f (goal <= 1.0)\n", mw/aw, mr/ar}'
 else
     echo "assimp is not installed (apt-get install assimp-utils) - no comparison"
+fi
+if [ "$only" = all ]; then
+    measure morv3d build-bench/morv3d --to=LWO2 --destFileName="$work/out.lwo" "$work/big.lwo"
+    if [ -f "$work/assimp-raw-import.result" ]; then
+        read -r mw mr _ <"$work/morv3d.result"
+        read -r aw ar _ <"$work/assimp-raw-import.result"
+        awk -v mw="$mw" -v aw="$aw" -v mr="$mr" -v ar="$ar" \
+            'BEGIN{printf "ratios morv3d/assimp: time %.2f (goal <= 1.5), peak memory %.2f (goal <= 1.0)\n", mw/aw, mr/ar}'
+    fi
 fi
 
 # Unreal brushes: the quad object with and without UVs, and 50,000 concave
@@ -53,10 +65,10 @@ brush_run() {  # label, generator arguments...
     echo "  brush: $(stat -c %s "$work/out.t3d") bytes"
     if command -v assimp >/dev/null; then
         measure "assimp-obj-$label" assimp export "$work/$label.lwo" "$work/out.obj"
-        read -r mw mr <"$work/morv3d-t3d-$label.result"
-        read -r aw ar <"$work/assimp-obj-$label.result"
-        awk -v mw="$mw" -v aw="$aw" -v mr="$mr" -v ar="$ar" \
-            'BEGIN{printf "  ratios morv3d/assimp: time %.2f, peak memory %.2f\n", mw/aw, mr/ar}'
+        read -r mw mr mc <"$work/morv3d-t3d-$label.result"
+        read -r aw ar ac <"$work/assimp-obj-$label.result"
+        awk -v mw="$mw" -v aw="$aw" -v mr="$mr" -v ar="$ar" -v mc="$mc" -v ac="$ac" \
+            'BEGIN{printf "  ratios morv3d/assimp: time %.2f (user+sys %.2f), peak memory %.2f\n", mw/aw, mc/ac, mr/ar}'
     fi
 }
 brush_run quads "$quads"
@@ -64,15 +76,15 @@ brush_run quads-uv "$quads" uv
 brush_run concave 50000 concave
 # RIB: the object without and with a UV-mapped image texture, written as RIB
 # and its shader, beside Assimp's import and OBJ export of the same object.
-for variant in plain uv; do
+for variant in $([ "$only" = all ] && echo plain uv); do
     build-bench/bench/make_big_lwo2 "$work/rib-$variant.lwo" "$quads" $([ "$variant" = uv ] && echo uv) >/dev/null
     measure "morv3d-rib-$variant" build-bench/morv3d --forceTextureResolution=true \
         --destFileName="$work/out-$variant.rib" "$work/rib-$variant.lwo"
     echo "  RIB: $(stat -c %s "$work/out-$variant.rib") bytes"
     if command -v assimp >/dev/null; then
         measure "assimp-obj-$variant" assimp export "$work/rib-$variant.lwo" "$work/out-$variant.obj"
-        read -r mw mr <"$work/morv3d-rib-$variant.result"
-        read -r aw ar <"$work/assimp-obj-$variant.result"
+        read -r mw mr _ <"$work/morv3d-rib-$variant.result"
+        read -r aw ar _ <"$work/assimp-obj-$variant.result"
         awk -v mw="$mw" -v aw="$aw" -v mr="$mr" -v ar="$ar" -v v="$variant" \
             'BEGIN{printf "ratios morv3d RIB/assimp OBJ (%s): time %.2f (goal <= 0.2), peak memory %.2f (goal <= 0.25)\n", v, mw/aw, mr/ar}'
     fi
@@ -85,10 +97,10 @@ if build-bench/morv3d --to=Unreal.T3D --scale=1 --destFileName="$work/big.t3d" "
     echo "brush of the same quads: $(stat -c %s "$work/big.t3d") bytes"
     measure morv3d-brush-to-lwo2 build-bench/morv3d --to=LWO2 --destFileName="$work/brush.lwo" "$work/big.t3d"
     if [ -f "$work/assimp-raw-import.result" ]; then
-        read -r bw br <"$work/morv3d-brush-to-lwo2.result"
-        read -r aw ar <"$work/assimp-raw-import.result"
-        awk -v bw="$bw" -v aw="$aw" -v br="$br" -v ar="$ar" \
-            'BEGIN{printf "ratios brush read/assimp: time %.2f (goal <= 2.0), peak memory %.2f (goal <= 1.0)\n", bw/aw, br/ar}'
+        read -r bw br bc <"$work/morv3d-brush-to-lwo2.result"
+        read -r aw ar ac <"$work/assimp-raw-import.result"
+        awk -v bw="$bw" -v aw="$aw" -v br="$br" -v ar="$ar" -v bc="$bc" -v ac="$ac" \
+            'BEGIN{printf "ratios brush read/assimp: time %.2f (user+sys %.2f) (goal <= 2.0), peak memory %.2f (goal <= 1.0)\n", bw/aw, bc/ac, br/ar}'
     fi
 else
     echo "this build writes no Unreal brushes - brush reading not measured"

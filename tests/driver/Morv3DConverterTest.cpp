@@ -11,12 +11,14 @@
 
 #include <gtest/gtest.h>
 
+#include "common/BrushFixtures.hpp"
 #include "common/RunProgram.hpp"
 #include "common/TestHelpers.hpp"
 #include "exporters/MorvLToLWO2.hpp"
 #include "importers/LWO2Reader.hpp"
 #include "scene/CanonicalScene.hpp"
 #include "scene/MorvLCoordTransforms.hpp"
+#include "support/GetCs.hpp"
 #include "support/NeutralFileName.hpp"
 
 namespace morv {
@@ -203,6 +205,46 @@ TEST_F(PipelineTest, MissingImagesWarnAndTheConversionGoesOn) {
     r = testing::runProgram({"--to=LWO2", "--forceTextureResolution=true", "--destFileName=o.lwo", "t.lwo"},
                             dir.string());
     EXPECT_EQ(r.out.find("Warning"), std::string::npos) << r.out;
+}
+
+// A file is mapped and the brush reader hands back the pages it has parsed,
+// and gives its columns room after the first few megabytes; standard input is
+// read into memory. Both must make the same object, here a brush of several
+// megabytes with shared points, two textures and a few polygons left out.
+TEST_F(PipelineTest, ABigBrushConvertsTheSameFromAFileAsFromAPipe) {
+    std::vector<testing::BrushPolygonText> polygons;
+    constexpr int side = 110;
+    for (int i = 0; i < side * side; ++i) {
+        const double x = 8.0 * (i % side), y = 8.0 * (i / side);
+        testing::BrushPolygonText p;
+        p.attributes = i % 3 ? "Texture=Pkg.Wall Link=0" : "Texture=Pkg.Floor";
+        p.origin = {x, y, 0};
+        p.vertices = {{x, y, 0}, {x, y + 8, 0}, {x + 8, y + 8, 0}, {x + 8, y, 0}};
+        if (i % 997 == 5) p.vertices = {{x, y, 0}, {x, y + 4, 0}, {x, y + 8, 0}};  // no area
+        polygons.push_back(p);
+    }
+    const std::string text = testing::brushText(polygons);
+    ASSERT_GT(text.size(), std::size_t{5} << 20);
+    std::ofstream(dir / "big.t3d", std::ios::binary) << text;
+
+    const auto fromFile = testing::runProgram({"--to=LWO2", "--destFileName=a.lwo", "big.t3d"}, dir.string());
+    const auto fromPipe = testing::runProgram({"--to=LWO2", "--destFileName=b.lwo", "/dev/stdin"},
+                                              testing::RunSetup{dir.string(), text, 0});
+    ASSERT_EQ(fromFile.status, 0) << fromFile.err;
+    ASSERT_EQ(fromPipe.status, 0) << fromPipe.err;
+    const auto bytesOf = [&](const char* name) { return readWholeFile((dir / name).string()); };
+    EXPECT_EQ(bytesOf("a.lwo"), bytesOf("b.lwo"));
+    const auto warnings = [](const std::string& out) {
+        const std::size_t first = out.find("Warning");
+        return out.substr(first, out.find("Using object") - first);
+    };
+    EXPECT_EQ(warnings(fromFile.out), warnings(fromPipe.out));
+    EXPECT_NE(fromFile.out.find("Warning: Polygon 6 (line 52) has no area"), std::string::npos) << fromFile.out;
+    std::ostringstream messages;
+    const MorvLValue scene = readLWO2Scene((dir / "a.lwo").string(), messages);
+    const MeshView mesh(requireField(scene.fields(), "mesh"));
+    EXPECT_EQ(mesh.faceCount(), std::size_t{side * side - 13});
+    EXPECT_EQ(mesh.vertexCount(), std::size_t{(side + 1) * (side + 1)});
 }
 
 TEST(ModifyCanonical, RewritesImageNamesAndGivesEveryImageAResolution) {

@@ -141,6 +141,45 @@ TEST(CanonicalScene, PackedTextureCoordinatesKeepUncoveredSlotsAndAbsentOnes) {
     EXPECT_EQ(forceGetIntegerField(corners.at(1).fields(), "vertex"), 4);
     EXPECT_EQ(forceGetArrayField(corners.at(1).fields(), "sts"), forceGetArrayField(vertices.at(0).fields(), "sts"));
     EXPECT_FALSE(corners.at(0).fields().find("sts").has_value());
+    // Writers read the same through MeshView: an uncovered slot is no coordinate.
+    const MeshView view(mesh);
+    EXPECT_FALSE(view.vertexSt(0, 2).has_value());
+    EXPECT_EQ(view.vertexSt(1, 2)->t, 2.0);
+    EXPECT_EQ(view.vertexSt(0, 0)->s, 0.5);
+    EXPECT_FALSE(view.vertexSt(0, 1).has_value());
+    EXPECT_EQ(view.cornerOwnSt(0, 1)->t, 0.25);
+    EXPECT_FALSE(view.cornerOwnSt(1, 1).has_value());
+    EXPECT_EQ(view.cornerSt(1, 2)->s, 1.0);  // none of its own: its vertex's
+}
+
+// Readers that compute every corner's coordinates at once hand them over
+// whole; the mesh is the same as one given them corner by corner.
+TEST(CanonicalScene, CornerCoordinatesGivenWholeMakeTheSameMesh) {
+    const auto build = [](bool whole) {
+        MeshBuilder b;
+        for (int i = 0; i < 4; ++i) b.addVertex({double(i), double(i % 2), 0});
+        const std::uint32_t first[] = {0, 1, 2}, second[] = {0, 2, 3};
+        std::vector<double> s, t;
+        for (const auto& face : {std::span<const std::uint32_t>(first), std::span<const std::uint32_t>(second)}) {
+            b.addFace(face, V::Int(0));
+            for (std::size_t k = 0; k < face.size(); ++k) {
+                s.push_back(face[k] * 0.25);
+                t.push_back(1 - face[k] * 0.125);
+                const std::optional<ST> st = ST{s.back(), t.back()};
+                if (!whole) b.setCornerSts(k, std::span(&st, 1));
+            }
+        }
+        if (whole) b.setAllCornerSts(s, t);
+        return std::move(b).build();
+    };
+    const V mesh = build(true);
+    EXPECT_EQ(mesh, build(false));
+    EXPECT_EQ(MeshView(mesh).cornerSt(0, 4)->t, 1 - 2 * 0.125);
+    MeshBuilder b;
+    b.addVertex({0, 0, 0});
+    const std::uint32_t face[] = {0, 0, 0};
+    b.addFace(face, V::Int(0));
+    EXPECT_THROW(b.setAllCornerSts({0, 0}, {0, 0}), Bug);
 }
 
 }  // namespace
