@@ -47,16 +47,15 @@ NumberForm numberForm(std::string_view run) {
 
 bool endsNumber(std::uint8_t c) { return isWhitespace(c) || c == ','; }
 
-// The number written by eight ASCII digits, the first in the lowest byte, or
-// nullopt when a byte is not a digit.
-std::optional<std::uint64_t> eightDigits(std::uint64_t bytes) {
-    constexpr std::uint64_t zeros = 0x3030303030303030u;
-    const std::uint64_t d = bytes - zeros;
-    // Each byte was '0'..'9' exactly when it is 0..9 now without a borrow:
-    // no byte had its high half set before or after adding 6.
-    if (((bytes & 0xF0F0F0F0F0F0F0F0u) | (((bytes + 0x0606060606060606u) & 0xF0F0F0F0F0F0F0F0u) >> 4)) !=
-        0x3333333333333333u)
-        return std::nullopt;
+// Eight ASCII digits, the first in the lowest byte: whether they are, and
+// their value. A byte is a digit exactly when its high half is 3 before and
+// after adding 6 (no byte carries into the next unless it is above '9').
+bool eightDigits(std::uint64_t bytes) {
+    constexpr std::uint64_t highHalves = 0xF0F0F0F0F0F0F0F0u;
+    return ((bytes & highHalves) | (((bytes + 0x0606060606060606u) & highHalves) >> 4)) == 0x3333333333333333u;
+}
+std::uint64_t eightDigitValue(std::uint64_t bytes) {
+    const std::uint64_t d = bytes - 0x3030303030303030u;
     // Neighbours combine into 2-digit, then 4-digit, then the 8-digit number;
     // no lane overflows into the next.
     std::uint64_t x = (d * 10 + (d >> 8)) & 0x00FF00FF00FF00FFu;
@@ -80,17 +79,16 @@ std::uint64_t load8(const char* p) {
 std::optional<double> fixedFormNumber(TextCursor& in) {
     constexpr std::size_t length = 13;
     if (in.remaining() < length) return std::nullopt;
-    const std::string_view text = in.ahead(std::min(in.remaining(), length + 1));
+    const char* const text = in.ahead(length).data();
     if ((text[0] != '+' && text[0] != '-') || text[6] != '.') return std::nullopt;
-    if (text.size() > length && !endsNumber(static_cast<std::uint8_t>(text[length]))) return std::nullopt;
+    if (in.remaining() > length && !endsNumber(static_cast<std::uint8_t>(text[length]))) return std::nullopt;
     // Bytes 1..8 hold the five whole digits, 5..12 the last of them, the point
     // and the six decimals: each made into eight digits with leading zeros.
-    const std::uint64_t head = load8(text.data() + 1), tail = load8(text.data() + 5);
-    const auto whole = eightDigits((head << 24) | 0x303030u);
-    const auto fraction = eightDigits((tail & ~std::uint64_t{0xFFFF}) | 0x3030u);
-    if (!whole || !fraction) return std::nullopt;
+    const std::uint64_t whole = (load8(text + 1) << 24) | 0x303030u;
+    const std::uint64_t fraction = (load8(text + 5) & ~std::uint64_t{0xFFFF}) | 0x3030u;
+    if (!(eightDigits(whole) & eightDigits(fraction))) return std::nullopt;
     in.advance(length);
-    const double value = static_cast<double>(*whole * 1000000 + *fraction) / 1e6;
+    const double value = static_cast<double>(eightDigitValue(whole) * 1000000 + eightDigitValue(fraction)) / 1e6;
     return text[0] == '-' ? -value : value;
 }
 
