@@ -77,3 +77,19 @@ for variant in plain uv; do
             'BEGIN{printf "ratios morv3d RIB/assimp OBJ (%s): time %.2f (goal <= 0.2), peak memory %.2f (goal <= 0.25)\n", v, mw/aw, mr/ar}'
     fi
 done
+
+# Brush reading: the grid written as an Unreal brush by our own writer, then
+# that brush read and written as LWO2, beside Assimp's raw import of the grid
+# in binary LWO2 (measured above).
+if build-bench/morv3d --to=Unreal.T3D --scale=1 --destFileName="$work/big.t3d" "$work/big.lwo" >/dev/null 2>&1; then
+    echo "brush of the same quads: $(stat -c %s "$work/big.t3d") bytes"
+    measure morv3d-brush-to-lwo2 build-bench/morv3d --to=LWO2 --destFileName="$work/brush.lwo" "$work/big.t3d"
+    if [ -f "$work/assimp-raw-import.result" ]; then
+        read -r bw br <"$work/morv3d-brush-to-lwo2.result"
+        read -r aw ar <"$work/assimp-raw-import.result"
+        awk -v bw="$bw" -v aw="$aw" -v br="$br" -v ar="$ar" \
+            'BEGIN{printf "ratios brush read/assimp: time %.2f (goal <= 2.0), peak memory %.2f (goal <= 1.0)\n", bw/aw, br/ar}'
+    fi
+else
+    echo "this build writes no Unreal brushes - brush reading not measured"
+fi

@@ -16,6 +16,7 @@
 #include "exporters/MorvLToLWO2.hpp"
 #include "importers/LWO2Reader.hpp"
 #include "importers/LWOBReader.hpp"
+#include "importers/UnrealT3DReader.hpp"
 #include "scene/CanonicalScene.hpp"
 #include "scene/MorvLTransformMesh.hpp"
 #include "support/GetCs.hpp"
@@ -26,8 +27,9 @@ namespace morv {
 
 const std::vector<Importer>& importerTable() {
     static const std::vector<Importer> table = {
-        {"LWOB", probeLWOB, lwobProgressLine, parseLWOBBytes},
-        {"LWO2", probeLWO2, lwo2ProgressLine, parseLWO2Bytes},
+        {"LWOB", probeLWOB, lwobProgressLine, parseLWOBBytes, false},
+        {"LWO2", probeLWO2, lwo2ProgressLine, parseLWO2Bytes, false},
+        {"Unreal T3D", probeUnrealT3D, unrealT3DReaderProgressLine, parseUnrealT3DBytes, true},
     };
     return table;
 }
@@ -116,7 +118,7 @@ const Exporter* findExporter(const std::string& format) {
 }
 
 // What the importers read, for the message about a file that none recognises.
-const char* const readableFormats = "a LightWave object (LWOB or LWO2)";
+const char* const readableFormats = "a LightWave object (LWOB or LWO2) or an Unreal brush";
 
 const Importer& chooseImporter(const std::string& input, std::span<const std::uint8_t> bytes, std::ostream& out) {
     std::vector<const Importer*> chosen;
@@ -205,14 +207,26 @@ void refuseClashingJobs(const std::vector<Job>& jobs, std::ostream& out) {
     }
 }
 
-MorvLValue readScene(const std::string& input, std::ostream& out) {
+struct ReadResult {
+    MorvLValue scene;
+    const Importer* importer;
+};
+
+// The default texture resolution: the options' width and height, 512 for a 0.
+TextureResolution defaultResolution(const ConversionOptions& options) {
+    return {options.textureWidth == 0.0 ? 512.0 : options.textureWidth,
+            options.textureHeight == 0.0 ? 512.0 : options.textureHeight};
+}
+
+ReadResult readScene(const std::string& input, TextureResolution resolution, std::ostream& out) {
     std::unique_ptr<ImportedFile> parsed;
+    const Importer* importer = nullptr;
     {
         const std::vector<std::uint8_t> bytes = readInput(input, out);
-        const Importer& importer = chooseImporter(input, bytes, out);
-        out << importer.progressLine(input);
+        importer = &chooseImporter(input, bytes, out);
+        out << importer->progressLine(input);
         try {
-            parsed = importer.parse(bytes, out);
+            parsed = importer->parse(bytes, out);
         } catch (const std::bad_alloc&) {
             reportOutOfMemory(input, out);
         } catch (const std::exception& e) {
@@ -220,7 +234,8 @@ MorvLValue readScene(const std::string& input, std::ostream& out) {
         }
     }
     try {
-        return parsed->toCanonical(out);
+        parsed->setDefaultTextureResolution(resolution.width, resolution.height);
+        return {parsed->toCanonical(out), importer};
     } catch (const std::bad_alloc&) {
         reportOutOfMemory(input, out);
     } catch (const std::exception& e) {
@@ -230,23 +245,26 @@ MorvLValue readScene(const std::string& input, std::ostream& out) {
 
 TextureResolution announceSettings(const ConversionOptions& options, std::ostream& out) {
     out << "Using object scale factor " << realToText(effectiveScale(options)) << "\n";
-    TextureResolution resolution{options.textureWidth, options.textureHeight};
-    if (resolution.width == 0.0) {
-        out << "Warning: Texture width may not be 0\n";
-        resolution.width = 512.0;
-    }
-    if (resolution.height == 0.0) {
-        out << "Warning: Texture height may not be 0\n";
-        resolution.height = 512.0;
-    }
+    if (options.textureWidth == 0.0) out << "Warning: Texture width may not be 0\n";
+    if (options.textureHeight == 0.0) out << "Warning: Texture height may not be 0\n";
+    const TextureResolution resolution = defaultResolution(options);
     out << "Using texture resolution " << realToText(resolution.width) << "x" << realToText(resolution.height)
         << " as the default resolution\n";
     return resolution;
 }
 
-void convertOne(const std::string& input, const std::string& destination, const ConversionOptions& options,
+// The options for one input: a brush is already in Unreal units, so without
+// --scale it keeps its size whatever the output format.
+ConversionOptions optionsForInput(const ConversionOptions& options, const Importer& importer) {
+    ConversionOptions adjusted = options;
+    if (importer.unrealUnits && adjusted.scale == 0.0) adjusted.scale = 1.0;
+    return adjusted;
+}
+
+void convertOne(const std::string& input, const std::string& destination, const ConversionOptions& runOptions,
                 std::ostream& out) {
-    const MorvLValue scene = readScene(input, out);
+    const auto [scene, importer] = readScene(input, defaultResolution(runOptions), out);
+    const ConversionOptions options = optionsForInput(runOptions, *importer);
     const TextureResolution resolution = announceSettings(options, out);
     out << "Converting imported data\n";
     MorvLValue modified;

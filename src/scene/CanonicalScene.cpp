@@ -48,25 +48,41 @@ public:
     // Column `column` of owners becomes the owners' sts ARRAYs; owners that
     // were given none lack the field. When an owner was set twice, the last wins.
     void packInto(PackedRecords& owners, std::size_t column) && {
-        std::stable_sort(runs_.begin(), runs_.end(), [](const Run& a, const Run& b) { return a.owner < b.owner; });
+        // Owners set once each in ascending order (as readers fill a mesh)
+        // already have their slots in table order: the columns move as they are.
+        const bool inOrder = (runs_.empty() || runs_.front().first == 0) &&
+                             std::adjacent_find(runs_.begin(), runs_.end(), [](const Run& a, const Run& b) {
+                                 return a.owner >= b.owner || b.first != a.first + a.count;
+                             }) == runs_.end();
+        if (!inOrder)
+            std::stable_sort(runs_.begin(), runs_.end(), [](const Run& a, const Run& b) { return a.owner < b.owner; });
         const std::size_t n = owners.rows();
         std::vector<MorvLValue> s, t;
         std::vector<std::uint32_t> offsets;
         std::vector<bool> present(n, false);
         offsets.reserve(n + 1);
         offsets.push_back(0);
-        std::size_t r = 0;
+        std::size_t r = 0, rows = 0;
         for (std::size_t owner = 0; owner < n; ++owner) {
             const Run* run = nullptr;
             for (; r < runs_.size() && runs_[r].owner == owner; ++r) run = &runs_[r];
             if (run) {
                 present[owner] = true;
-                s.insert(s.end(), s_.begin() + run->first, s_.begin() + run->first + run->count);
-                t.insert(t.end(), t_.begin() + run->first, t_.begin() + run->first + run->count);
+                if (inOrder) {
+                    rows = run->first + run->count;
+                } else {
+                    s.insert(s.end(), s_.begin() + run->first, s_.begin() + run->first + run->count);
+                    t.insert(t.end(), t_.begin() + run->first, t_.begin() + run->first + run->count);
+                    rows = s.size();
+                }
             }
-            offsets.push_back(static_cast<std::uint32_t>(s.size()));
+            offsets.push_back(static_cast<std::uint32_t>(rows));
         }
         if (r != runs_.size()) throw Bug("Internal error: texture coordinates for a missing vertex or corner\n");
+        if (inOrder) {
+            s = std::move(s_);
+            t = std::move(t_);
+        }
         PackedRecords slots({"s", "t"}, s.size());
         slots.setValues(0, std::move(s));
         slots.setValues(1, std::move(t));
@@ -75,13 +91,15 @@ public:
 
 private:
     struct Run {
-        std::size_t owner;
-        std::size_t first, count;
+        std::uint32_t owner;
+        std::uint32_t first, count;
     };
     void beginRun(std::size_t owner, std::size_t count) {
-        if (count > std::numeric_limits<std::uint32_t>::max() - s_.size())
+        if (count > std::numeric_limits<std::uint32_t>::max() - s_.size() ||
+            owner > std::numeric_limits<std::uint32_t>::max())
             throw Error("Internal error: too many texture coordinates in one mesh\n");
-        runs_.push_back({owner, s_.size(), count});
+        runs_.push_back({static_cast<std::uint32_t>(owner), static_cast<std::uint32_t>(s_.size()),
+                         static_cast<std::uint32_t>(count)});
     }
     std::vector<Run> runs_;
     std::vector<MorvLValue> s_, t_;
@@ -146,8 +164,10 @@ MorvLValue meshField(const MorvLValue& mesh, std::string_view name) {
     return forceGetListField(recordOf(mesh, "mesh"), name);
 }
 
-// Calls fn(corner vertex indices, surface, corner sts or nullptr) for every face.
-template <class Fn>
+// Calls fn(corner vertex indices, surface, corner sts or nullptr) for every
+// face. Callers that ignore the sts (WithSts false) get packed faces read in
+// place even when their corners carry texture coordinates.
+template <bool WithSts = true, class Fn>
 void walkFaces(const MorvLValue& faces, Fn&& fn) {
     if (auto view = PackedView::of(faces)) {
         auto cornersCol = view->column("corners");
@@ -157,7 +177,7 @@ void walkFaces(const MorvLValue& faces, Fn&& fn) {
             auto child = view->sliceChild(*cornersCol);
             auto vertexCol = child->column("vertex");
             auto surfaces = view->ints(*surfaceCol);
-            if (vertexCol && child->ints(*vertexCol).size() == child->rows() && !child->column("sts") &&
+            if (vertexCol && child->ints(*vertexCol).size() == child->rows() && (!WithSts || !child->column("sts")) &&
                 surfaces.size() == view->rows()) {
                 auto vertices = child->ints(*vertexCol);
                 for (std::size_t f = 0; f < view->rows(); ++f)
@@ -407,10 +427,8 @@ void forEachVertexPoint(const MorvLValue& mesh, const std::function<void(const X
 
 void forEachFace(const MorvLValue& mesh,
                  const std::function<void(std::span<const std::int32_t>, const MorvLValue&)>& fn) {
-    walkFaces(meshField(mesh, "faces"),
-              [&](std::span<const std::int32_t> vertices, const MorvLValue& surface, const std::vector<MorvLValue>*) {
-                  fn(vertices, surface);
-              });
+    walkFaces<false>(meshField(mesh, "faces"), [&](std::span<const std::int32_t> vertices, const MorvLValue& surface,
+                                                   const std::vector<MorvLValue>*) { fn(vertices, surface); });
 }
 
 // ---- Writers' helpers ----

@@ -146,7 +146,8 @@ TEST_F(PipelineTest, EachFailureEndsWithItsKind) {
         std::string err;
     } cases[] = {
         {{"--to=LWO2", "--destFileName=x.lwo", "text.lwo"},
-         "Error: The file text.lwo is not a LightWave object (LWOB or LWO2)\nunhandled exception NoImporterFound\n"},
+         "Error: The file text.lwo is not a LightWave object (LWOB or LWO2) or an Unreal brush\n"
+         "unhandled exception NoImporterFound\n"},
         {{"--to=LWO2", "--destFileName=x.lwo", "folder.lwo"}, "Could not open file folder.lwo\nunhandled exception Io\n"},
         {{"--to=LWO2", "--destFileName=x.lwo", "cut.lwo"},
          "Syntax error: Error in GetCs.getSWord32 in readChunk length\n"

@@ -205,7 +205,8 @@ TEST_F(PipelineFaults, DamagedInputsAndUnholdableCoordinatesEndAsTheTableSays) {
     put("t.obj", triangleObject());  // which of several inputs is no object
     const auto r = run({"--to=LWO2", "t.obj", "notes.txt"});
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "Error: The file notes.txt is not a LightWave object (LWOB or LWO2)\nunhandled exception NoImporterFound\n");
+    EXPECT_EQ(r.err, "Error: The file notes.txt is not a LightWave object (LWOB or LWO2) or an Unreal brush\n"
+                     "unhandled exception NoImporterFound\n");
 }
 
 // Whole degrees are exact however they are written; a mirroring keeps every

@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include "common/AssimpCounts.hpp"
 #include "common/LightWaveScan.hpp"
 #include "common/RunProgram.hpp"
 
@@ -26,24 +27,10 @@ std::size_t cornerCount(const testing::ScannedGeometry& g) {
     return n;
 }
 
-// The "Vertices:" and "Faces:" counts that assimp's raw import reports.
-bool assimpCounts(const fs::path& file, long& vertices, long& faces) {
-    const std::string command = "assimp info '" + file.string() + "' -r 2>/dev/null";
-    std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
-    if (!pipe) return false;
-    vertices = faces = -1;
-    char line[512];
-    while (fgets(line, sizeof line, pipe.get())) {
-        std::sscanf(line, "Vertices: %ld", &vertices);
-        std::sscanf(line, "Faces: %ld", &faces);
-    }
-    return vertices >= 0 && faces >= 0;
-}
-
 TEST(RealFiles, EveryPackagedLightWaveObjectConvertsWithItsGeometry) {
     const auto objects = testing::lightWaveObjects();
     if (objects.empty()) GTEST_SKIP() << "assimp-testmodels is not installed";
-    const bool haveAssimp = std::system("command -v assimp >/dev/null 2>&1") == 0;
+    const bool haveAssimp = testing::haveAssimp();
     const fs::path work = fs::temp_directory_path() / ("morv3d-realfiles-" + std::to_string(::getpid()));
     fs::create_directories(work);
     int lwob = 0;
@@ -61,7 +48,7 @@ TEST(RealFiles, EveryPackagedLightWaveObjectConvertsWithItsGeometry) {
         EXPECT_EQ(actual.points, expected.points);
         EXPECT_EQ(actual.faces, expected.faces);
         long vertices = 0, faces = 0;
-        if (haveAssimp && assimpCounts(written, vertices, faces)) {
+        if (haveAssimp && testing::assimpCounts(written, vertices, faces)) {
             // A raw import keeps one vertex per polygon corner.
             EXPECT_EQ(faces, static_cast<long>(actual.faces.size()));
             EXPECT_EQ(vertices, static_cast<long>(cornerCount(actual)));
@@ -78,7 +65,8 @@ TEST(RealFiles, AFileThatIsNoObjectEndsWithAReportedError) {
     EXPECT_FALSE(run.signaled);
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err, "Error: The file " + empty.string() +
-                           " is not a LightWave object (LWOB or LWO2)\nunhandled exception NoImporterFound\n");
+                           " is not a LightWave object (LWOB or LWO2) or an Unreal brush\n"
+                           "unhandled exception NoImporterFound\n");
 }
 
 }  // namespace
