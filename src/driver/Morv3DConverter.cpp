@@ -276,11 +276,9 @@ void convertOne(const std::string& input, const std::string& destination, const 
         Excn::raiseWithCause("Error: Could not convert the data of input file " + input + "\n", e);
     }
     const Exporter* exporter = findExporter(options.to);
-    if (!exporter) {
-        out.flush();
-        Excn::reportingStream() << "Error: Writing " << options.to
-                                << " files is not available in this version of the converter\n";
-        throw Error("Output format " + options.to + " is not available");
+    if (!exporter) {  // the option scan admits only the formats of the table
+        out << "Internal error: Unsupported format " << options.to << "\n";
+        throw Bug("Internal error: Unsupported format " + options.to + "\n");
     }
     out << exporter->progressLine(destination);
     try {

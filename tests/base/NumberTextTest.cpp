@@ -44,20 +44,14 @@ TEST(NumberText, IntegersWithTildeMinus) {
     EXPECT_EQ(s, "n=~10.5");
 }
 
-// The fast path of the conversion against the C library's %.12g, over
-// geometry-like values, floats widened to double, integers, and values at the
-// edges of the fast range and at rounding ties.
+// Against the C library's %.12g: floats widened, powers of ten and their neighbours, ties.
 TEST(NumberText, RealsMatchTheCLibrarysTwelveDigitGeneralForm) {
     std::mt19937_64 random(12345);
-    std::uniform_real_distribution<double> mantissa(1.0, 10.0);
-    std::uniform_int_distribution<int> exponent(-8, 17);
-    std::vector<double> values{1e-5, 1e15, 999999999999.5, 0.1234567890125, 1e12, 999999999999.0, 0.00001, 9.999999999995e-5};
+    std::vector<double> values{999999999999.5, 0.1234567890125, 9.999999999995e-5};
     for (int i = 0; i < 400000; ++i) {
-        const double v = mantissa(random) * std::pow(10.0, exponent(random));
-        values.push_back(i % 2 ? v : -v);
-        values.push_back(static_cast<float>(v));
-        values.push_back(std::nextafter(std::pow(10.0, exponent(random)), (i % 2) ? 0.0 : 1e300));
-        values.push_back(std::round(v * 1000) / 1000);
+        const double v = std::uniform_real_distribution<double>(1, 10)(random) * std::pow(10.0, i % 26 - 8);
+        values.insert(values.end(), {i % 2 ? v : -v, static_cast<float>(v), std::round(v * 1000) / 1000,
+                                     std::nextafter(std::pow(10.0, i % 26 - 8), (i % 4) < 2 ? 0.0 : 1e300)});
     }
     char ours[maxRealText], theirs[64];
     for (double v : values) {

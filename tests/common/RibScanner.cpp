@@ -1,9 +1,13 @@
 #include "common/RibScanner.hpp"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
+#include <numeric>
 #include <set>
 #include <stdexcept>
+
+#include <gtest/gtest.h>
 
 namespace morv::testing {
 
@@ -103,6 +107,31 @@ std::vector<RibRequest> scanRib(const std::string& text) {
         requests.back().arguments.push_back(std::move(a));
     }
     return requests;
+}
+
+std::vector<std::vector<XYZ>> ribPolygons(const RibRequest& r) {
+    const auto& nverts = r.arguments.at(1).numbers;
+    const auto& verts = r.arguments.at(2).numbers;
+    const std::vector<double> p = r.parameter("P").value_or(RibArgument{}).numbers;
+    EXPECT_EQ(r.arguments.at(0).numbers, std::vector<double>(nverts.size(), 1.0));
+    EXPECT_EQ(p.size() % 3, 0u);
+    EXPECT_EQ(std::accumulate(nverts.begin(), nverts.end(), 0.0), static_cast<double>(verts.size()));
+    std::vector<bool> used(p.size() / 3, false);
+    std::vector<std::vector<XYZ>> polygons;
+    std::size_t at = 0;
+    for (double n : nverts) {
+        polygons.emplace_back();
+        for (int c = 0; c < static_cast<int>(n) && at < verts.size(); ++c, ++at) {
+            const double index = verts[at];
+            EXPECT_TRUE(index >= 0 && index < static_cast<double>(used.size())) << "index " << index << " of " << used.size();
+            if (!(index >= 0 && index < static_cast<double>(used.size()))) continue;
+            const auto k = static_cast<std::size_t>(index);
+            used[k] = true;
+            polygons.back().push_back({p[3 * k], p[3 * k + 1], p[3 * k + 2]});
+        }
+    }
+    EXPECT_EQ(std::count(used.begin(), used.end(), false), 0) << "P holds a point no polygon uses";
+    return polygons;
 }
 
 std::vector<std::string> undeclaredTokens(const std::vector<RibRequest>& requests) {

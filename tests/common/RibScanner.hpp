@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "scene/MorvLValue.hpp"
+
 namespace morv::testing {
 
 struct RibArgument {
@@ -29,6 +31,11 @@ struct RibRequest {
 
 // Raises std::runtime_error on text that is not RIB.
 std::vector<RibRequest> scanRib(const std::string& text);
+
+// The polygons of a PointsGeneralPolygons request, one loop each, as their
+// points. A loop count other than 1, an index outside "P", or a point of "P"
+// that no polygon uses fails the calling test.
+std::vector<std::vector<XYZ>> ribPolygons(const RibRequest& request);
 
 // The parameter names used before a Declare of them, that are not standard
 // RenderMan tokens, with the request that used each.

@@ -13,13 +13,13 @@
 #include <gtest/gtest.h>
 
 #include "common/BrushScan.hpp"
+#include "common/LightWaveScan.hpp"
 #include "common/RunProgram.hpp"
 #include "driver/Morv3DConverter.hpp"
 #include "importers/LWO2Reader.hpp"
 #include "importers/LWOBReader.hpp"
 #include "scene/CanonicalScene.hpp"
 #include "scene/MorvLCoordTransforms.hpp"
-#include "support/GetCs.hpp"
 
 namespace morv {
 namespace {
@@ -152,16 +152,14 @@ std::size_t checkBrushAgainstSource(const std::vector<testing::BrushPolygon>& br
             const double len = testing::length(n);
             EXPECT_NEAR(testing::length(p.normal), 1.0, 2e-6);
             EXPECT_GT(dot(p.normal, n) / len, 1 - 1e-6);
-            if (face.size() > 16) {
+            if (face.size() > 16) {  // a split piece: convex and flat
+                double extent = 0, off = 0;
+                for (const XYZ& v : p.vertices) {
+                    extent = std::max(extent, testing::length(sub(v, p.vertices[0])));
+                    off = std::max(off, std::fabs(dot(sub(v, p.vertices[0]), n) / len));
+                }
                 EXPECT_TRUE(isConvexIn(p, n));
-            }
-            double extent = 0, off = 0;
-            for (const XYZ& v : p.vertices) {
-                extent = std::max(extent, testing::length(sub(v, p.vertices[0])));
-                off = std::max(off, std::fabs(dot(sub(v, p.vertices[0]), n) / len));
-            }
-            if (face.size() > 16) {
-                EXPECT_LE(off, 1e-3 * extent + 1e-5) << "a split piece is not flat";
+                EXPECT_LE(off, 1e-3 * extent + 1e-5) << "not flat";
             }
             // The texel each written vertex must show, where the source gives one.
             std::vector<std::optional<ST>> want;
@@ -201,36 +199,28 @@ std::size_t checkBrushAgainstSource(const std::vector<testing::BrushPolygon>& br
 }
 
 TEST(RealFiles, EveryPackagedLightWaveObjectBecomesABrushThatMatchesIt) {
-    const fs::path models = "/usr/share/assimp/models/LWO";
-    std::error_code ec;
-    if (!fs::is_directory(models, ec)) GTEST_SKIP() << "assimp-testmodels is not installed";
+    const auto objects = testing::lightWaveObjects();
+    if (objects.empty()) GTEST_SKIP() << "assimp-testmodels is not installed";
     const fs::path work = fs::temp_directory_path() / ("morv3d-realbrushes-" + std::to_string(::getpid()));
     fs::create_directories(work);
     ConversionOptions options;
     options.to = "Unreal.T3D";
     options.forceTextureResolution = true;
-    int converted = 0;
     std::size_t texels = 0;
-    for (const auto& entry : fs::recursive_directory_iterator(models, ec)) {
-        const std::string source = entry.path().string();
-        if (!entry.is_regular_file()) continue;
-        const std::vector<std::uint8_t> bytes = readObjectFile(source);
-        const bool lwo2 = probeLWO2(bytes), lwob = probeLWOB(bytes);
-        if (!lwo2 && !lwob) continue;
-        SCOPED_TRACE(source);
+    for (const fs::path& source : objects) {
+        SCOPED_TRACE(source.string());
         const auto run = testing::runProgram(
-            {"--to=Unreal.T3D", "--forceTextureResolution=true", "--destFileName=out.t3d", source}, work.string());
+            {"--to=Unreal.T3D", "--forceTextureResolution=true", "--destFileName=out.t3d", source.string()}, work.string());
         ASSERT_FALSE(run.signaled);
         ASSERT_EQ(run.status, 0) << run.err;
         std::ifstream in(work / "out.t3d", std::ios::binary);
         const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
         std::ostringstream messages;
-        const MorvLValue scene = lwo2 ? readLWO2Scene(source, messages) : readLWOBScene(source, messages);
-        texels += checkBrushAgainstSource(testing::scanBrush(text),
-                                          modifyCanonical(scene, options, {512, 512}, messages));
-        ++converted;
+        const MorvLValue scene = testing::formType(source) == "LWO2" ? readLWO2Scene(source.string(), messages)
+                                                                      : readLWOBScene(source.string(), messages);
+        texels += checkBrushAgainstSource(testing::scanBrush(text), modifyCanonical(scene, options, {512, 512}, messages));
     }
-    EXPECT_GE(converted, 40);
+    EXPECT_GE(objects.size(), 40u);
     EXPECT_GT(texels, 1000u);
     fs::remove_all(work);
 }

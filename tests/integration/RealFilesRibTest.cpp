@@ -30,8 +30,6 @@ std::string fileText(const fs::path& p) {
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-std::uint32_t singleBits(double v) { return std::bit_cast<std::uint32_t>(static_cast<float>(v)); }
-
 // The fixed requests around the surfaces, in order; MakeTexture may repeat where it stands.
 const std::vector<std::string> head = {"version",    "LightSource", "Format",         "Projection",
                                        "Translate",  "FrameBegin",  "MakeTexture",    "WorldBegin",
@@ -55,39 +53,24 @@ void checkLayout(const std::vector<RibRequest>& requests) {
     EXPECT_EQ(i, requests.size());
 }
 
-// The polygons of one request, with every index and every coordinate list checked.
-std::vector<Polygon> polygonsOf(const RibRequest& r, const std::map<std::string, std::string>& declared) {
-    const auto& nloops = r.arguments.at(0).numbers;
-    const auto& nverts = r.arguments.at(1).numbers;
-    const auto& verts = r.arguments.at(2).numbers;
-    const std::vector<double> p = r.parameter("P")->numbers;
-    EXPECT_EQ(nloops, std::vector<double>(nverts.size(), 1.0));
-    EXPECT_EQ(p.size() % 3, 0u);
-    const std::size_t points = p.size() / 3;
-    std::vector<bool> used(points, false);
-    std::vector<Polygon> polygons;
-    std::size_t at = 0;
-    for (double n : nverts) {
-        polygons.emplace_back();
-        for (int c = 0; c < static_cast<int>(n); ++c, ++at) {
-            const double index = verts.at(at);
-            EXPECT_TRUE(index >= 0 && index < static_cast<double>(points)) << "index " << index << " of " << points;
-            const auto k = static_cast<std::size_t>(index);
-            if (k >= points) continue;
-            used[k] = true;
-            for (int axis = 0; axis < 3; ++axis) polygons.back().push_back(singleBits(p[3 * k + axis]));
-        }
-    }
-    EXPECT_EQ(at, verts.size());
-    EXPECT_EQ(std::count(used.begin(), used.end(), false), 0) << "P holds a point no polygon uses";
+// A polygon's key: the single-precision bits of its points, x y z per corner.
+Polygon keyOf(const std::vector<XYZ>& points) {
+    Polygon key;
+    for (const XYZ& p : points)
+        for (double v : {p.x, p.y, p.z}) key.push_back(std::bit_cast<std::uint32_t>(static_cast<float>(v)));
+    return key;
+}
+
+// Every coordinate set holds one value per point or per corner, as declared.
+void checkCoordinateSets(const RibRequest& r, const std::map<std::string, std::string>& declared) {
+    const std::size_t corners = r.arguments.at(2).numbers.size(), points = r.parameter("P")->numbers.size() / 3;
     for (std::size_t i = 3; i + 1 < r.arguments.size(); ++i) {
         const RibArgument& name = r.arguments[i];
         if (name.kind != RibArgument::Kind::String || name.text == "P") continue;
         const std::string type = declared.count(name.text) ? declared.at(name.text) : "";
-        const std::size_t expected = type == "facevarying float" ? verts.size() : type == "vertex float" ? points : 0;
+        const std::size_t expected = type == "facevarying float" ? corners : type == "vertex float" ? points : 0;
         EXPECT_EQ(r.arguments[i + 1].numbers.size(), expected) << name.text << " declared " << type;
     }
-    return polygons;
 }
 
 TEST(RealFiles, EveryPackagedLightWaveObjectConvertsToRib) {
@@ -108,13 +91,13 @@ TEST(RealFiles, EveryPackagedLightWaveObjectConvertsToRib) {
 
         // Source faces by their points; each RIB polygon takes the first
         // unused one, and within a request they must come in source order.
-        const testing::ScannedGeometry source_ = testing::scanGeometry(source);
+        const testing::ScannedGeometry g = testing::scanGeometry(source);
         std::map<Polygon, std::vector<std::size_t>> unmatched;
-        for (std::size_t f = source_.faces.size(); f-- > 0;) {
+        for (std::size_t f = g.faces.size(); f-- > 0;) {
             Polygon key;
-            for (std::uint32_t v : source_.faces[f])
-                for (int axis = 0; axis < 3; ++axis) key.push_back(source_.points.at(3 * std::size_t{v} + axis));
-            if (source_.faces[f].size() >= 3) unmatched[key].push_back(f);
+            for (std::size_t v : g.faces[f])
+                for (std::size_t axis = 0; axis < 3; ++axis) key.push_back(g.points.at(3 * v + axis));
+            if (g.faces[f].size() >= 3) unmatched[key].push_back(f);
         }
         std::map<std::string, std::string> declared;
         std::size_t surfaces = 0;
@@ -123,20 +106,17 @@ TEST(RealFiles, EveryPackagedLightWaveObjectConvertsToRib) {
             if (r.name == "Surface") {
                 ++surfaces;
                 const std::string shader = r.strings().at(0);
-                const std::string text = fileText(work / (shader + ".sl"));
-                EXPECT_NE(text.find("surface " + shader + " ("), std::string::npos) << shader << ".sl";
+                EXPECT_NE(fileText(work / (shader + ".sl")).find("surface " + shader + " ("), std::string::npos) << shader;
             }
             if (r.name != "PointsGeneralPolygons") continue;
-            std::size_t previous = 0;
-            bool first = true;
-            for (const Polygon& polygon : polygonsOf(r, declared)) {
-                auto it = unmatched.find(polygon);
+            checkCoordinateSets(r, declared);
+            std::size_t next = 0;  // the first source face the next polygon may be
+            for (const auto& polygon : testing::ribPolygons(r)) {
+                auto it = unmatched.find(keyOf(polygon));
                 ASSERT_TRUE(it != unmatched.end() && !it->second.empty()) << "a polygon the source does not hold";
-                const std::size_t f = it->second.back();
+                EXPECT_GE(it->second.back(), next) << "out of the source's order";
+                next = it->second.back() + 1;
                 it->second.pop_back();
-                EXPECT_TRUE(first || f > previous) << "face " << f << " after face " << previous;
-                previous = f;
-                first = false;
             }
         }
         for (const auto& [polygon, faces] : unmatched) EXPECT_TRUE(faces.empty()) << faces.size() << " faces not written";

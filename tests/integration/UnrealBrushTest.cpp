@@ -1,18 +1,18 @@
 // Objects made here, converted to Unreal brushes by the built program: closed
 // objects keep every polygon facing outward under any transform, odd faces
 // end as the table says, and a failure leaves an older brush as it was.
-#include <unistd.h>
-
 #include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <numbers>
-#include <sstream>
+#include <optional>
 
 #include <gtest/gtest.h>
 
 #include "common/BrushScan.hpp"
+#include "common/Outlines.hpp"
 #include "common/RunProgram.hpp"
+#include "common/TestHelpers.hpp"
 #include "exporters/MorvLToLWO2.hpp"
 #include "scene/CanonicalScene.hpp"
 
@@ -45,41 +45,30 @@ Object cube() {
     return outward(o);
 }
 
-// Rings of quads closed by one 20-gon at each pole, so that both unsplit and
-// split faces are checked.
-Object sphere() {
-    Object o;
-    const int around = 20, rings = 8;
-    for (int r = 1; r < rings; ++r)
-        for (int a = 0; a < around; ++a) {
-            const double lat = std::numbers::pi * r / rings, lon = 2 * std::numbers::pi * a / around;
-            o.points.push_back({std::sin(lat) * std::cos(lon), std::cos(lat), std::sin(lat) * std::sin(lon)});
-        }
-    for (int r = 0; r + 2 < rings; ++r)
-        for (int a = 0; a < around; ++a) {
-            const auto at = [&](int ring, int step) { return static_cast<std::uint32_t>(ring * around + (step % around)); };
-            o.faces.push_back({at(r, a), at(r, a + 1), at(r + 1, a + 1), at(r + 1, a)});
-        }
-    std::vector<std::uint32_t> top, bottom;
-    for (int a = 0; a < around; ++a) {
-        top.push_back(static_cast<std::uint32_t>(a));
-        bottom.push_back(static_cast<std::uint32_t>((rings - 2) * around + a));
+// A prism of 20 quads closed by a 20-gon at each end, so that both unsplit
+// and split faces are checked.
+Object prism() {
+    Object o{{}, {{}, {}}};
+    for (std::uint32_t a = 0; a < 20; ++a) {
+        const double angle = std::numbers::pi * a / 10;
+        o.points.push_back({std::cos(angle), -1, std::sin(angle)});
+        o.points.push_back({std::cos(angle), 1, std::sin(angle)});
+        o.faces[0].push_back(2 * a);
+        o.faces[1].push_back(2 * a + 1);
+        o.faces.push_back({2 * a, 2 * a + 1, (2 * a + 3) % 40, (2 * a + 2) % 40});
     }
-    o.faces.push_back(top);
-    o.faces.push_back(bottom);
     return outward(o);
 }
 
-class UnrealBrushTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        dir = fs::temp_directory_path() / ("morv3d-brush-" + std::to_string(::getpid()) + "-" +
-                                           ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir);
-        fs::create_directories(dir);
-    }
-    void TearDown() override { fs::remove_all(dir); }
+// One face of the given points, in their order unless order says otherwise.
+Object oneFace(std::vector<XYZ> points, std::vector<std::uint32_t> order = {}) {
+    if (order.empty())
+        for (std::uint32_t i = 0; i < points.size(); ++i) order.push_back(i);
+    return {std::move(points), {order}};
+}
 
+class UnrealBrushTest : public testing::ScratchDirTest {
+protected:
     void writeObject(const Object& o, const std::string& name) {
         MeshBuilder b;
         for (const XYZ& p : o.points) b.addVertex(p);
@@ -90,40 +79,34 @@ protected:
         std::ifstream in(dir / name, std::ios::binary);
         return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     }
-    std::vector<std::string> filesInDir() {
-        std::vector<std::string> names;
-        for (const auto& e : fs::directory_iterator(dir)) names.push_back(e.path().filename().string());
-        std::sort(names.begin(), names.end());
-        return names;
+    testing::ProgramResult toBrush(std::vector<std::string> args) {
+        args.insert(args.begin(), {"--to=Unreal.T3D", "--destFileName=out.t3d"});
+        return testing::runProgram(args, dir.string());
     }
-
-    fs::path dir;
 };
 
 TEST_F(UnrealBrushTest, ClosedObjectsShowEveryPolygonOutwardUnderAnyTransform) {
     writeObject(cube(), "cube.lwo");
-    writeObject(sphere(), "sphere.lwo");
+    writeObject(prism(), "prism.lwo");
     const std::vector<std::vector<std::string>> optionSets = {
         {}, {"--scale=-1"}, {"--coordTransformsLH=rx90"}, {"--scale=-2", "--coordTransformsLH=rz45 ry-30"}};
-    for (const char* object : {"cube.lwo", "sphere.lwo"}) {
-        for (const auto& options : optionSets) {
-            SCOPED_TRACE(std::string(object) + (options.empty() ? "" : " " + options[0]));
-            std::vector<std::string> args{"--to=Unreal.T3D", "--destFileName=out.t3d"};
-            args.insert(args.end(), options.begin(), options.end());
+    for (const std::string object : {"cube.lwo", "prism.lwo"}) {
+        for (std::vector<std::string> args : optionSets) {
+            SCOPED_TRACE(object + (args.empty() ? "" : " " + args[0]));
             args.push_back(object);
-            const auto r = testing::runProgram(args, dir.string());
+            const auto r = toBrush(args);
             ASSERT_EQ(r.status, 0) << r.err;
             EXPECT_NE(r.out.find("Writing Unreal brush file out.t3d\n"), std::string::npos);
+            EXPECT_EQ(r.out.find("Warning"), std::string::npos) << "split or convex faces are not counted as concave";
             const auto polygons = testing::scanBrush(read("out.t3d"));
-            EXPECT_EQ(polygons.size(), std::string(object) == "cube.lwo" ? 6u : 124u);
+            EXPECT_EQ(polygons.size(), object == "cube.lwo" ? 6u : 24u);
             for (std::size_t k = 0; k < polygons.size(); ++k) {
                 const auto& p = polygons[k];
                 EXPECT_EQ(p.link, static_cast<long>(k));
                 EXPECT_LE(p.vertices.size(), 16u);
                 const XYZ n = testing::newell(p.vertices);
-                const double len = testing::length(n);
                 EXPECT_NEAR(testing::length(p.normal), 1.0, 1e-5);
-                EXPECT_NEAR(dot(p.normal, n) / len, 1.0, 1e-5) << "Normal against the written order of polygon " << k;
+                EXPECT_NEAR(dot(p.normal, n) / testing::length(n), 1.0, 1e-5) << "Normal against the order of " << k;
                 // The object's centre stays at the origin under these transforms.
                 EXPECT_GT(dot(p.normal, p.vertices[0]), 0) << "polygon " << k << " faces inward";
             }
@@ -131,83 +114,52 @@ TEST_F(UnrealBrushTest, ClosedObjectsShowEveryPolygonOutwardUnderAnyTransform) {
     }
 }
 
-std::vector<XYZ> ring(std::size_t n, double radius = 10) {
-    std::vector<XYZ> p;
-    for (std::size_t i = 0; i < n; ++i) {
-        const double a = 2 * std::numbers::pi * static_cast<double>(i) / static_cast<double>(n);
-        p.push_back({radius * std::cos(a), radius * std::sin(a), 0});
-    }
-    return p;
-}
-
-// A flat figure eight of 18 points: an outline that crosses itself.
-std::vector<XYZ> figureEight() {
-    std::vector<XYZ> p;
-    for (int i = 0; i < 18; ++i) {
-        const double t = 2 * std::numbers::pi * i / 18;
-        p.push_back({100 * std::sin(t), 50 * std::sin(2 * t) + (i == 3 ? 5 : 0), 0});
-    }
-    return p;
-}
-
-Object oneFace(std::vector<XYZ> points, std::vector<std::uint32_t> order = {}) {
-    Object o{std::move(points), {}};
-    if (order.empty())
-        for (std::uint32_t i = 0; i < o.points.size(); ++i) order.push_back(i);
-    o.faces.push_back(order);
-    return o;
-}
-
 TEST_F(UnrealBrushTest, OddFacesConvertAsTheTableSays) {
-    std::vector<XYZ> star = ring(24), comb;
-    for (std::size_t i = 1; i < star.size(); i += 2) star[i] = {star[i].x * 0.3, star[i].y * 0.3, 0};
-    for (int t = 0; t < 255; ++t) {  // 1023 points: teeth on top, points along the bottom edge
-        comb.push_back({t * 2.0, 10, 0});
-        comb.push_back({t * 2.0 + 1, 10, 0});
-        comb.push_back({t * 2.0 + 1, 5, 0});
-        comb.push_back({t * 2.0 + 2, 5, 0});
-    }
-    for (int i = 0; i < 3; ++i) comb.push_back({510.0 - i * 255, -1, 0});
-    const std::vector<XYZ> keyhole{{0, 0, 0},  {20, 0, 0},  {20, 20, 0}, {0, 20, 0}, {0, 10, 0}, {5, 10, 0},
-                                   {5, 5, 0},  {15, 5, 0},  {15, 15, 0}, {5, 15, 0}};
+    const std::vector<XYZ> square{{0, 0, 0}, {20, 0, 0}, {20, 20, 0}, {0, 20, 0}};
+    using Sizes = std::vector<std::size_t>;
     const struct {
         const char* name;
         Object object;
         int status;
-        std::size_t polygons;  // written polygons
-        std::string message;   // a line the output must hold
+        std::optional<Sizes> written;  // vertex counts of the written polygons
+        std::string message;  // a line the output must hold
     } cases[] = {
-        {"triangle", oneFace(ring(3)), 0, 1, ""},
-        {"16 points", oneFace(ring(16)), 0, 1, ""},
-        {"17 points", oneFace(ring(17)), 0, 2, ""},
-        {"30 points", oneFace(ring(30)), 0, 2, ""},
-        {"31 points", oneFace(ring(31)), 0, 3, ""},
-        {"1023 point comb", oneFace(comb), 0, 0, ""},
-        {"star", oneFace(star), 0, 0, ""},
-        {"keyhole", oneFace(keyhole, {0, 1, 2, 3, 4, 5, 9, 8, 7, 6, 5, 4}), 0, 0, ""},
-        {"zero area", oneFace({{0, 0, 0}, {1, 1, 1}, {3, 3, 3}, {2, 2, 2}}), 0, 0, "Degenerate convex polygon found!\n"},
-        {"repeated points", oneFace({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {0, 0, 1, 1, 2, 0}), 0, 1, ""},
-        {"crossing itself, 6 points", oneFace(ring(6), {0, 1, 2, 4, 3, 5}), 0, 1,
+        {"triangle", oneFace(testing::regular(3)), 0, {{3}}, ""},
+        {"16 points", oneFace(testing::regular(16)), 0, {{16}}, ""},
+        {"17 points", oneFace(testing::regular(17)), 0, {{16, 3}}, ""},
+        {"30 points", oneFace(testing::regular(30)), 0, {{16, 16}}, ""},
+        {"31 points", oneFace(testing::regular(31)), 0, {{16, 16, 3}}, ""},
+        {"1023 point comb", oneFace(testing::comb(255)), 0, std::nullopt, ""},
+        {"star", oneFace(testing::star(12)), 0, std::nullopt, ""},
+        {"keyhole", oneFace(testing::keyhole()), 0, std::nullopt, ""},
+        {"zero area", oneFace({{0, 0, 0}, {1, 1, 1}, {3, 3, 3}, {2, 2, 2}}), 0, Sizes{}, "Degenerate convex polygon found!\n"},
+        {"two points after collapsing", oneFace(square, {0, 1, 1, 0}), 0, Sizes{}, "Degenerate convex polygon found!\n"},
+        {"repeated points", oneFace(square, {0, 0, 1, 1, 2, 2, 3, 0}), 0, {{4}}, ""},
+        {"concave, 5 points", oneFace({{0, 0, 0}, {10, 0, 0}, {10, 10, 0}, {0, 10, 0}, {5, 2, 0}}), 0, {{5}},
          "Warning: 1 concave polygons of 16 or fewer vertices were written as they are\n"},
-        {"crossing itself, 18 points", oneFace(figureEight()), 1, 0, "Possible bug: Could not split"},
+        {"crossing itself, 6 points", oneFace(testing::regular(6), {0, 1, 2, 4, 3, 5}), 0, {{6}},
+         "Warning: 1 concave polygons of 16 or fewer vertices were written as they are\n"},
+        {"crossing itself, 18 points", oneFace(testing::figureEight()), 1, {}, "Possible bug: Could not split"},
+        {"two corners", oneFace(square, {0, 1}), 1, {}, "Polygons must have at least 3 vertices!\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         writeObject(c.object, "in.lwo");
-        const auto r = testing::runProgram({"--to=Unreal.T3D", "--destFileName=out.t3d", "in.lwo"}, dir.string());
+        const auto r = toBrush({"in.lwo"});
         ASSERT_FALSE(r.signaled);
         EXPECT_NE((r.out + r.err).find(c.message), std::string::npos) << r.out << r.err;
         EXPECT_EQ(r.status, c.status) << r.err.substr(0, 400);
         if (r.status != 0) continue;
-        const auto polygons = testing::scanBrush(read("out.t3d"));
-        if (c.polygons > 0) {
-            EXPECT_EQ(polygons.size(), c.polygons);
-        }
         double area = 0;
-        for (const auto& p : polygons) {
+        std::vector<std::size_t> written;
+        for (const auto& p : testing::scanBrush(read("out.t3d"))) {
+            written.push_back(p.vertices.size());
             EXPECT_GE(p.vertices.size(), 3u);
             EXPECT_LE(p.vertices.size(), 16u);
             area += testing::length(testing::newell(p.vertices));
+        }
+        if (c.written) {
+            EXPECT_EQ(written, *c.written);
         }
         std::vector<XYZ> face;
         for (auto v : c.object.faces[0]) face.push_back(c.object.points[v]);
@@ -217,24 +169,31 @@ TEST_F(UnrealBrushTest, OddFacesConvertAsTheTableSays) {
 
 TEST_F(UnrealBrushTest, AFailurePartWayLeavesTheOlderBrushAndNoTemporaryFile) {
     Object o = cube();
-    // An outline that cannot be split after the cube's faces.
-    std::vector<std::uint32_t> eight;
-    for (const XYZ& p : figureEight()) {
-        eight.push_back(static_cast<std::uint32_t>(o.points.size()));
+    o.faces.emplace_back();  // an outline that cannot be split after the cube's faces
+    for (const XYZ& p : testing::figureEight()) {
+        o.faces.back().push_back(static_cast<std::uint32_t>(o.points.size()));
         o.points.push_back(p);
     }
-    o.faces.push_back(eight);
     writeObject(o, "bad.lwo");
     writeObject(cube(), "huge.lwo");
-    std::ofstream(dir / "old.t3d") << "an older brush\n";
-    for (const std::vector<std::string>& args :
-         {std::vector<std::string>{"--to=Unreal.T3D", "--destFileName=old.t3d", "bad.lwo"},
-          {"--to=Unreal.T3D", "--destFileName=old.t3d", "--scale=1e300", "huge.lwo"}}) {
-        const auto r = testing::runProgram(args, dir.string());
+    const struct {
+        std::vector<std::string> args;
+        std::string reason;
+    } cases[] = {
+        {{"bad.lwo"}, "Possible bug: Could not split concave polygon!\n"},
+        {{"--scale=1e300", "huge.lwo"}, "after the transforms; an Unreal brush holds coordinates up to 3.4e+38 in size"},
+    };
+    for (const auto& c : cases) {
+        std::ofstream(dir / "out.t3d") << "an older brush\n";
+        const auto r = toBrush(c.args);
         EXPECT_EQ(r.status, 1);
-        EXPECT_NE(r.err.find("Error: Could not write output file old.t3d\n"), std::string::npos) << r.err;
-        EXPECT_EQ(read("old.t3d"), "an older brush\n");
-        EXPECT_EQ(filesInDir(), (std::vector<std::string>{"bad.lwo", "huge.lwo", "old.t3d"}));
+        EXPECT_NE(r.err.find("Error: Could not write output file out.t3d\n"), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find(c.reason), std::string::npos) << r.err;
+        EXPECT_EQ(read("out.t3d"), "an older brush\n");
+        std::vector<std::string> names;
+        for (const auto& e : fs::directory_iterator(dir)) names.push_back(e.path().filename().string());
+        std::sort(names.begin(), names.end());
+        EXPECT_EQ(names, (std::vector<std::string>{"bad.lwo", "huge.lwo", "out.t3d"}));
     }
 }
 

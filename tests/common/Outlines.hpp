@@ -1,0 +1,60 @@
+// Polygon outlines in the x-y plane that are awkward to split into convex
+// pieces, shared by the splitting tests and the end-to-end brush tests.
+#pragma once
+
+#include <cmath>
+#include <numbers>
+#include <vector>
+
+#include "scene/MorvLValue.hpp"
+
+namespace morv::testing {
+
+using Outline = std::vector<XYZ>;
+
+inline Outline regular(std::size_t n, double radius = 100) {
+    Outline p;
+    for (std::size_t i = 0; i < n; ++i) {
+        const double a = 2 * std::numbers::pi * static_cast<double>(i) / static_cast<double>(n);
+        p.push_back({radius * std::cos(a), radius * std::sin(a), 0});
+    }
+    return p;
+}
+
+// Alternating long and short spikes.
+inline Outline star(std::size_t points) {
+    Outline p = regular(2 * points);
+    for (std::size_t i = 1; i < p.size(); i += 2) p[i] = {p[i].x * 0.4, p[i].y * 0.4, 0};
+    return p;
+}
+
+// Teeth along the top, with points along every straight run: 4 * teeth + 3 points.
+inline Outline comb(std::size_t teeth) {
+    Outline p{{0, 0, 0}, {5, 0, 0}, {10, 0, 0}};
+    const double w = 10.0 / static_cast<double>(2 * teeth - 1);
+    for (std::size_t t = teeth; t-- > 0;) {
+        const double x = static_cast<double>(2 * t) * w;
+        p.insert(p.end(), {{x + w, 4, 0}, {x + w, 10, 0}, {x, 10, 0}, {x, 4, 0}});
+    }
+    p.back() = {0, 2, 0};  // the last tooth ends on the left edge
+    return p;
+}
+
+// A square with a square hole, joined by a bridge that repeats two positions.
+inline Outline keyhole() {
+    return {{0, 0, 0},   {10, 0, 0},  {20, 0, 0}, {20, 10, 0}, {20, 20, 0}, {10, 20, 0}, {0, 20, 0},
+            {0, 10, 0},  {5, 10, 0},  {5, 15, 0}, {15, 15, 0}, {15, 5, 0},  {5, 5, 0},   {5, 10, 0},
+            {0, 10, 0}};
+}
+
+// An outline of 18 points that crosses itself.
+inline Outline figureEight() {
+    Outline p;
+    for (int i = 0; i < 18; ++i) {
+        const double t = 2 * std::numbers::pi * i / 18;
+        p.push_back({100 * std::sin(t), 50 * std::sin(2 * t) + (i == 3 ? 5 : 0), 0});
+    }
+    return p;
+}
+
+}  // namespace morv::testing
