@@ -86,7 +86,7 @@ std::optional<double> fixedFormNumber(TextCursor& in) {
     // and the six decimals: each made into eight digits with leading zeros.
     const std::uint64_t whole = (load8(text + 1) << 24) | 0x303030u;
     const std::uint64_t fraction = (load8(text + 5) & ~std::uint64_t{0xFFFF}) | 0x3030u;
-    if (!(eightDigits(whole) & eightDigits(fraction))) return std::nullopt;
+    if (!eightDigits(whole) || !eightDigits(fraction)) return std::nullopt;
     in.advance(length);
     const double value = static_cast<double>(eightDigitValue(whole) * 1000000 + eightDigitValue(fraction)) / 1e6;
     return text[0] == '-' ? -value : value;
