@@ -440,6 +440,7 @@ MorvLValue BrushFile::toCanonical(std::ostream& messages) {
         mesh.addFace(std::span(corners).subspan(first, kept - first), MorvLValue::Int(surfaceFor(p.texture)));
     }
     // What the mesh has copied is not needed again.
+    std::vector<BrushPolygon>().swap(polygons);
     std::vector<XYZ>().swap(points);
     std::vector<std::uint32_t>().swap(corners);
     std::vector<std::uint32_t>().swap(vertexOf);
