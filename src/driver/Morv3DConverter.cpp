@@ -225,7 +225,9 @@ ReadResult readScene(const std::string& input, TextureResolution resolution, std
     {
         const ObjectBytes bytes = readInput(input, out);
         importer = &chooseImporter(input, bytes, out);
-        out << importer->progressLine(input);
+        // Flushed, so that a run ended while a mapped file is read (it was cut
+        // short meanwhile) still shows which file it was reading.
+        out << importer->progressLine(input) << std::flush;
         try {
             parsed = importer->parse(bytes, out);
         } catch (const std::bad_alloc&) {

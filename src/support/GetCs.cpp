@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <limits>
 #include <new>
@@ -60,10 +61,36 @@ struct LiveMapping {
     const std::uint8_t* begin;
     std::size_t size;
     std::size_t released;
+    std::string cutShortReport;  // written by the bus-error handler, so made in advance
 };
 std::vector<LiveMapping>& liveMappings() {
     static std::vector<LiveMapping> mappings;
     return mappings;
+}
+
+// A mapped file that another program cuts short faults (SIGBUS) where it is
+// read past its new end. That is the file changing under the program, not a
+// fault of it: the handler reports it like a failed read and ends the run. A
+// bus error anywhere else keeps its default action.
+void onBusError(int, siginfo_t* info, void*) {
+    const auto* at = static_cast<const std::uint8_t*>(info->si_addr);
+    for (const LiveMapping& m : liveMappings()) {
+        if (at < m.begin || at >= m.begin + m.size) continue;
+        [[maybe_unused]] const ssize_t n = ::write(2, m.cutShortReport.data(), m.cutShortReport.size());
+        ::_exit(1);
+    }
+    ::signal(SIGBUS, SIG_DFL);  // the faulting read runs again and ends the process
+}
+
+void catchCutShortMappings() {
+    static const bool installed = [] {
+        struct sigaction action {};
+        action.sa_sigaction = onBusError;
+        action.sa_flags = SA_SIGINFO;
+        sigemptyset(&action.sa_mask);
+        return ::sigaction(SIGBUS, &action, nullptr) == 0;
+    }();
+    (void)installed;
 }
 
 // Reads the file once from the front. With stopAtFormEnd, a file that begins
@@ -95,7 +122,7 @@ ObjectBytes readFile(const std::string& path, bool stopAtFormEnd, bool mayMap) {
     // A file that reports no size (many under /proc) is read like a pipe.
     if (mayMap && wanted > 0) {
         void* mapping = ::mmap(nullptr, static_cast<std::size_t>(wanted), PROT_READ, MAP_PRIVATE, ::fileno(file), 0);
-        if (mapping != MAP_FAILED) return ObjectBytes::mapped(mapping, static_cast<std::size_t>(wanted));
+        if (mapping != MAP_FAILED) return ObjectBytes::mapped(mapping, static_cast<std::size_t>(wanted), path);
         if (errno == ENOMEM) throw std::bad_alloc();
         // A file system that cannot map files: read the file instead.
     }
@@ -108,13 +135,20 @@ ObjectBytes readFile(const std::string& path, bool stopAtFormEnd, bool mayMap) {
 
 ObjectBytes::ObjectBytes(std::vector<std::uint8_t> held) : held_(std::move(held)), view_(held_) {}
 
-ObjectBytes ObjectBytes::mapped(void* mapping, std::size_t size) {
+ObjectBytes ObjectBytes::mapped(void* mapping, std::size_t size, const std::string& path) {
     ObjectBytes result;
     result.mapping_ = mapping;
     result.mappedSize_ = size;
     result.view_ = {static_cast<const std::uint8_t*>(mapping), size};
-    liveMappings().push_back({result.view_.data(), size, 0});
+    catchCutShortMappings();
+    liveMappings().push_back({result.view_.data(), size, 0,
+                              "Error: The file " + path + " was cut short while it was read\nunhandled exception Io\n"});
     return result;
+}
+
+std::vector<std::uint8_t> ObjectBytes::toVector() && {
+    if (!mapping_) return std::move(held_);
+    return std::vector<std::uint8_t>(view_.begin(), view_.end());
 }
 
 // A vector that moves keeps its buffer, so the view stays valid either way.
@@ -147,17 +181,10 @@ void ObjectBytes::unmap() noexcept {
     view_ = {};
 }
 
-std::vector<std::uint8_t> readWholeFile(const std::string& path) {
-    ObjectBytes read = readFile(path, false, false);
-    return std::vector<std::uint8_t>(read.bytes().begin(), read.bytes().end());
-}
+std::vector<std::uint8_t> readWholeFile(const std::string& path) { return readFile(path, false, false).toVector(); }
 
 ObjectBytes loadObjectFile(const std::string& path) { return readFile(path, true, true); }
 
-std::vector<std::uint8_t> readObjectFile(const std::string& path) {
-    const ObjectBytes read = loadObjectFile(path);
-    return std::vector<std::uint8_t>(read.bytes().begin(), read.bytes().end());
-}
 
 void releaseInputBytes(std::span<const std::uint8_t> bytes) {
     static const auto pageSize = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));

@@ -37,21 +37,24 @@ std::vector<std::uint8_t> readWholeFile(const std::string& path);
 // The bytes of an input object, valid as long as this value lives. A regular
 // file is mapped read-only instead of copied, only as far as the size it had
 // when it was opened; anything else (a pipe, standard input, a file of no
-// known size) is read into memory. A mapped file that another program cuts
-// short while it is read can still end the run with a bus error, as with
-// every program that maps its input.
+// known size) is read into memory. When another program cuts a mapped file
+// short while it is read, the run ends with "Error: The file NAME was cut
+// short while it was read" and status 1, as a failed read (reading past the
+// new end is a bus error, which is caught for the live mappings only).
 class ObjectBytes {
 public:
     ObjectBytes() = default;
     explicit ObjectBytes(std::vector<std::uint8_t> held);
-    // Takes over a read-only mapping of size bytes made by mmap.
-    static ObjectBytes mapped(void* mapping, std::size_t size);
+    // Takes over a read-only mapping of size bytes of the file path made by mmap.
+    static ObjectBytes mapped(void* mapping, std::size_t size, const std::string& path);
     ObjectBytes(ObjectBytes&& other) noexcept;
     ObjectBytes& operator=(ObjectBytes&& other) noexcept;
     ~ObjectBytes();
 
     std::span<const std::uint8_t> bytes() const { return view_; }
     operator std::span<const std::uint8_t>() const { return view_; }
+    // The bytes as a vector: moved out when they are held, copied when mapped.
+    std::vector<std::uint8_t> toVector() &&;
 
 private:
     void unmap() noexcept;
@@ -68,8 +71,6 @@ private:
 // Failures as readWholeFile; a mapping the address space cannot hold is
 // std::bad_alloc too.
 ObjectBytes loadObjectFile(const std::string& path);
-// The same bytes copied into a vector of their own.
-std::vector<std::uint8_t> readObjectFile(const std::string& path);
 
 // Lets the kernel reclaim the memory of the pages of a mapped input file that
 // lie wholly inside bytes, for a reader that has parsed them. Reading them

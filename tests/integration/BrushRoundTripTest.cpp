@@ -192,7 +192,7 @@ TEST_F(BrushRoundTrip, RealObjectsComeBackAndTheirBrushesConvertToLwo2) {
     int objects = 0;
     for (const auto& entry : fs::recursive_directory_iterator(models, ec)) {
         if (!entry.is_regular_file()) continue;
-        const std::vector<std::uint8_t> head = readObjectFile(entry.path().string());
+        const ObjectBytes head = loadObjectFile(entry.path().string());
         if (!probeLWO2(head) && !probeLWOB(head)) continue;
         SCOPED_TRACE(entry.path().string());
         const Tally t = roundTrip(entry.path().string(), false);

@@ -278,6 +278,23 @@ TEST(GetCsReadFile, WholeFileAndMissingFile) {
 // Mapped input: the same bytes as a copy, an IFF file only as far as its
 // FORM, and pages handed back to the kernel read the same again. Bytes held
 // in memory are never released, whatever a reader asks.
+TEST(GetCsReadFile, AMappedFileCutShortWhileReadEndsTheRunWithAReport) {
+    const std::string path = tempPath("cut.t3d");
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    const Bytes text(1 << 16, 'x');
+    std::fwrite(text.data(), 1, text.size(), f);
+    std::fclose(f);
+    EXPECT_EXIT(
+        {
+            const ObjectBytes mapped = loadObjectFile(path);
+            ::truncate(path.c_str(), 0);
+            volatile std::uint8_t sum = 0;
+            for (std::uint8_t b : mapped.bytes()) sum = static_cast<std::uint8_t>(sum + b);
+        },
+        ::testing::ExitedWithCode(1), "Error: The file " + path + " was cut short while it was read\nunhandled exception Io\n");
+}
+
 TEST(GetCsReadFile, MappedObjectsReadLikeCopiesAndSurviveRelease) {
     const std::string text = tempPath("mapped.t3d"), iff = tempPath("mapped.lwo");
     Bytes big(3 << 20);
@@ -289,7 +306,10 @@ TEST(GetCsReadFile, MappedObjectsReadLikeCopiesAndSurviveRelease) {
         std::fwrite(bytes->data(), 1, bytes->size(), f);
         std::fclose(f);
     }
-    EXPECT_EQ(readObjectFile(iff), Bytes(form.begin(), form.begin() + 16));
+    {
+        const ObjectBytes bounded = loadObjectFile(iff);
+        EXPECT_EQ(Bytes(bounded.bytes().begin(), bounded.bytes().end()), Bytes(form.begin(), form.begin() + 16));
+    }
     {
         ObjectBytes mapped = loadObjectFile(text);
         const std::span<const std::uint8_t> view = mapped;
