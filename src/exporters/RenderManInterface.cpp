@@ -277,21 +277,20 @@ void Writer::projection(std::string_view name, const ParamList& params) {
     outNLF();
 }
 
+void Writer::wordRequest(const char* word) {
+    outF(word);
+    outNLF();
+}
+
 void Writer::frameBegin(std::int32_t frame) {
     outF("FrameBegin ");
     integer(frame);
     outNLF();
 }
 
-void Writer::worldBegin() {
-    outF("WorldBegin");
-    outNLF();
-}
+void Writer::worldBegin() { wordRequest("WorldBegin"); }
 
-void Writer::transformBegin() {
-    outF("TransformBegin");
-    outNLF();
-}
+void Writer::transformBegin() { wordRequest("TransformBegin"); }
 
 void Writer::translate(double z) {
     outF("Translate ");
@@ -381,19 +380,10 @@ void Writer::pointsGeneralPolygons(const IntSource& nloops, const IntSource& nve
     outNLF();
 }
 
-void Writer::transformEnd() {
-    outF("TransformEnd");
-    outNLF();
-}
+void Writer::transformEnd() { wordRequest("TransformEnd"); }
 
-void Writer::worldEnd() {
-    outF("WorldEnd");
-    outNLF();
-}
+void Writer::worldEnd() { wordRequest("WorldEnd"); }
 
-void Writer::frameEnd() {
-    outF("FrameEnd");
-    outNLF();
-}
+void Writer::frameEnd() { wordRequest("FrameEnd"); }
 
 }  // namespace morv::RI

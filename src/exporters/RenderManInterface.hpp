@@ -146,6 +146,8 @@ private:
     void value(const Value& v);
     void integerList(const IntSource& source);
     void threeReals(const Color& c);
+    // A request that is one word on its own line.
+    void wordRequest(const char* word);
 
     Procedures procedures_;
     std::string* out_ = nullptr;
