@@ -9,8 +9,8 @@
 #include <sstream>
 
 #include "driver/Morv3DConverter.hpp"
-#include "exporters/ExportUnrealT3D.hpp"
-#include "importers/UnrealT3DReader.hpp"
+#include "exporters/unreal/ExportUnrealT3D.hpp"
+#include "importers/unreal/UnrealT3DReader.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::span<const std::uint8_t> bytes(data, size);

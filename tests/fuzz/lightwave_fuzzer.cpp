@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "driver/Morv3DConverter.hpp"
-#include "exporters/ExportUnrealT3D.hpp"
-#include "importers/LWO2Reader.hpp"
-#include "importers/LWOBReader.hpp"
+#include "exporters/unreal/ExportUnrealT3D.hpp"
+#include "importers/lightwave/LWO2Reader.hpp"
+#include "importers/lightwave/LWOBReader.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::vector<std::uint8_t> bytes(data, data + size);

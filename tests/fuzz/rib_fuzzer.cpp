@@ -9,9 +9,9 @@
 #include <sstream>
 #include <vector>
 
-#include "exporters/ExportRI.hpp"
-#include "importers/LWO2Reader.hpp"
-#include "importers/LWOBReader.hpp"
+#include "exporters/renderman/ExportRI.hpp"
+#include "importers/lightwave/LWO2Reader.hpp"
+#include "importers/lightwave/LWOBReader.hpp"
 
 namespace {
 

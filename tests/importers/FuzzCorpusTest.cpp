@@ -10,10 +10,10 @@
 
 #include "base/Excn.hpp"
 #include "driver/Morv3DConverter.hpp"
-#include "exporters/ExportUnrealT3D.hpp"
-#include "importers/LWO2Reader.hpp"
-#include "importers/LWOBReader.hpp"
-#include "importers/UnrealT3DReader.hpp"
+#include "exporters/unreal/ExportUnrealT3D.hpp"
+#include "importers/lightwave/LWO2Reader.hpp"
+#include "importers/lightwave/LWOBReader.hpp"
+#include "importers/unreal/UnrealT3DReader.hpp"
 
 namespace morv {
 namespace {

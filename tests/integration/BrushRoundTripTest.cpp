@@ -21,8 +21,8 @@
 #include "common/LwoFixtures.hpp"
 #include "common/RunProgram.hpp"
 #include "common/TestHelpers.hpp"
-#include "importers/LWO2Reader.hpp"
-#include "importers/LWOBReader.hpp"
+#include "importers/lightwave/LWO2Reader.hpp"
+#include "importers/lightwave/LWOBReader.hpp"
 #include "support/GetCs.hpp"
 
 namespace morv {

@@ -18,7 +18,7 @@
 #include "common/RunProgram.hpp"
 #include "common/SceneGeometry.hpp"
 #include "common/TestHelpers.hpp"
-#include "importers/LWO2Reader.hpp"
+#include "importers/lightwave/LWO2Reader.hpp"
 #include "support/GetCs.hpp"
 
 namespace morv {

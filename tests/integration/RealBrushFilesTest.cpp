@@ -16,8 +16,8 @@
 #include "common/LightWaveScan.hpp"
 #include "common/RunProgram.hpp"
 #include "driver/Morv3DConverter.hpp"
-#include "importers/LWO2Reader.hpp"
-#include "importers/LWOBReader.hpp"
+#include "importers/lightwave/LWO2Reader.hpp"
+#include "importers/lightwave/LWOBReader.hpp"
 #include "scene/CanonicalScene.hpp"
 #include "scene/MorvLCoordTransforms.hpp"
 

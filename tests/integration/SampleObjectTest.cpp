@@ -11,7 +11,7 @@
 #include "common/RibScanner.hpp"
 #include "common/RunProgram.hpp"
 #include "common/SceneGeometry.hpp"
-#include "importers/LWO2Reader.hpp"
+#include "importers/lightwave/LWO2Reader.hpp"
 #include "scene/CanonicalScene.hpp"
 #include "support/ImageResolutions.hpp"
 

@@ -13,7 +13,7 @@
 #include "common/Outlines.hpp"
 #include "common/RunProgram.hpp"
 #include "common/TestHelpers.hpp"
-#include "exporters/MorvLToLWO2.hpp"
+#include "exporters/lightwave/MorvLToLWO2.hpp"
 #include "scene/CanonicalScene.hpp"
 
 namespace morv {

@@ -1,0 +1,372 @@
+#include "exporters/unreal/ExportUnrealT3D.hpp"
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <ostream>
+#include <string_view>
+#include <vector>
+
+#include "base/Excn.hpp"
+#include "base/NumberText.hpp"
+#include "exporters/unreal/ConvexSplitting.hpp"
+#include "exporters/PolygonMesh.hpp"
+#include "scene/CanonicalScene.hpp"
+#include "support/NeutralFileName.hpp"
+#include "support/OutputFile.hpp"
+
+namespace morv {
+namespace ExportUnrealT3D {
+namespace {
+
+const char* const degenerateWarning = "Degenerate convex polygon found!\n";
+
+// Below this share of its squared extent a polygon's area counts as none:
+// its points lie on one line up to rounding, and its normal would be noise.
+constexpr double flatArea = 1e-10;
+
+[[noreturn]] void raiseMissingTextureField(const char* name) {
+    throw Error(std::string("Internal Error: Expected field ") + name + " not found in texture data!\n");
+}
+
+MorvLValue requireTextureField(const Fields& texture, const char* name, Kind kind) {
+    const auto value = texture.find(name);
+    if (!value || value->kind() != kind) raiseMissingTextureField(name);
+    return *value;
+}
+
+// The editor cuts a texture name at a blank and reads "." as a separator of
+// package, group and name, so only letters, digits and "_" are kept.
+std::string brushTextureName(std::string_view raw) {
+    std::string name;
+    for (char c : raw) {
+        const bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_';
+        name.push_back(plain ? c : '_');
+    }
+    return name.empty() ? "Default" : name;
+}
+
+// The last element of the image's path without its extension (the text after
+// a last "." that is neither the element's first nor its last character).
+std::string imageBaseName(const MorvLValue& image) {
+    if (!image.isRecord()) throw Error("Internal error: Expected RECORD type not found in ExportUnrealT3D.imageBaseName!\n");
+    const std::string path = getFileNamePath(requireField(image.fields(), "fileName"));
+    const std::size_t slash = path.find_last_of('/');
+    std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    const std::size_t dot = name.find_last_of('.');
+    if (dot != std::string::npos && dot > 0 && dot + 1 < name.size()) name.resize(dot);
+    return name;
+}
+
+std::pair<double, double> imageResolution(const MorvLValue& image) {
+    const auto resolution = image.fields().find("resolution");
+    if (!resolution || !resolution->isRecord()) throw Error("Could not find field resolution");
+    const Fields r = resolution->fields();
+    const double w = forceGetRealField(r, "w"), h = forceGetRealField(r, "h");
+    if (!(w > 0 && h > 0 && std::isfinite(w) && std::isfinite(h)))
+        throw Error("Image " + imageBaseName(image) + " has the unusable resolution " + realToText(w) + " x " +
+                    realToText(h));
+    return {w, h};
+}
+
+// "00" .. "99", for writing two digits at a time.
+constexpr auto digitPairs = [] {
+    std::array<char, 200> pairs{};
+    for (int i = 0; i < 100; ++i) {
+        pairs[2 * i] = static_cast<char>('0' + i / 10);
+        pairs[2 * i + 1] = static_cast<char>('0' + i % 10);
+    }
+    return pairs;
+}();
+
+// Writes the decimal digits of v, at least minimum of them, ending at end;
+// returns where they start.
+char* digitsBefore(char* end, std::uint64_t v, int minimum) {
+    char* p = end;
+    while (v >= 100) {
+        p -= 2;
+        std::memcpy(p, &digitPairs[2 * (v % 100)], 2);
+        v /= 100;
+    }
+    if (v >= 10) {
+        p -= 2;
+        std::memcpy(p, &digitPairs[2 * v], 2);
+    } else {
+        *--p = static_cast<char>('0' + v);
+    }
+    while (end - p < minimum) *--p = '0';
+    return p;
+}
+
+// Most bytes formatBrushNumber writes: sign and the fixed form of the largest double.
+constexpr std::size_t maxNumberBytes = 1 + 309 + 7;
+
+// Writes value in the brush form at p and returns the end.
+char* formatBrushNumber(char* p, double value) {
+    // The sign is that of the value, also when it rounds to zero ("-00000.000000"),
+    // as printf gives it.
+    *p++ = std::signbit(value) ? '-' : '+';
+    const double magnitude = std::fabs(value);
+    // Fast path: millionths as a whole number. Below 1e7 the product is off the
+    // exact one by less than 2^-9, so its rounding is the exact one unless it
+    // lies that close to a half; those and larger values go through to_chars.
+    const double millionths = magnitude * 1e6;
+    const double rounded = std::nearbyint(millionths);
+    if (magnitude < 1e7 && std::fabs(millionths - rounded) < 0.498) {
+        const auto whole = static_cast<std::uint64_t>(rounded);
+        const std::uint64_t units = whole / 1000000;  // below 10^7
+        // Written in place from the end: its length is known first.
+        char* const end = p + (units >= 1000000 ? 7 : units >= 100000 ? 6 : 5) + 7;
+        char* const point = digitsBefore(end, whole % 1000000, 6) - 1;
+        *point = '.';
+        digitsBefore(point, units, 5);
+        return end;
+    }
+    char text[maxNumberBytes];
+    const char* end = std::to_chars(text, text + sizeof text, magnitude, std::chars_format::fixed, 6).ptr;
+    for (std::ptrdiff_t digits = end - text - 7; digits < 5; ++digits) *p++ = '0';
+    std::memcpy(p, text, static_cast<std::size_t>(end - text));
+    return p + (end - text);
+}
+
+char* put(char* p, std::string_view text) {
+    std::memcpy(p, text.data(), text.size());
+    return p + text.size();
+}
+
+// A label, a vector's numbers joined by "," and the line end.
+char* putVectorLine(char* p, std::string_view label, const XYZ& v) {
+    p = put(p, label);
+    p = formatBrushNumber(p, v.x);
+    *p++ = ',';
+    p = formatBrushNumber(p, v.y);
+    *p++ = ',';
+    p = formatBrushNumber(p, v.z);
+    return put(p, "\r\n");
+}
+
+// A computed zero may come out as -0; the file shows it as +0.
+XYZ withoutNegativeZeros(const XYZ& v) { return {v.x + 0.0, v.y + 0.0, v.z + 0.0}; }
+
+bool isFlat(const XYZ& normal, std::span<const XYZ> polygon) {
+    double extent2 = 0;
+    for (const XYZ& p : polygon) {
+        const double dx = p.x - polygon[0].x, dy = p.y - polygon[0].y, dz = p.z - polygon[0].z;
+        extent2 = std::max(extent2, dx * dx + dy * dy + dz * dz);
+    }
+    const double length = std::sqrt(normal.x * normal.x + normal.y * normal.y + normal.z * normal.z);
+    return !(length > flatArea * extent2);
+}
+
+// Writes the polygons of one scene; keeps its working storage from face to face.
+class BrushWriter {
+public:
+    BrushWriter(const MorvLValue& scene, const ExportSettings& settings)
+        : mesh_(unpackPolygonMeshTop(scene)), view_(mesh_.mesh), messages_(settings.messages) {
+        const auto [surfaces, images] = getSurfacesImages(scene);
+        for (std::size_t i = 0; i < surfaces.size(); ++i)
+            surfaces_.push_back(
+                prepareSurface(surfaces.at(i), images, settings.textureWidth, settings.textureHeight));
+    }
+
+    // The whole text into out; file, when given, takes each full block.
+    void write(std::string& out, OutputFile* file) {
+        out += "Begin PolyList\r\n";
+        for (std::size_t f = 0; f < view_.faceCount(); ++f) {
+            writeFace(f, out);
+            if (file) file->flushIfFull();
+        }
+        out += "End PolyList\r\n";
+    }
+
+    // The lines that sum up what was written in an unusual way.
+    void reportAfterWriting() const {
+        if (concaveUnsplit_ > 0)
+            messages_ << "Warning: " << concaveUnsplit_
+                      << " concave polygons of 16 or fewer vertices were written as they are\n";
+        if (cutAsFan_ > 0)
+            messages_ << "Warning: " << cutAsFan_
+                      << " faces that are far from flat and cross themselves were cut into triangles\n";
+    }
+
+private:
+    const PreparedSurface& surfaceOf(std::size_t face) const {
+        const auto s = view_.surface(face);
+        if (!s || *s < 0 || static_cast<std::size_t>(*s) >= surfaces_.size())
+            throw Error("Face " + intToText(static_cast<std::int64_t>(face)) + " does not refer to one of the " +
+                        intToText(static_cast<std::int64_t>(surfaces_.size())) + " surfaces of the scene");
+        return surfaces_[static_cast<std::size_t>(*s)];
+    }
+
+    // The face's points with repeated consecutive positions dropped, and the
+    // corner each comes from.
+    void gatherPoints(std::size_t face) {
+        const auto corners = view_.corners(face);
+        if (corners.size() < 3) throw Error("Polygons must have at least 3 vertices!\n");
+        points_.clear();
+        cornerOf_.clear();
+        const std::size_t first = view_.firstCorner(face);
+        for (std::size_t k = 0; k < corners.size(); ++k) {
+            const std::int32_t v = corners[k];
+            if (v < 0 || static_cast<std::size_t>(v) >= view_.vertexCount())
+                throw Error("Corner " + intToText(static_cast<std::int64_t>(k)) + " of face " +
+                            intToText(static_cast<std::int64_t>(face)) + " refers to vertex " + intToText(v) +
+                            ", which is not one of the " + intToText(static_cast<std::int64_t>(view_.vertexCount())) +
+                            " vertices of the mesh");
+            const XYZ p = view_.point(static_cast<std::size_t>(v));
+            checkVertexCoordinates(p, static_cast<std::size_t>(v), "an Unreal brush", maxBrushNumber);
+            if (!points_.empty() && points_.back() == p) continue;
+            points_.push_back(p);
+            cornerOf_.push_back(first + k);
+        }
+        while (points_.size() > 1 && points_.back() == points_.front()) {
+            points_.pop_back();
+            cornerOf_.pop_back();
+        }
+    }
+
+    void writeFace(std::size_t face, std::string& out) {
+        const PreparedSurface& surface = surfaceOf(face);
+        gatherPoints(face);
+        const XYZ faceNormal = points_.size() < 3 ? XYZ{} : newellNormal(points_);
+        if (points_.size() < 3 || isFlat(faceNormal, points_)) {
+            messages_ << degenerateWarning;
+            return;
+        }
+        const PolygonShape shape = splitter_.split(points_, pieces_);
+        if (shape == PolygonShape::Degenerate) {
+            messages_ << degenerateWarning;
+            return;
+        }
+        if (shape == PolygonShape::Concave && points_.size() <= maxPieceVertices) ++concaveUnsplit_;
+        if (splitter_.cutAsFan()) ++cutAsFan_;
+        const std::int32_t slot = surface.mapping.usesTextureCoordinates() ? surface.mapping.stIndex() : -1;
+        for (std::size_t k = 0; k < pieces_.count(); ++k) {
+            piecePoints_.clear();
+            pieceSts_.clear();
+            for (std::uint32_t position : pieces_.piece(k)) {
+                piecePoints_.push_back(points_[position]);
+                if (slot >= 0) pieceSts_.push_back(view_.cornerSt(static_cast<std::size_t>(slot), cornerOf_[position]));
+                else pieceSts_.emplace_back();
+            }
+            const XYZ normal = pieces_.count() == 1 ? faceNormal : newellNormal(piecePoints_);
+            // A piece without area (a run of points on one edge) covers nothing.
+            if (isFlat(normal, piecePoints_)) continue;
+            const double length = std::sqrt(normal.x * normal.x + normal.y * normal.y + normal.z * normal.z);
+            const XYZ unit{normal.x / length, normal.y / length, normal.z / length};
+            writePolygon(out, surface.textureName, surface.mapping.place(piecePoints_, unit, pieceSts_, messages_));
+        }
+    }
+
+    // The polygon's lines are put together in scratch_ and appended at once.
+    void writePolygon(std::string& out, const std::string& textureName, const PolygonTexturing& t) {
+        const std::size_t lineBytes = 15 + 3 * maxNumberBytes + 4;
+        scratch_.resize(std::max(scratch_.size(), 80 + textureName.size() + (4 + piecePoints_.size()) * lineBytes));
+        char* const start = scratch_.data();
+        char* p = put(start, "   Begin Polygon Item=OUTSIDE Texture=");
+        p = put(p, textureName);
+        p = put(p, " Link=");
+        p = std::to_chars(p, p + 24, link_++).ptr;
+        p = put(p, "\r\n");
+        p = putVectorLine(p, "      Origin   ", withoutNegativeZeros(t.origin));
+        p = putVectorLine(p, "      Normal   ", withoutNegativeZeros(t.normal));
+        p = putVectorLine(p, "      TextureU ", withoutNegativeZeros(t.textureU));
+        p = putVectorLine(p, "      TextureV ", withoutNegativeZeros(t.textureV));
+        for (const XYZ& v : piecePoints_) p = putVectorLine(p, "      Vertex   ", v);
+        p = put(p, "   End Polygon\r\n");
+        out.append(start, static_cast<std::size_t>(p - start));
+    }
+
+    PolygonMesh mesh_;
+    MeshView view_;
+    std::ostream& messages_;
+    std::vector<PreparedSurface> surfaces_;
+    ConvexSplitter splitter_;
+    PolygonPieces pieces_;
+    std::vector<XYZ> points_, piecePoints_;
+    std::vector<std::size_t> cornerOf_;
+    std::vector<std::optional<ST>> pieceSts_;
+    std::vector<char> scratch_;
+    std::uint64_t link_ = 0;
+    std::size_t concaveUnsplit_ = 0;
+    std::size_t cutAsFan_ = 0;
+};
+
+}  // namespace
+
+std::optional<MorvLValue> getFirstColorTexture(const MorvLValue& textures) {
+    for (std::size_t i = 0; i < textures.size(); ++i) {
+        const MorvLValue texture = textures.at(i);
+        if (!texture.isRecord())
+            throw Error("Internal error: Expected RECORD type not found in ExportUnrealT3D.getFirstColorTexture!\n");
+        const Fields fields = texture.fields();
+        const std::string channel = requireTextureField(fields, "textureChannel", Kind::STRING).asString();
+        const std::string projection = requireTextureField(fields, "projection", Kind::STRING).asString();
+        if (channel == "color" && (projection == "planar" || projection == "st")) return texture;
+    }
+    return std::nullopt;
+}
+
+PreparedSurface prepareSurface(const MorvLValue& surface, const MorvLValue& images, double defaultWidth,
+                               double defaultHeight) {
+    if (!surface.isRecord())
+        throw Error("Internal Error: Expected RECORD type not found in ExportUnrealT3D.prepareSurface!\n");
+    const Fields fields = surface.fields();
+    const auto textures = fields.find("textures");
+    if (!textures || textures->kind() != Kind::LIST)
+        throw Error("Internal Error: Expected field textures not found in ExportUnlrealT3D.prepareSurface!\n");
+    PreparedSurface prepared{brushTextureName(getStringField(fields, "name", "")), {}};
+    const auto texture = getFirstColorTexture(*textures);
+    if (!texture) return prepared;
+
+    const Fields t = texture->fields();
+    const std::int32_t image = requireTextureField(t, "image", Kind::INT).asInt();
+    const std::int32_t stIndex = requireTextureField(t, "stIndex", Kind::INT).asInt();
+    const MorvLValue transforms = requireTextureField(t, "transforms", Kind::LIST);
+    double w = defaultWidth, h = defaultHeight;
+    if (image >= 0) {
+        const MorvLValue record = imageAt(images, image);
+        std::tie(w, h) = imageResolution(record);
+        prepared.textureName = brushTextureName(imageBaseName(record));
+    }
+    if (getStringField(t, "projection", "") == "planar")
+        prepared.mapping = TextureSpaceMapping::planar(transforms, w, h);
+    else
+        prepared.mapping = TextureSpaceMapping::st(stIndex, w, h);
+    return prepared;
+}
+
+void appendBrushNumber(std::string& out, double value) {
+    char text[maxNumberBytes];
+    out.append(text, static_cast<std::size_t>(formatBrushNumber(text, value) - text));
+}
+
+void translate(const MorvLValue& scene, const std::string& destination, const ExportSettings& settings) {
+    BrushWriter writer(scene, settings);
+    OutputFile file(destination);
+    writer.write(file.buffer(), &file);
+    file.commit();
+    writer.reportAfterWriting();
+}
+
+std::string brushText(const MorvLValue& scene, const ExportSettings& settings) {
+    BrushWriter writer(scene, settings);
+    std::string text;
+    writer.write(text, nullptr);
+    writer.reportAfterWriting();
+    return text;
+}
+
+}  // namespace ExportUnrealT3D
+
+std::string unrealT3DProgressLine(const std::string& destination) {
+    return "Writing Unreal brush file " + destination + "\n";
+}
+
+void writeUnrealT3D(const MorvLValue& scene, const std::string& destination, const ExportSettings& settings) {
+    ExportUnrealT3D::translate(scene, destination, settings);
+}
+
+}  // namespace morv

@@ -1,0 +1,203 @@
+#include "exporters/unreal/TextureSpaceMapping.hpp"
+
+#include <cmath>
+#include <ostream>
+#include <vector>
+
+#include "base/Excn.hpp"
+#include "scene/MorvLCoordTransforms.hpp"
+
+namespace morv {
+namespace {
+
+const char* const badlyUvTextured = "Found badly UV-textured polygon!\n";
+const char* const singularPolygonMatrix = "Could not invert affine polygon->object matrix!\n";
+const char* const textureToObjectFailed = "Could not transform vertex from texture space to object space!\n";
+const char* const zeroProjectionDirection = "Found texture with a projection direction of zero length!\n";
+const char* const placementOutOfRange = "Found polygon whose texture placement is out of range!\n";
+
+XYZ operator+(const XYZ& a, const XYZ& b) { return {a.x + b.x, a.y + b.y, a.z + b.z}; }
+XYZ operator-(const XYZ& a, const XYZ& b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
+XYZ operator*(double s, const XYZ& a) { return {s * a.x, s * a.y, s * a.z}; }
+double dot(const XYZ& a, const XYZ& b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
+XYZ crossProduct(const XYZ& a, const XYZ& b) {
+    return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
+}
+
+XYZ centroid(std::span<const XYZ> polygon) {
+    XYZ sum{};
+    for (const XYZ& p : polygon) sum = sum + p;
+    return (1.0 / static_cast<double>(polygon.size())) * sum;
+}
+
+bool usable(const XYZ& v) {
+    return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z) && std::fabs(v.x) <= maxBrushNumber &&
+           std::fabs(v.y) <= maxBrushNumber && std::fabs(v.z) <= maxBrushNumber;
+}
+
+bool usable(const PolygonTexturing& t) { return usable(t.origin) && usable(t.textureU) && usable(t.textureV); }
+
+XYZ linearRow(const Matrix4x4& m, int row) { return {m.rows[row][0], m.rows[row][1], m.rows[row][2]}; }
+
+// A linear map held as a 4x4 matrix whose columns are a, b and c.
+Matrix4x4 columns(const XYZ& a, const XYZ& b, const XYZ& c) {
+    Matrix4x4 m;
+    m.rows = {{{a.x, b.x, c.x, 0}, {a.y, b.y, c.y, 0}, {a.z, b.z, c.z, 0}, {0, 0, 0, 1}}};
+    return m;
+}
+
+XYZ applyLinear(const Matrix4x4& m, const XYZ& p) {
+    return {dot(linearRow(m, 0), p), dot(linearRow(m, 1), p), dot(linearRow(m, 2), p)};
+}
+
+PolygonTexturing warnAndDefault(std::span<const XYZ> polygon, const XYZ& n, const char* warning,
+                                std::ostream& messages) {
+    messages << warning;
+    return defaultTexturing(polygon, n);
+}
+
+}  // namespace
+
+XYZ newellNormal(std::span<const XYZ> polygon) {
+    XYZ sum{};
+    if (polygon.empty()) return sum;
+    const XYZ& v0 = polygon[0];
+    for (std::size_t i = 2; i < polygon.size(); ++i)
+        sum = sum + crossProduct(polygon[i - 1] - v0, polygon[i] - v0);
+    return sum;
+}
+
+PolygonTexturing defaultTexturing(std::span<const XYZ> polygon, const XYZ& n) {
+    const double ax = std::fabs(n.x), ay = std::fabs(n.y), az = std::fabs(n.z);
+    PolygonTexturing t;
+    t.normal = n;
+    if (az >= ax && az >= ay) {
+        t.textureU = {1, 0, 0};
+        t.textureV = {0, -1, 0};
+    } else if (ay >= ax) {
+        t.textureU = {1, 0, 0};
+        t.textureV = {0, 0, -1};
+    } else {
+        t.textureU = {0, 1, 0};
+        t.textureV = {0, 0, -1};
+    }
+    t.origin = dot(n, centroid(polygon)) * n;
+    return t;
+}
+
+TextureSpaceMapping TextureSpaceMapping::planar(const MorvLValue& transforms, double w, double h) {
+    TextureSpaceMapping m;
+    m.kind_ = Kind::Planar;
+    m.width_ = w;
+    m.height_ = h;
+    // Pixel space to object space: pixel scaling first, then the flip that
+    // turns t into 1 - t, then the texture's own placement.
+    std::vector<MorvLValue> list = transforms.items();
+    list.push_back(makeScaleXYZ(1, -1, 1));
+    list.push_back(makeTranslateXYZ(0, -1, 0));
+    list.push_back(makeScaleXYZ(1 / w, 1 / h, 1));
+    const MorvLValue pixelToObject = MorvLValue::List(std::move(list));
+    const Matrix4x4 toPixels = transformToMatrix4x4(invertTransformList(pixelToObject));
+    m.u_ = linearRow(toPixels, 0);
+    m.v_ = linearRow(toPixels, 1);
+    const XYZ d = crossProduct(m.u_, m.v_);
+    const double length = std::sqrt(dot(d, d));
+    if (!(length > 0) || !std::isfinite(length)) {
+        m.failure_ = zeroProjectionDirection;
+        return m;
+    }
+    m.direction_ = (1 / length) * d;
+    try {
+        m.pixelOrigin_ = Matrix4x4::Trans::transformPoint(transformToMatrix4x4(pixelToObject), {0, 0, 0});
+    } catch (const EGeneric&) {
+        m.failure_ = textureToObjectFailed;
+    }
+    return m;
+}
+
+TextureSpaceMapping TextureSpaceMapping::st(std::int32_t stIndex, double w, double h) {
+    TextureSpaceMapping m;
+    m.kind_ = Kind::St;
+    m.width_ = w;
+    m.height_ = h;
+    m.stIndex_ = stIndex;
+    return m;
+}
+
+PolygonTexturing TextureSpaceMapping::place(std::span<const XYZ> polygon, const XYZ& unitNormal,
+                                            std::span<const std::optional<ST>> sts, std::ostream& messages) const {
+    if (polygon.size() < 3) throw Error("Polygons must have at least 3 vertices!\n");
+    PolygonTexturing t;
+    switch (kind_) {
+        case Kind::None:
+            return defaultTexturing(polygon, unitNormal);
+        case Kind::Planar:
+            t = placePlanar(polygon, unitNormal, messages);
+            break;
+        case Kind::St:
+            t = placeSt(polygon, unitNormal, sts, messages);
+            break;
+    }
+    if (!usable(t)) return warnAndDefault(polygon, unitNormal, placementOutOfRange, messages);
+    return t;
+}
+
+PolygonTexturing TextureSpaceMapping::placePlanar(std::span<const XYZ> polygon, const XYZ& n,
+                                                  std::ostream& messages) const {
+    if (failure_) return warnAndDefault(polygon, n, failure_, messages);
+    // The projection line through pixel (0, 0) meets the polygon's plane at the
+    // origin; along that line the pixel coordinates do not change.
+    const double offset = -dot(n, centroid(polygon));
+    const double along = dot(n, direction_);
+    XYZ origin = pixelOrigin_;
+    if (along != 0) origin = origin + (-(dot(n, pixelOrigin_) + offset) / along) * direction_;
+    return {origin, n, u_, v_};
+}
+
+PolygonTexturing TextureSpaceMapping::placeSt(std::span<const XYZ> polygon, const XYZ& n,
+                                              std::span<const std::optional<ST>> sts, std::ostream& messages) const {
+    // Of the triples whose texture points span a triangle, the one with the
+    // largest area in space fixes the map best.
+    const std::size_t count = polygon.size();
+    const auto pixel = [&](std::size_t i) { return XYZ{sts[i]->s * width_, (1 - sts[i]->t) * height_, 0}; };
+    double bestArea = -1;
+    std::size_t best[3] = {0, 0, 0};
+    for (std::size_t i = 0; i < count; ++i) {
+        if (!sts[i]) continue;
+        for (std::size_t j = i + 1; j < count; ++j) {
+            if (!sts[j]) continue;
+            for (std::size_t k = j + 1; k < count; ++k) {
+                if (!sts[k]) continue;
+                if (crossProduct(pixel(j) - pixel(i), pixel(k) - pixel(i)).z == 0) continue;
+                const XYZ c = crossProduct(polygon[j] - polygon[i], polygon[k] - polygon[i]);
+                const double area = dot(c, c);
+                if (area > bestArea) {
+                    bestArea = area;
+                    best[0] = i, best[1] = j, best[2] = k;
+                }
+            }
+        }
+    }
+    if (bestArea < 0) return warnAndDefault(polygon, n, badlyUvTextured, messages);
+
+    const XYZ v0 = polygon[best[0]], q0 = pixel(best[0]);
+    const Matrix4x4 texture = columns(pixel(best[1]) - q0, pixel(best[2]) - q0, {0, 0, 1});
+    const Matrix4x4 edges = columns(polygon[best[1]] - v0, polygon[best[2]] - v0, n);
+    Matrix4x4 textureInverse, edgesInverse;
+    try {
+        textureInverse = Matrix4x4Mult::invert(texture);
+    } catch (const EGeneric&) {
+        return warnAndDefault(polygon, n, badlyUvTextured, messages);
+    }
+    try {
+        edgesInverse = Matrix4x4Mult::invert(edges);
+    } catch (const EGeneric&) {
+        return warnAndDefault(polygon, n, singularPolygonMatrix, messages);
+    }
+    // Object to pixels: pixel(P) = T·E⁻¹·(P - V0) + q0; pixel (0, 0) lies at V0 - E·T⁻¹·q0.
+    const Matrix4x4 toPixels = texture * edgesInverse;
+    const XYZ origin = v0 - applyLinear(edges, applyLinear(textureInverse, q0));
+    return {origin, n, linearRow(toPixels, 0), linearRow(toPixels, 1)};
+}
+
+}  // namespace morv

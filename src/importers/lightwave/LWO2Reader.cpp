@@ -1,0 +1,847 @@
+#include "importers/lightwave/LWO2Reader.hpp"
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <limits>
+#include <optional>
+#include <ostream>
+#include <span>
+#include <unordered_map>
+#include <utility>
+
+#include "base/Excn.hpp"
+#include "importers/lightwave/TexturePlacement.hpp"
+#include "scene/CanonicalScene.hpp"
+#include "support/GetCs.hpp"
+#include "support/NeutralFileName.hpp"
+#include "base/NumberText.hpp"
+
+namespace morv {
+namespace {
+
+constexpr std::size_t none = std::numeric_limits<std::size_t>::max();
+
+// ---- File-shaped data ----
+// Small things are records with the field names of the file's parts; the bulk
+// (points, polygons, tags, UV entries) stays in flat vectors.
+
+struct PolsChunk {
+    std::string typeTag;
+    std::vector<std::uint32_t> offsets{0};  // polygon p: indices[offsets[p] .. offsets[p + 1])
+    std::vector<std::uint32_t> indices;
+    std::size_t polygonCount() const { return offsets.size() - 1; }
+};
+
+// A PTAG chunk of type SURF; other tag types are not kept.
+struct SurfTags {
+    std::size_t pols = none;  // the layer's POLS chunk that this one follows
+    std::vector<std::uint32_t> polygons;
+    std::vector<std::uint16_t> tags;
+};
+
+// A TXUV VMAP (per vertex) or VMAD (per polygon corner).
+struct UvMap {
+    bool perPolygon = false;
+    std::uint16_t dimension = 0;
+    std::string name;
+    std::size_t slot = 0;     // position in the object's table of UV map names
+    std::size_t pols = none;  // VMAD: the POLS chunk its polygon indices refer to
+    std::vector<std::uint32_t> vertices;
+    std::vector<std::uint32_t> polygons;  // VMAD only
+    std::vector<float> values;            // dimension values per entry
+};
+
+struct Layer {
+    MorvLValue header;          // RECORD: number, flags, pivot, name, parent (optional)
+    std::vector<float> points;  // x, y, z per point; several PNTS chunks add to one list
+    std::vector<PolsChunk> pols;
+    std::vector<SurfTags> surfTags;
+    std::vector<UvMap> uvMaps;
+    std::size_t pointCount() const { return points.size() / 3; }
+};
+
+struct Clip {
+    std::uint32_t index = 0;
+    MorvLValue record;  // RECORD: index, fileName (optional)
+};
+
+// A record still being filled: a later field of the same name replaces the earlier one.
+class RecordBuilder {
+public:
+    void set(std::string_view name, MorvLValue value) {
+        for (auto& f : fields_)
+            if (f.name == name) {
+                f.value = std::move(value);
+                return;
+            }
+        fields_.push_back({std::string(name), std::move(value)});
+    }
+    MorvLValue finish() && { return MorvLValue::Record(std::move(fields_)); }
+
+private:
+    std::vector<Field> fields_;
+};
+
+std::string count(std::size_t n) { return std::to_string(n); }
+
+MorvLValue pointValue(const XYZ& p) { return makePointRecord(p.x, p.y, p.z); }
+
+// ---- Conversion helpers ----
+
+const char* const channelFields[] = {"luminosity",   "diffusion",    "specularity",
+                                     "reflectivity", "transparency", "translucency"};
+
+struct SurfaceData {
+    std::string name, source;
+    std::optional<Color> color;
+    std::array<std::optional<double>, 6> channels;
+    bool ownBlocks = false;
+    std::vector<MorvLValue> textures;
+};
+
+std::string channelName(std::string_view id) {
+    if (id == "COLR") return "color";
+    if (id == "DIFF") return "diffusion";
+    if (id == "SPEC") return "specularity";
+    if (id == "REFL") return "reflectivity";
+    if (id == "TRAN") return "transparency";
+    if (id == "BUMP") return "bump";
+    if (id == "LUMI") return "luminosity";
+    if (id == "TRNL") return "translucency";
+    return "unknown";
+}
+
+std::string projectionName(std::int32_t mode) {
+    static const char* const names[] = {"planar", "cylindrical", "spherical", "cube", "front", "st"};
+    return mode >= 0 && mode < 6 ? names[mode] : "unknown";
+}
+
+std::string coordinateSystemName(std::int32_t csys) {
+    if (csys == 0) return "object";
+    if (csys == 1) return "world";
+    return "unknown";
+}
+
+XYZ pointOr(const std::optional<MorvLValue>& v, XYZ fallback) {
+    return v && v->isRecord() ? RecordToXYZ(v->fields()) : fallback;
+}
+
+std::int32_t intOr(const std::optional<MorvLValue>& v, std::int32_t fallback) {
+    return v && v->kind() == Kind::INT ? v->asInt() : fallback;
+}
+
+// One texture coordinate pair of a vertex or corner (key) in a UV map (slot).
+struct StEntry {
+    std::size_t key;
+    std::size_t slot;
+    float s, t;
+};
+
+// The most texture coordinate records a file may give rise to: generous for
+// real objects, a bound for files built to blow up.
+std::size_t coordinateLimit(std::size_t fileBytes) { return 2 * fileBytes + (std::size_t{1} << 20); }
+
+// Every vertex or corner with coordinates gets an ARRAY with a slot per UV map
+// of the object. Sorts the entries and refuses a number of slots out of all
+// proportion to the file (many tiny maps over a big mesh).
+void checkStSlots(std::vector<StEntry>& entries, std::size_t slots, std::string_view chunk, std::string_view what,
+                  std::size_t fileBytes) {
+    const auto byKey = [](const StEntry& a, const StEntry& b) { return a.key < b.key; };
+    if (!std::is_sorted(entries.begin(), entries.end(), byKey)) std::stable_sort(entries.begin(), entries.end(), byKey);
+    std::size_t keys = 0;
+    for (std::size_t i = 0; i < entries.size(); ++i)
+        if (i == 0 || entries[i].key != entries[i - 1].key) ++keys;
+    const std::size_t limit = coordinateLimit(fileBytes);
+    if (keys != 0 && slots > limit / keys)
+        throw SyntaxError("chunk " + std::string(chunk) + ": " + count(slots) + " UV maps over " + count(keys) + " " +
+                          std::string(what) + " need more texture coordinates than this converter holds");
+}
+
+// Hands out the texture coordinate slots of each key in ascending order of
+// keys; a slot that no map covers stays empty.
+class StSlots {
+public:
+    StSlots(const std::vector<StEntry>& entries, std::size_t slots) : entries_(entries), sts_(slots) {}
+    // The slots of key, or nothing when no map covers it.
+    std::optional<std::span<const std::optional<ST>>> take(std::size_t key) {
+        while (next_ < entries_.size() && entries_[next_].key < key) ++next_;
+        if (next_ == entries_.size() || entries_[next_].key != key) return std::nullopt;
+        std::fill(sts_.begin(), sts_.end(), std::nullopt);
+        for (; next_ < entries_.size() && entries_[next_].key == key; ++next_)
+            sts_[entries_[next_].slot] = ST{entries_[next_].s, entries_[next_].t};
+        return std::span<const std::optional<ST>>(sts_);
+    }
+
+private:
+    const std::vector<StEntry>& entries_;
+    std::vector<std::optional<ST>> sts_;
+    std::size_t next_ = 0;
+};
+
+class LWO2File final : public ImportedFile {
+public:
+    std::vector<Layer> layers;  // in file order: the layer most recently started is the last
+    std::vector<std::string> tags;
+    std::vector<MorvLValue> surfaces;  // SURF records in file order
+    std::vector<Clip> clips;
+    std::vector<std::string> uvNames;  // TXUV map names in order of first appearance
+    std::unordered_map<std::string, std::size_t> uvSlots;
+    std::size_t fileBytes = 0;
+
+    std::size_t uvSlot(const std::string& name) {
+        auto [it, added] = uvSlots.emplace(name, uvNames.size());
+        if (added) uvNames.push_back(name);
+        return it->second;
+    }
+
+    MorvLValue toCanonical(std::ostream& messages) override;
+
+private:
+    // Conversion state.
+    std::vector<MorvLValue> sceneSurfaces_;
+    std::unordered_map<std::string, std::int32_t> surfaceIndex_;
+    std::unordered_map<std::uint32_t, std::int32_t> clipImages_;
+    std::vector<std::int32_t> tagSurfaces_;
+    bool converted_ = false;
+
+    void enterImages(ImageTable& images, std::ostream& messages);
+    void convertSurfaces(std::ostream& messages);
+    std::optional<MorvLValue> convertBlock(const MorvLValue& block, const std::string& surface, std::ostream& messages);
+    std::int32_t surfaceNamed(const std::string& name);
+    std::int32_t surfaceOfTag(std::uint16_t tag);
+    void addLayer(Layer& layer, MeshBuilder& mesh, std::ostream& messages);
+};
+
+// ---- Parsing ----
+
+class Parser {
+public:
+    Parser(LWO2File& out, std::ostream& messages) : out_(out), messages_(messages) {}
+
+    void run(std::span<const std::uint8_t> bytes) {
+        try {
+            readForm(bytes);
+        } catch (const SyntaxError&) {
+            throw;
+        } catch (const Error& e) {
+            // Byte-level failures carry their own text; inside a chunk they also say which.
+            throw SyntaxError(where_.empty() ? e.message() : where_ + ": " + e.message());
+        }
+    }
+
+private:
+    LWO2File& out_;
+    std::ostream& messages_;
+    std::string where_;  // the chunk (and subchunk) being read, for messages
+
+    [[noreturn]] void fail(const std::string& what) const { throw SyntaxError(where_ + ": " + what); }
+
+    void readForm(std::span<const std::uint8_t> bytes) {
+        ByteCursor file(bytes);
+        const ChunkHeader form = file.readChunk();
+        if (form.id != "FORM") throw SyntaxError("No IFF FORM chunk found!");
+        if (file.readId() != "LWO2") throw SyntaxError("Not an IFF LWO2 file!");
+        if (form.length < 4)
+            throw SyntaxError("FORM length " + intToText(form.length) + " is too small for the form type");
+        const std::size_t left = usableFormLength(form.length, file.remaining(), messages_);
+        ByteCursor body = file.readChunkBody("FORM", static_cast<std::int64_t>(left));
+        while (!body.atEnd()) {
+            const ChunkHeader chunk = body.readChunk();
+            ByteCursor data = body.readChunkBody(chunk.id, chunk.length);
+            if (chunk.length % 2 != 0 && !body.atEnd()) body.skip(1, chunk.id);
+            where_ = "chunk " + chunk.id;
+            dispatch(chunk.id, data);
+            where_.clear();
+        }
+    }
+
+    // The layer that geometry chunks go to; none before the first LAYR.
+    Layer* currentLayer() {
+        if (out_.layers.empty()) {
+            messages_ << "Warning: No first layer present in updateFirstLayer!\n";
+            return nullptr;
+        }
+        return &out_.layers.back();
+    }
+
+    void dispatch(const std::string& id, ByteCursor& c) {
+        if (id == "LAYR") {
+            readLayer(c);
+        } else if (id == "PNTS") {
+            readPoints(c);
+        } else if (id == "VMAP") {
+            readUvMap(c, false);
+        } else if (id == "POLS") {
+            PolsChunk pols = readPolygons(c);
+            if (Layer* layer = currentLayer()) layer->pols.push_back(std::move(pols));
+        } else if (id == "TAGS") {
+            while (!c.atEnd()) out_.tags.push_back(c.readString().value);
+        } else if (id == "PTAG") {
+            readPolygonTags(c);
+        } else if (id == "VMAD") {
+            readUvMap(c, true);
+        } else if (id == "CLIP") {
+            readClip(c);
+        } else if (id == "SURF") {
+            out_.surfaces.push_back(readSurface(c));
+        }
+    }
+
+    void readLayer(ByteCursor& c) {
+        RecordBuilder header;
+        header.set("number", MorvLValue::Int(c.readU2()));
+        header.set("flags", MorvLValue::Int(c.readU2()));
+        header.set("pivot", pointValue(c.readPoint()));
+        header.set("name", MorvLValue::String(c.readString().value));
+        if (c.remaining() == 2)
+            header.set("parent", MorvLValue::Int(c.readU2()));
+        else if (!c.atEnd())
+            throw SyntaxError("Bad chunk length in LAYR chunk!");
+        Layer layer;
+        layer.header = std::move(header).finish();
+        out_.layers.push_back(std::move(layer));
+    }
+
+    void readPoints(ByteCursor& c) {
+        if (c.remaining() % 12 != 0) fail("length " + count(c.remaining()) + " is not a multiple of 12");
+        Layer* layer = currentLayer();
+        if (!layer) return;
+        auto& points = layer->points;
+        points.reserve(points.size() + c.remaining() / 4);
+        while (!c.atEnd()) {
+            const XYZ p = c.readPoint();
+            points.push_back(static_cast<float>(p.x));
+            points.push_back(static_cast<float>(p.y));
+            points.push_back(static_cast<float>(p.z));
+        }
+    }
+
+    PolsChunk readPolygons(ByteCursor& c) {
+        PolsChunk pols;
+        pols.typeTag = c.readId();
+        // A first walk counts, so that the lists are sized once and exactly.
+        std::size_t polygons = 0, corners = 0;
+        for (ByteCursor scan = c; !scan.atEnd(); ++polygons) {
+            const std::size_t n = scan.readU2() & 0x3FF;  // the six high bits are flags
+            if (n > scan.remaining() / 2)
+                fail("polygon " + count(polygons) + " has " + count(n) + " vertices but only " +
+                     count(scan.remaining()) + " bytes are left");
+            for (std::size_t k = 0; k < n; ++k) scan.readVertexIndex();
+            corners += n;
+        }
+        pols.offsets.reserve(polygons + 1);
+        pols.indices.reserve(corners);
+        while (!c.atEnd()) {
+            const std::size_t n = c.readU2() & 0x3FF;
+            for (std::size_t k = 0; k < n; ++k) pols.indices.push_back(c.readVertexIndex().index);
+            pols.offsets.push_back(static_cast<std::uint32_t>(pols.indices.size()));
+        }
+        return pols;
+    }
+
+    // Entries of `indices` variable-length indices followed by `fixedBytes`
+    // bytes, as far as they fit: an exact count for a sound chunk.
+    static std::size_t countEntries(ByteCursor scan, int indices, std::size_t fixedBytes) {
+        std::size_t n = 0;
+        while (!scan.atEnd()) {
+            for (int i = 0; i < indices; ++i) scan.readVertexIndex();
+            if (fixedBytes > scan.remaining()) break;
+            scan.skip(static_cast<std::int64_t>(fixedBytes), "");
+            ++n;
+        }
+        return n;
+    }
+
+    void readPolygonTags(ByteCursor& c) {
+        const std::string type = c.readId();
+        if (type != "SURF") {  // part, smoothing-group and other tags are not used
+            currentLayer();
+            return;
+        }
+        SurfTags tags;
+        const std::size_t n = countEntries(c, 1, 2);
+        tags.polygons.reserve(n);
+        tags.tags.reserve(n);
+        while (!c.atEnd()) {
+            tags.polygons.push_back(c.readVertexIndex().index);
+            tags.tags.push_back(c.readU2());
+        }
+        if (Layer* layer = currentLayer()) {
+            tags.pols = layer->pols.empty() ? none : layer->pols.size() - 1;
+            layer->surfTags.push_back(std::move(tags));
+        }
+    }
+
+    void readUvMap(ByteCursor& c, bool perPolygon) {
+        const std::string type = c.readId();
+        if (type != "TXUV") {  // weights, morphs, colours and the like are not used
+            currentLayer();
+            return;
+        }
+        UvMap map;
+        map.perPolygon = perPolygon;
+        map.dimension = c.readU2();
+        map.name = c.readString().value;
+        const std::size_t n = countEntries(c, perPolygon ? 2 : 1, std::size_t{4} * map.dimension);
+        map.vertices.reserve(n);
+        if (perPolygon) map.polygons.reserve(n);
+        map.values.reserve(n * map.dimension);
+        while (!c.atEnd()) {
+            map.vertices.push_back(c.readVertexIndex().index);
+            if (perPolygon) map.polygons.push_back(c.readVertexIndex().index);
+            for (std::size_t d = 0; d < map.dimension; ++d) map.values.push_back(static_cast<float>(c.readReal()));
+        }
+        Layer* layer = currentLayer();
+        if (!layer) return;
+        map.slot = out_.uvSlot(map.name);
+        if (perPolygon) map.pols = layer->pols.empty() ? none : layer->pols.size() - 1;
+        layer->uvMaps.push_back(std::move(map));
+    }
+
+    // Calls fn(id, body) for every subchunk of c; an odd body is followed by a pad byte.
+    template <class Fn>
+    void forEachSubchunk(ByteCursor& c, Fn&& fn) {
+        const std::string outer = where_;
+        while (!c.atEnd()) {
+            const SubchunkHeader sub = c.readSubchunkHeader();
+            ByteCursor body = c.readChunkBody(sub.id, sub.length);
+            if (sub.length % 2 != 0 && !c.atEnd()) c.skip(1, sub.id);
+            where_ = outer + ", subchunk " + sub.id;
+            fn(sub.id, body);
+            where_ = outer;
+        }
+    }
+
+    void readClip(ByteCursor& c) {
+        Clip clip;
+        clip.index = c.readRawWord32();
+        RecordBuilder record;
+        record.set("index", MorvLValue::Int(static_cast<std::int32_t>(clip.index)));
+        forEachSubchunk(c, [&](const std::string& id, ByteCursor& body) {
+            if (id == "STIL") record.set("fileName", MorvLValue::String(body.readString().value));
+        });
+        clip.record = std::move(record).finish();
+        out_.clips.push_back(std::move(clip));
+    }
+
+    MorvLValue readSurface(ByteCursor& c) {
+        RecordBuilder surface;
+        surface.set("name", MorvLValue::String(c.readString().value));
+        surface.set("source", MorvLValue::String(c.readString().value));
+        std::vector<MorvLValue> blocks;
+        forEachSubchunk(c, [&](const std::string& id, ByteCursor& body) {
+            if (id == "COLR") {
+                const XYZ rgb = body.readPoint();
+                surface.set("color", MorvLValue::Colour({rgb.x, rgb.y, rgb.z}));
+            } else if (id == "BLOK") {
+                blocks.push_back(readBlock(body));
+            } else {
+                static const std::pair<const char*, const char*> channels[] = {
+                    {"DIFF", "diffusion"},    {"LUMI", "luminosity"},   {"SPEC", "specularity"},
+                    {"REFL", "reflectivity"}, {"TRAN", "transparency"}, {"TRNL", "translucency"}};
+                for (const auto& [chunk, field] : channels)
+                    if (id == chunk) surface.set(field, MorvLValue::Real(body.readReal()));
+            }
+        });
+        surface.set("BLOKs", MorvLValue::List(std::move(blocks)));
+        return std::move(surface).finish();
+    }
+
+    MorvLValue readBlock(ByteCursor& c) {
+        RecordBuilder header, imagemap, tmap;
+        // The first subchunk is the header; its identifier is the block type.
+        const std::string outer = where_;
+        const SubchunkHeader head = c.readSubchunkHeader();
+        ByteCursor headBody = c.readChunkBody(head.id, head.length);
+        if (head.length % 2 != 0 && !c.atEnd()) c.skip(1, head.id);
+        where_ = outer + ", subchunk " + head.id;
+        header.set("typeTag", MorvLValue::String(head.id));
+        header.set("ordinal", MorvLValue::String(headBody.readString().value));
+        forEachSubchunk(headBody, [&](const std::string& id, ByteCursor& body) {
+            if (id == "CHAN") {
+                header.set("channel", MorvLValue::String(body.readId()));
+            } else if (id == "ENAB") {
+                const std::uint16_t flag = body.readU2();
+                if (flag > 1) throw SyntaxError("Invalid boolean value!");
+                header.set("enabled", MorvLValue::Bool(flag == 1));
+            } else if (id == "OPAC") {
+                header.set("opacityType", MorvLValue::Int(body.readU2()));
+                header.set("opacity", MorvLValue::Real(body.readReal()));
+            }
+        });
+        where_ = outer;
+        forEachSubchunk(c, [&](const std::string& id, ByteCursor& body) {
+            if (id == "PROJ") {
+                imagemap.set("projectionMode", MorvLValue::Int(body.readU2()));
+            } else if (id == "AXIS") {
+                imagemap.set("axis", MorvLValue::Int(body.readU2()));
+            } else if (id == "IMAG") {
+                imagemap.set("image", MorvLValue::Int(static_cast<std::int32_t>(body.readVertexIndex().index)));
+            } else if (id == "WRAP") {
+                imagemap.set("wrapOptionsWidth", MorvLValue::Int(body.readU2()));
+                imagemap.set("wrapOptionsHeight", MorvLValue::Int(body.readU2()));
+            } else if (id == "WRPW") {
+                imagemap.set("wrapWidth", MorvLValue::Real(body.readReal()));
+            } else if (id == "WRPH") {
+                imagemap.set("wrapHeight", MorvLValue::Real(body.readReal()));
+            } else if (id == "VMAP") {
+                imagemap.set("VMAP", MorvLValue::String(body.readString().value));
+            } else if (id == "TMAP") {
+                readTextureMap(body, tmap);
+            }
+        });
+        return MorvLValue::Record({{"header", std::move(header).finish()},
+                                   {"imagemap", std::move(imagemap).finish()},
+                                   {"TMAP", std::move(tmap).finish()}});
+    }
+
+    void readTextureMap(ByteCursor& c, RecordBuilder& tmap) {
+        forEachSubchunk(c, [&](const std::string& id, ByteCursor& body) {
+            if (id == "CNTR")
+                tmap.set("center", pointValue(body.readPoint()));
+            else if (id == "SIZE")
+                tmap.set("size", pointValue(body.readPoint()));
+            else if (id == "ROTA")
+                tmap.set("rotation", pointValue(body.readPoint()));
+            else if (id == "OREF")
+                tmap.set("referenceObject", MorvLValue::String(body.readString().value));
+            else if (id == "CSYS")
+                tmap.set("coordinateSystem", MorvLValue::Int(body.readU2()));
+        });
+    }
+};
+
+// ---- Conversion ----
+
+[[noreturn]] void badIndex(std::string_view chunk, std::string_view what, std::size_t index, std::size_t limit,
+                           std::string_view of) {
+    throw SyntaxError("chunk " + std::string(chunk) + ": " + std::string(what) + " index " + count(index) +
+                      " beyond the " + count(limit) + " " + std::string(of));
+}
+
+void LWO2File::enterImages(ImageTable& images, std::ostream& messages) {
+    for (const Clip& clip : clips) {
+        const auto name = clip.record.fields().find("fileName");
+        if (!name) continue;  // sequences, animations and references hold no still image
+        MorvLValue image = MorvLValue::Record({{"fileName", anyFileNameToMorvLNeutral(name->asString(), messages)}});
+        const std::int32_t index = images.enter(name->asString(), std::move(image));
+        clipImages_.emplace(clip.index, index);  // the first clip of an index counts
+    }
+}
+
+std::optional<MorvLValue> LWO2File::convertBlock(const MorvLValue& block, const std::string& surface,
+                                                 std::ostream& messages) {
+    const Fields fields = block.fields();
+    const Fields header = getRecordField(fields, "header");
+    if (getStringField(header, "typeTag", "") != "IMAP") return std::nullopt;  // procedurals, gradients, shaders
+    const Fields imagemap = getRecordField(fields, "imagemap");
+    const Fields tmap = getRecordField(fields, "TMAP");
+
+    const std::int32_t axis = intOr(imagemap.find("axis"), 0);
+    const XYZ center = pointOr(tmap.find("center"), {0, 0, 0});
+    const XYZ size = pointOr(tmap.find("size"), {1, 1, 1});
+    const XYZ rotation = pointOr(tmap.find("rotation"), {0, 0, 0});
+
+    std::int32_t image = -1;
+    if (auto clip = imagemap.find("image"); clip && clip->asInt() != 0) {  // clip 0 means no image
+        auto it = clipImages_.find(static_cast<std::uint32_t>(clip->asInt()));
+        if (it != clipImages_.end())
+            image = it->second;
+        else
+            messages << "Warning: A texture of the surface \"" << surface << "\" uses image clip " << clip->asInt()
+                     << ", but the object has no still image of that number; the texture gets no image\n";
+    }
+
+    std::int32_t stIndex = -1;
+    const auto vmap = imagemap.find("VMAP");
+    if (vmap) {
+        auto it = uvSlots.find(vmap->asString());
+        if (it != uvSlots.end())
+            stIndex = static_cast<std::int32_t>(it->second);
+        else
+            messages << "Warning: A texture of the surface \"" << surface << "\" uses the UV map \""
+                     << vmap->asString() << "\", but the object has no UV map of that name; the texture gets no "
+                     << "texture coordinates\n";
+    }
+
+    std::vector<Field> texture{
+        {"textureChannel", MorvLValue::String(channelName(getStringField(header, "channel", "")))},
+        {"projection", MorvLValue::String(projectionName(intOr(imagemap.find("projectionMode"), -1)))},
+        {"image", MorvLValue::Int(image)},
+        {"stIndex", MorvLValue::Int(stIndex)},
+        {"transforms", textureTransforms(center, rotation, size, axis)},
+        {"coordinateSystem", MorvLValue::String(coordinateSystemName(intOr(tmap.find("coordinateSystem"), 0)))},
+        {"axis", MorvLValue::Int(axis)},
+        {"center", pointValue(center)},
+        {"size", pointValue(size)},
+        {"rotation", pointValue(rotation)},
+        {"opacity", MorvLValue::Real(getRealField(header, "opacity", 1.0))},
+        {"opacityType", MorvLValue::Int(intOr(header.find("opacityType"), 0))},
+        {"enabled", MorvLValue::Bool(getBooleanField(header, "enabled", true))},
+    };
+    if (vmap) texture.push_back({"VMAP", *vmap});
+    return MorvLValue::Record(std::move(texture));
+}
+
+MorvLValue surfaceRecord(const SurfaceData& s) {
+    std::vector<Field> fields{{"name", MorvLValue::String(s.name)}, {"source", MorvLValue::String(s.source)}};
+    if (s.color) fields.push_back({"color", MorvLValue::Colour(*s.color)});
+    for (std::size_t i = 0; i < s.channels.size(); ++i)
+        if (s.channels[i]) fields.push_back({channelFields[i], MorvLValue::Real(*s.channels[i])});
+    fields.push_back({"textures", MorvLValue::List(s.textures)});
+    return MorvLValue::Record(std::move(fields));
+}
+
+// Surfaces in file order. A surface whose source names another surface takes
+// from it (resolved first, along a chain of parents) every attribute that its
+// own subchunks leave out: colour, channel intensities, and the textures when
+// it has no texture block of its own.
+void LWO2File::convertSurfaces(std::ostream& messages) {
+    std::vector<SurfaceData> data;
+    data.reserve(surfaces.size());
+    std::unordered_map<std::string, std::size_t> byName;
+    for (const MorvLValue& record : surfaces) {
+        const Fields f = record.fields();
+        SurfaceData s;
+        s.name = getStringField(f, "name", "");
+        s.source = getStringField(f, "source", "");
+        if (auto c = f.find("color")) s.color = c->asColor();
+        for (std::size_t i = 0; i < s.channels.size(); ++i)
+            if (auto v = f.find(channelFields[i])) s.channels[i] = v->asReal();
+        const MorvLValue blocks = getListField(f, "BLOKs", MorvLValue::List({}));
+        s.ownBlocks = blocks.size() > 0;
+        for (std::size_t b = 0; b < blocks.size(); ++b)
+            if (auto texture = convertBlock(blocks.at(b), s.name, messages)) s.textures.push_back(*texture);
+        byName.emplace(s.name, data.size());  // the first surface of a name counts
+        data.push_back(std::move(s));
+    }
+
+    enum class State : std::uint8_t { Open, Resolving, Done };
+    std::vector<State> state(data.size(), State::Open);
+    // Iterative walk up the parent chain; a cycle stops at the surface met twice.
+    for (std::size_t first = 0; first < data.size(); ++first) {
+        std::vector<std::size_t> chain;
+        for (std::size_t i = first; state[i] == State::Open;) {
+            state[i] = State::Resolving;
+            chain.push_back(i);
+            const SurfaceData& s = data[i];
+            if (s.source.empty()) break;
+            auto parent = byName.find(s.source);
+            if (parent == byName.end()) {
+                messages << "Warning: The surface named \"" << s.name << "\" has parent surface \"" << s.source
+                         << "\" and the surface \"" << s.source << "\" does not exist in the object!\n";
+                break;
+            }
+            if (state[parent->second] == State::Resolving) break;
+            i = parent->second;
+        }
+        // Inherit from the end of the chain towards its start.
+        for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+            SurfaceData& s = data[*it];
+            state[*it] = State::Done;
+            if (s.source.empty()) continue;
+            auto parent = byName.find(s.source);
+            if (parent == byName.end() || parent->second == *it) continue;
+            const SurfaceData& p = data[parent->second];
+            if (state[parent->second] != State::Done) continue;
+            if (!s.color) s.color = p.color;
+            for (std::size_t c = 0; c < s.channels.size(); ++c)
+                if (!s.channels[c]) s.channels[c] = p.channels[c];
+            if (!s.ownBlocks) s.textures = p.textures;
+        }
+    }
+    for (const SurfaceData& s : data) {
+        surfaceIndex_.emplace(s.name, static_cast<std::int32_t>(sceneSurfaces_.size()));
+        sceneSurfaces_.push_back(surfaceRecord(s));
+    }
+}
+
+// The surface of that name; one with just the name is added when no SURF
+// chunk defines it, so that its faces keep a surface.
+std::int32_t LWO2File::surfaceNamed(const std::string& name) {
+    auto [it, added] = surfaceIndex_.emplace(name, static_cast<std::int32_t>(sceneSurfaces_.size()));
+    if (added) {
+        SurfaceData s;
+        s.name = name;
+        sceneSurfaces_.push_back(surfaceRecord(s));
+    }
+    return it->second;
+}
+
+std::int32_t LWO2File::surfaceOfTag(std::uint16_t tag) {
+    if (tagSurfaces_[tag] < 0) tagSurfaces_[tag] = surfaceNamed(tags[tag]);
+    return tagSurfaces_[tag];
+}
+
+void LWO2File::addLayer(Layer& layer, MeshBuilder& mesh, std::ostream& messages) {
+    const std::size_t points = layer.pointCount();
+    for (const PolsChunk& pols : layer.pols)
+        for (std::uint32_t v : pols.indices)
+            if (v >= points) badIndex("POLS", "vertex", v, points, "points of the layer");
+
+    // Which POLS chunks become faces. Several chunks: the FACE ones are kept
+    // (patches, curves and bones next to them are dropped).
+    std::vector<std::size_t> faceBase(layer.pols.size(), none);
+    std::size_t faces = 0;
+    if (layer.pols.size() > 1)
+        messages << "Morv3D Converter currently only supports one chunk of polygons (POLS) for LightWave [6] "
+                    "Objects!\nPlease send mail to morv3d-support@example.org if this gives you any problems!\n";
+    if (layer.pols.size() == 1 && layer.pols[0].typeTag != "FACE")
+        messages << "Morv3D Converter currently only supports polygon meshes - not curved surfaces!\n"
+                    "Debug info: POLSTypeTag encountered = "
+                 << layer.pols[0].typeTag << "\n";
+    for (std::size_t i = 0; i < layer.pols.size(); ++i)
+        if (layer.pols[i].typeTag == "FACE") {
+            faceBase[i] = faces;
+            faces += layer.pols[i].polygonCount();
+        }
+    auto polygonsOf = [&](std::size_t pols) { return pols == none ? 0 : layer.pols[pols].polygonCount(); };
+
+    // Surfaces by PTAG SURF; faces without one get "Default".
+    constexpr std::int32_t unset = -1;
+    std::vector<std::int32_t> faceSurface(faces, unset);
+    for (const SurfTags& st : layer.surfTags) {
+        const std::size_t polygons = polygonsOf(st.pols);
+        for (std::size_t i = 0; i < st.polygons.size(); ++i) {
+            if (st.polygons[i] >= polygons)
+                badIndex("PTAG", "polygon", st.polygons[i], polygons, "polygons of its POLS chunk");
+            if (st.tags[i] >= tags.size()) badIndex("PTAG", "tag", st.tags[i], tags.size(), "tags of the object");
+            if (st.pols != none && faceBase[st.pols] != none)
+                faceSurface[faceBase[st.pols] + st.polygons[i]] = surfaceOfTag(st.tags[i]);
+        }
+    }
+    std::int32_t defaultSurface = unset;
+    for (auto& s : faceSurface)
+        if (s == unset) {
+            if (defaultSurface == unset) defaultSurface = surfaceNamed("Default");
+            s = defaultSurface;
+        }
+
+    // Texture coordinates: per vertex from VMAP, per corner from VMAD.
+    std::vector<StEntry> vertexSts, cornerSts;
+    std::vector<std::size_t> cornerBase(layer.pols.size(), none);
+    for (std::size_t i = 0, corners = 0; i < layer.pols.size(); ++i)
+        if (faceBase[i] != none) {
+            cornerBase[i] = corners;
+            corners += layer.pols[i].indices.size();
+        }
+    const std::size_t cornerLimit = coordinateLimit(fileBytes);
+    for (const UvMap& map : layer.uvMaps) {
+        if (map.dimension != 2)
+            throw Error(map.perPolygon ? "Internal Error: Wrong dimension of a TXUVVMAD entry!\n"
+                                       : "Internal Error: Wrong dimension of a TXUVVMAP entry!\n");
+        const char* chunk = map.perPolygon ? "VMAD" : "VMAP";
+        const std::size_t polygons = polygonsOf(map.pols);
+        for (std::size_t e = 0; e < map.vertices.size(); ++e) {
+            const std::uint32_t v = map.vertices[e];
+            if (v >= points) badIndex(chunk, "vertex", v, points, "points of the layer");
+            const float s = map.values[2 * e], t = map.values[2 * e + 1];
+            if (!map.perPolygon) {
+                vertexSts.push_back({v, map.slot, s, t});
+                continue;
+            }
+            const std::uint32_t p = map.polygons[e];
+            if (p >= polygons) badIndex(chunk, "polygon", p, polygons, "polygons of its POLS chunk");
+            if (faceBase[map.pols] == none) continue;
+            // The entry belongs to the corners of polygon p that use vertex v.
+            const PolsChunk& pols = layer.pols[map.pols];
+            for (std::uint32_t k = pols.offsets[p]; k < pols.offsets[p + 1]; ++k)
+                if (pols.indices[k] == v) cornerSts.push_back({cornerBase[map.pols] + k, map.slot, s, t});
+            // A vertex repeated around big polygons would let a few bytes name
+            // a great many corners.
+            if (cornerSts.size() > cornerLimit)
+                throw SyntaxError("chunk VMAD: the entries name more polygon corners than this converter holds");
+        }
+    }
+    const std::size_t slots = uvNames.size();
+    checkStSlots(vertexSts, slots, "VMAP", "points", fileBytes);
+    checkStSlots(cornerSts, slots, "VMAD", "polygon corners", fileBytes);
+    StSlots vertexSlots(vertexSts, slots), cornerSlots(cornerSts, slots);
+
+    const std::size_t vertexOffset = mesh.vertexCount();
+    for (std::size_t i = 0; i < points; ++i) {
+        const std::uint32_t v = mesh.addVertex({layer.points[3 * i], layer.points[3 * i + 1], layer.points[3 * i + 2]});
+        if (auto sts = vertexSlots.take(i)) mesh.setVertexSts(v, *sts);
+    }
+    std::vector<float>().swap(layer.points);
+
+    std::vector<std::uint32_t> shifted;
+    std::size_t face = 0, corner = 0;
+    for (std::size_t i = 0; i < layer.pols.size(); ++i) {
+        if (faceBase[i] == none) continue;
+        const PolsChunk& pols = layer.pols[i];
+        for (std::size_t p = 0; p < pols.polygonCount(); ++p, ++face) {
+            std::span<const std::uint32_t> vertices(pols.indices.data() + pols.offsets[p],
+                                                    pols.offsets[p + 1] - pols.offsets[p]);
+            if (vertexOffset != 0) {
+                shifted.assign(vertices.begin(), vertices.end());
+                for (auto& v : shifted) v += static_cast<std::uint32_t>(vertexOffset);
+                vertices = shifted;
+            }
+            mesh.addFace(vertices, MorvLValue::Int(faceSurface[face]));
+            for (std::size_t k = 0; k < vertices.size(); ++k)
+                if (auto sts = cornerSlots.take(corner + k)) mesh.setCornerSts(k, *sts);
+            corner += vertices.size();
+        }
+    }
+    layer.pols.clear();
+    layer.pols.shrink_to_fit();
+}
+
+MorvLValue LWO2File::toCanonical(std::ostream& messages) {
+    if (converted_) throw Bug("Internal error: LWO2Reader.toCanonical called twice\n");
+    converted_ = true;
+
+    ImageTable images;
+    enterImages(images, messages);
+    convertSurfaces(messages);
+    tagSurfaces_.assign(tags.size(), -1);
+
+    // An object without layers has no mesh to merge.
+    if (layers.empty()) mergeMeshList({});
+
+    MeshBuilder mesh;
+    std::size_t points = 0, faces = 0, corners = 0;
+    for (const Layer& layer : layers) {
+        points += layer.pointCount();
+        for (const PolsChunk& pols : layer.pols)
+            if (pols.typeTag == "FACE") {
+                faces += pols.polygonCount();
+                corners += pols.indices.size();
+            }
+    }
+    mesh.reserve(points, faces, corners);
+    // Layers are merged in file order, each layer's faces displaced past the
+    // vertices of the layers before it.
+    for (Layer& layer : layers) addLayer(layer, mesh, messages);
+    return makeScene(std::move(mesh).build(), std::move(sceneSurfaces_), images.images());
+}
+
+}  // namespace
+
+bool probeLWO2(std::span<const std::uint8_t> bytes) {
+    return bytes.size() >= 12 && std::equal(bytes.begin(), bytes.begin() + 4, "FORM") &&
+           std::equal(bytes.begin() + 8, bytes.begin() + 12, "LWO2");
+}
+
+std::string lwo2ProgressLine(const std::string& fileName) {
+    return "Reading IFF LWO2 (LightWave3D Object after [6]) file " + fileName + " \n";
+}
+
+std::unique_ptr<ImportedFile> parseLWO2Bytes(std::span<const std::uint8_t> bytes, std::ostream& messages) {
+    auto file = std::make_unique<LWO2File>();
+    file->fileBytes = bytes.size();
+    Parser(*file, messages).run(bytes);
+    return file;
+}
+
+std::unique_ptr<ImportedFile> parseLWO2(const std::string& fileName, std::ostream& messages) {
+    return parseLWO2Bytes(loadObjectFile(fileName), messages);
+}
+
+MorvLValue readLWO2Scene(const std::string& fileName, std::ostream& messages) {
+    return parseLWO2(fileName, messages)->toCanonical(messages);
+}
+
+}  // namespace morv

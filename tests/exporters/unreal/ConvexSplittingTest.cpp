@@ -1,0 +1,174 @@
+// Splitting faces into convex pieces of at most 16 vertices: for a table of
+// awkward outlines every piece is convex, keeps the face's winding, takes the
+// face's points in order with no zero-length edge and no vertex hidden inside
+// an edge, and the pieces cover the face's area.
+#include "exporters/unreal/ConvexSplitting.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <numeric>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "common/Outlines.hpp"
+#include "common/TestHelpers.hpp"
+
+namespace morv {
+namespace {
+
+using testing::Outline;
+
+// Signed area in the x-y plane (the outlines lie in it or near it).
+double signedArea(const Outline& p, std::span<const std::uint32_t> idx) {
+    double a = 0;
+    for (std::size_t i = 0; i < idx.size(); ++i) {
+        const XYZ& u = p[idx[i]];
+        const XYZ& v = p[idx[(i + 1) % idx.size()]];
+        a += u.x * v.y - u.y * v.x;
+    }
+    return a / 2;
+}
+
+bool isConvex(const Outline& p, std::span<const std::uint32_t> idx, double orientation) {
+    const std::size_t n = idx.size();
+    for (std::size_t i = 0; i < n; ++i) {
+        const XYZ& a = p[idx[i]];
+        const XYZ& b = p[idx[(i + 1) % n]];
+        const XYZ& c = p[idx[(i + 2) % n]];
+        const double turn = (b.x - a.x) * (c.y - b.y) - (b.y - a.y) * (c.x - b.x);
+        const double scale = std::hypot(b.x - a.x, b.y - a.y) * std::hypot(c.x - b.x, c.y - b.y);
+        if (turn * orientation < -1e-9 * scale) return false;
+    }
+    return true;
+}
+
+// A zero-length edge (a bridge repeats positions), or another point of the
+// outline inside an edge: a diagonal through a vertex that the crossing test
+// cannot see.
+bool hasBadEdge(const Outline& p, std::span<const std::uint32_t> piece) {
+    for (std::size_t i = 0; i < piece.size(); ++i) {
+        const XYZ& a = p[piece[i]];
+        const XYZ& b = p[piece[(i + 1) % piece.size()]];
+        if (a == b) return true;
+        const double length2 = (b.x - a.x) * (b.x - a.x) + (b.y - a.y) * (b.y - a.y);
+        for (std::uint32_t v = 0; v < p.size(); ++v) {
+            const double along = (p[v].x - a.x) * (b.x - a.x) + (p[v].y - a.y) * (b.y - a.y);
+            const double off = (b.x - a.x) * (p[v].y - a.y) - (b.y - a.y) * (p[v].x - a.x);
+            if (off == 0 && along > 0 && along < length2 && std::find(piece.begin(), piece.end(), v) == piece.end())
+                return true;
+        }
+    }
+    return false;
+}
+
+TEST(ConvexSplitting, EveryPieceIsConvexSmallKeepsTheWindingAndTheAreaIsCovered) {
+    Outline tilted = testing::regular(40);
+    for (std::size_t i = 0; i < tilted.size(); ++i) tilted[i].z = (i % 3) * 1e-6;  // slightly off its plane
+    Outline reflexOnce = testing::regular(20);
+    reflexOnce[5] = {reflexOnce[5].x * 0.3, reflexOnce[5].y * 0.3, 0};
+    Outline clockwise = testing::star(12);
+    std::reverse(clockwise.begin(), clockwise.end());
+    Outline line;
+    for (int i = 0; i < 17; ++i) line.push_back({i * 0.1, i * 0.3, i * 0.7});
+    // Two reflex notches facing each other: the straight diagonal between them
+    // would pass through the tip of the middle one.
+    const Outline notched{{0, 0, 0}, {4, 0, 0}, {8, 0, 0}, {8, 3, 0}, {6, 4, 0},   {8, 5, 0},   {8, 8, 0},  {4, 8, 0},
+                          {0, 8, 0}, {0, 5, 0}, {4, 4, 0}, {0, 3, 0}, {0, 2, 0},   {0, 1, 0},   {2, 0.5, 0}, {3, 0.4, 0},
+                          {3.5, 0.2, 0}};
+    const struct {
+        const char* name;
+        Outline outline;
+        PolygonShape shape;
+        std::vector<std::size_t> pieceSizes;  // empty: only the properties are checked
+    } cases[] = {
+        {"triangle", testing::regular(3), PolygonShape::Convex, {3}},
+        {"convex 16", testing::regular(16), PolygonShape::Convex, {16}},
+        {"convex 17", testing::regular(17), PolygonShape::Convex, {16, 3}},
+        {"convex 30", testing::regular(30), PolygonShape::Convex, {16, 16}},
+        {"convex 31", testing::regular(31), PolygonShape::Convex, {16, 16, 3}},
+        {"a point inside an edge is no turn", {{0, 0, 0}, {1, 0, 0}, {2, 0, 0}, {2, 2, 0}, {0, 2, 0}}, PolygonShape::Convex, {5}},
+        {"points on one line", line, PolygonShape::Degenerate, {}},
+        {"concave 10 stays whole", testing::star(5), PolygonShape::Concave, {10}},
+        {"concave 20 with one reflex vertex", reflexOnce, PolygonShape::Concave, {}},
+        {"star of 24", testing::star(12), PolygonShape::Concave, {}},
+        {"clockwise star", clockwise, PolygonShape::Concave, {}},
+        {"comb with collinear points", testing::comb(5), PolygonShape::Concave, {}},
+        {"comb of 1023 points", testing::comb(255), PolygonShape::Concave, {}},
+        {"keyhole", testing::keyhole(), PolygonShape::Concave, {}},
+        {"notches facing each other", notched, PolygonShape::Concave, {}},
+        {"slightly non-planar 40", tilted, PolygonShape::Convex, {16, 16, 12}},
+    };
+    ConvexSplitter splitter;
+    PolygonPieces pieces;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_EQ(splitter.split(c.outline, pieces), c.shape);
+        std::vector<std::uint32_t> all(c.outline.size());
+        std::iota(all.begin(), all.end(), 0u);
+        const double area = signedArea(c.outline, all);
+        double covered = 0;
+        std::vector<std::size_t> sizes;
+        for (std::size_t k = 0; k < pieces.count(); ++k) {
+            SCOPED_TRACE("piece " + std::to_string(k));
+            const auto piece = pieces.piece(k);
+            sizes.push_back(piece.size());
+            EXPECT_GE(piece.size(), 3u);
+            EXPECT_LE(piece.size(), maxPieceVertices);
+            const double a = signedArea(c.outline, piece);
+            EXPECT_GT(a * area, 0) << "turns the other way";
+            if (c.outline.size() > maxPieceVertices) {
+                EXPECT_TRUE(isConvex(c.outline, piece, area));
+            }
+            EXPECT_FALSE(hasBadEdge(c.outline, piece));
+            std::size_t descents = 0;  // the face's order, wrapping once
+            for (std::size_t i = 0; i < piece.size(); ++i) descents += piece[(i + 1) % piece.size()] < piece[i];
+            EXPECT_EQ(descents, 1u);
+            covered += a;
+        }
+        EXPECT_NEAR(covered, area, 1e-9 * std::fabs(area) + 1e-12);
+        if (!c.pieceSizes.empty()) {
+            EXPECT_EQ(sizes, c.pieceSizes);
+        }
+        EXPECT_EQ(pieces.count() == 0, c.shape == PolygonShape::Degenerate);
+        EXPECT_FALSE(splitter.cutAsFan());
+    }
+}
+
+TEST(ConvexSplitting, AFlatOutlineThatCrossesItselfCannotBeSplit) {
+    ConvexSplitter splitter;
+    PolygonPieces pieces;
+    try {
+        splitter.split(testing::figureEight(), pieces);
+        ADD_FAILURE() << "no error";
+    } catch (const Error& e) {
+        const std::string m = e.message();
+        EXPECT_EQ(m.rfind("Possible bug: Could not split concave polygon!\n"
+                          "Try to remove polygons with more than 16 vertices in your object.\n"
+                          "As a debugging reference, here are the vertex coordinates:\n"
+                          "{x = 0.0, y = 0.0, z = 0.0}\n{x = 34.2020143326, y = 32.1393804843, z = 0.0}\n",
+                          0),
+                  0u)
+            << m;
+        EXPECT_EQ(std::count(m.begin(), m.end(), '\n'), 3 + 18);
+    }
+}
+
+TEST(ConvexSplitting, AFaceFarFromFlatThatCrossesItselfIsCutIntoTriangles) {
+    // Half its points in the x-z plane, half in the x-y plane, in a zigzag.
+    Outline bent;
+    for (int i = 0; i < 9; ++i) bent.push_back({i * 10.0, 0, (i % 2) * 50.0 - 25});
+    for (int i = 9; i-- > 0;) bent.push_back({i * 10.0 + 3, (i % 2) * 40.0 - 20, 0});
+    ConvexSplitter splitter;
+    PolygonPieces pieces;
+    splitter.split(bent, pieces);
+    EXPECT_TRUE(splitter.cutAsFan());
+    ASSERT_EQ(pieces.count(), bent.size() - 2);
+    for (std::uint32_t k = 0; k < pieces.count(); ++k)
+        EXPECT_EQ(std::vector<std::uint32_t>(pieces.piece(k).begin(), pieces.piece(k).end()),
+                  (std::vector<std::uint32_t>{0, k + 1, k + 2}));
+}
+
+}  // namespace
+}  // namespace morv
