@@ -47,14 +47,4 @@ inline Outline keyhole() {
             {0, 10, 0}};
 }
 
-// An outline of 18 points that crosses itself.
-inline Outline figureEight() {
-    Outline p;
-    for (int i = 0; i < 18; ++i) {
-        const double t = 2 * std::numbers::pi * i / 18;
-        p.push_back({100 * std::sin(t), 50 * std::sin(2 * t) + (i == 3 ? 5 : 0), 0});
-    }
-    return p;
-}
-
 }  // namespace morv::testing

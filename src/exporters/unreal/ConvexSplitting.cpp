@@ -3,16 +3,27 @@
 #include <algorithm>
 #include <cmath>
 #include <numeric>
-#include <string>
 
 #include "base/Excn.hpp"
-#include "base/NumberText.hpp"
 
 namespace morv {
 namespace {
 
-// Below this sine of the angle between two edges a turn counts as none.
-constexpr double straightTurn = 1e-10;
+// Single-precision coordinates are off by up to half a unit in the last of
+// their 24 bits; a few of those, plus the six-decimal step of brush text,
+// is how far a point may be from a line and still lie on it.
+constexpr double floatRounding = 0x1p-20;
+constexpr double textStep = 1e-6;
+
+// Off its plane by more than this share of its size, a face is not flat.
+constexpr double flatFace = 1e-3;
+
+// Crossings beyond this many per point, or this many pairs of edges tried,
+// mark an outline that no real object holds; it is left out.
+constexpr std::size_t crossingsPerPoint = 8;
+constexpr std::size_t pairTestsPerPoint = 4096;
+
+constexpr std::uint8_t unknown = 0, impossible = 255;
 
 FlatPoint flatten(const XYZ& p, int plane) {
     switch (plane) {
@@ -30,74 +41,64 @@ double cross(P o, P a, P b) {
     return (a.x - o.x) * (b.y - o.y) - (a.y - o.y) * (b.x - o.x);
 }
 
-// Sign of the turn p -> q -> r: +1 left, -1 right, 0 straight (within the tolerance).
-template <class P>
-int turnSign(P p, P q, P r) {
-    const double ax = q.x - p.x, ay = q.y - p.y, bx = r.x - q.x, by = r.y - q.y;
-    const double c = ax * by - ay * bx;
-    if (!(c * c > straightTurn * straightTurn * (ax * ax + ay * ay) * (bx * bx + by * by))) return 0;
-    return c > 0 ? 1 : -1;
-}
-
 int sign(double v) { return v > 0 ? 1 : (v < 0 ? -1 : 0); }
 
+XYZ sub(const XYZ& a, const XYZ& b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
+XYZ crossXYZ(const XYZ& a, const XYZ& b) { return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x}; }
+double dot(const XYZ& a, const XYZ& b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
+
 // Both segments cross at a point inside each of them; touching is no crossing.
-template <class P>
-bool properlyCross(P p1, P p2, P q1, P q2) {
+bool properlyCross(FlatPoint p1, FlatPoint p2, FlatPoint q1, FlatPoint q2) {
     const int d1 = sign(cross(q1, q2, p1)), d2 = sign(cross(q1, q2, p2));
     const int d3 = sign(cross(p1, p2, q1)), d4 = sign(cross(p1, p2, q2));
     return d1 * d2 < 0 && d3 * d4 < 0;
 }
 
-// p lies on the open segment s-e (up to rounding), away from both ends.
-template <class P>
-bool onOpenSegment(P p, P s, P e) {
-    const double dx = e.x - s.x, dy = e.y - s.y, wx = p.x - s.x, wy = p.y - s.y;
-    const double along = dx * wx + dy * wy, length2 = dx * dx + dy * dy;
-    if (!(along > 0 && along < length2)) return false;
-    const double c = dx * wy - dy * wx;
-    return std::fabs(c) <= straightTurn * std::sqrt(length2 * (wx * wx + wy * wy));
-}
-
-[[noreturn]] void raiseUnsplittable(std::span<const XYZ> points, std::span<const std::uint32_t> polygon) {
-    std::string text =
-        "Possible bug: Could not split concave polygon!\n"
-        "Try to remove polygons with more than 16 vertices in your object.\n"
-        "As a debugging reference, here are the vertex coordinates:\n";
-    for (std::uint32_t i : polygon) {
-        text += "{x = ";
-        appendReal(text, points[i].x);
-        text += ", y = ";
-        appendReal(text, points[i].y);
-        text += ", z = ";
-        appendReal(text, points[i].z);
-        text += "}\n";
+// Whether the points of a polygon lie within flatFace of its size from one
+// plane. The plane's normal sums the fan's triangles turned to one side, so
+// that an outline crossing itself (whose own normal may vanish) is judged too.
+template <class PointOf>
+bool isFlat(std::size_t n, PointOf point) {
+    const XYZ o = point(0);
+    XYZ normal{}, largest{};
+    double extent2 = 0, largestLength = -1;
+    for (std::size_t i = 1; i + 1 < n; ++i) {
+        const XYZ t = crossXYZ(sub(point(i), o), sub(point(i + 1), o));
+        if (dot(t, t) > largestLength) largestLength = dot(t, t), largest = t;
     }
-    throw Error(text);
-}
-
-// Off its plane by more than this share of its size, a face is not flat.
-constexpr double flatFace = 1e-3;
-
-bool isFarFromFlat(std::span<const XYZ> polygon) {
-    const XYZ& o = polygon[0];
-    XYZ n{};
-    double extent2 = 0;
-    for (std::size_t i = 1; i < polygon.size(); ++i) {
-        const XYZ a{polygon[i - 1].x - o.x, polygon[i - 1].y - o.y, polygon[i - 1].z - o.z};
-        const XYZ b{polygon[i].x - o.x, polygon[i].y - o.y, polygon[i].z - o.z};
-        n = {n.x + a.y * b.z - a.z * b.y, n.y + a.z * b.x - a.x * b.z, n.z + a.x * b.y - a.y * b.x};
-        extent2 = std::max(extent2, b.x * b.x + b.y * b.y + b.z * b.z);
+    for (std::size_t i = 1; i < n; ++i) {
+        const XYZ d = sub(point(i), o);
+        extent2 = std::max(extent2, dot(d, d));
+        if (i + 1 < n) {
+            const XYZ t = crossXYZ(d, sub(point(i + 1), o));
+            const double s = dot(t, largest) < 0 ? -1 : 1;
+            normal = {normal.x + s * t.x, normal.y + s * t.y, normal.z + s * t.z};
+        }
     }
-    const double length = std::sqrt(n.x * n.x + n.y * n.y + n.z * n.z);
-    if (!(length > 0)) return true;
+    // Narrower than flatFace of its length, no point can be further off a plane.
+    const double length = std::sqrt(dot(normal, normal));
+    if (!(length > flatFace * extent2)) return true;
     double lowest = 0, highest = 0;
-    for (const XYZ& p : polygon) {
-        const double h = (n.x * (p.x - o.x) + n.y * (p.y - o.y) + n.z * (p.z - o.z)) / length;
+    for (std::size_t i = 0; i < n; ++i) {
+        const double h = dot(normal, sub(point(i), o)) / length;
         lowest = std::min(lowest, h);
         highest = std::max(highest, h);
     }
-    return highest - lowest > flatFace * std::sqrt(extent2);
+    return highest - lowest <= flatFace * std::sqrt(extent2);
+}
+
+// Winding number of a closed outline around m.
+int windingAround(std::span<const FlatPoint> flat, std::span<const std::uint32_t> loop, FlatPoint m) {
+    int winding = 0;
+    for (std::size_t k = 0; k < loop.size(); ++k) {
+        const FlatPoint p = flat[loop[k]], q = flat[loop[(k + 1) % loop.size()]];
+        if (p.y <= m.y) {
+            if (q.y > m.y && cross(p, q, m) > 0) ++winding;
+        } else if (q.y <= m.y && cross(p, q, m) < 0) {
+            --winding;
+        }
+    }
+    return winding;
 }
 
 }  // namespace
@@ -150,63 +151,263 @@ void takeNVertices(std::span<const std::uint32_t> polygon, PolygonPieces& out) {
     out.add(polygon[0], polygon.subspan(start));
 }
 
-void ConvexSplitter::project(std::span<const XYZ> points, int plane) {
-    flat_.resize(points.size());
-    for (std::size_t i = 0; i < points.size(); ++i) {
-        flat_[i] = flatten(points[i], plane);
+XYZ ConvexSplitter::pointAt(std::span<const XYZ> polygon, std::uint32_t position) const {
+    return position < polygon.size() ? polygon[position] : added_[position - polygon.size()].point;
+}
+
+bool ConvexSplitter::near(std::uint32_t a, std::uint32_t b) const {
+    const double dx = flat_[b].x - flat_[a].x, dy = flat_[b].y - flat_[a].y;
+    return dx * dx + dy * dy <= tol_ * tol_;
+}
+
+// a -> b -> c goes out and comes back along one line: b is the tip of a needle.
+bool ConvexSplitter::isSpike(std::uint32_t a, std::uint32_t b, std::uint32_t c) const {
+    const FlatPoint p = flat_[a], q = flat_[b], r = flat_[c];
+    const double ax = q.x - p.x, ay = q.y - p.y, bx = r.x - q.x, by = r.y - q.y;
+    if (ax * bx + ay * by >= 0) return false;
+    return std::fabs(ax * by - ay * bx) <= tol_ * (std::hypot(ax, ay) + std::hypot(bx, by));
+}
+
+// +1 left, -1 right, 0 when b lies on the line from a to c up to the tolerance.
+int ConvexSplitter::turn(std::uint32_t a, std::uint32_t b, std::uint32_t c) const {
+    const FlatPoint p = flat_[a], q = flat_[b], r = flat_[c];
+    const double c2 = cross(p, q, r);
+    if (std::fabs(c2) <= tol_ * std::hypot(r.x - p.x, r.y - p.y)) return 0;
+    return c2 > 0 ? 1 : -1;
+}
+
+double ConvexSplitter::signedArea2(std::span<const std::uint32_t> part) const {
+    double area2 = 0;
+    const FlatPoint o = flat_[part[0]];
+    for (std::size_t i = 1; i + 1 < part.size(); ++i) area2 += cross(o, flat_[part[i]], flat_[part[i + 1]]);
+    return area2;
+}
+
+double ConvexSplitter::extentOf(std::span<const std::uint32_t> part) const {
+    double extent2 = 0;
+    const FlatPoint o = flat_[part[0]];
+    for (std::uint32_t i : part) {
+        const double dx = flat_[i].x - o.x, dy = flat_[i].y - o.y;
+        extent2 = std::max(extent2, dx * dx + dy * dy);
     }
+    return std::sqrt(extent2);
+}
+
+int ConvexSplitter::reflexCount(std::span<const std::uint32_t> part, int orientation, std::size_t* first) const {
+    const std::size_t n = part.size();
+    int count = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        if (turn(part[(i + n - 1) % n], part[i], part[(i + 1) % n]) != -orientation) continue;
+        if (count++ == 0 && first) *first = i;
+    }
+    return count;
+}
+
+// Drops points that repeat the one before up to the tolerance and the tips of
+// needles, also where the outline closes; the rest keep their order.
+void ConvexSplitter::clean(std::span<const std::uint32_t> outline, std::vector<std::uint32_t>& out) const {
+    out.clear();
+    for (std::uint32_t p : outline) {
+        out.push_back(p);
+        for (;;) {
+            const std::size_t m = out.size();
+            if (m >= 2 && near(out[m - 2], out[m - 1])) {
+                out.pop_back();
+            } else if (m >= 3 && isSpike(out[m - 3], out[m - 2], out[m - 1])) {
+                out[m - 2] = out[m - 1];
+                out.pop_back();
+            } else {
+                break;
+            }
+        }
+    }
+    std::size_t front = 0;
+    while (out.size() - front >= 3) {
+        const std::size_t m = out.size();
+        if (near(out[m - 1], out[front]) || isSpike(out[m - 2], out[m - 1], out[front]))
+            out.pop_back();
+        else if (isSpike(out[m - 1], out[front], out[front + 1]))
+            ++front;
+        else
+            break;
+    }
+    out.erase(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(front));
+    if (out.size() < 3) out.clear();
 }
 
 PolygonShape ConvexSplitter::split(std::span<const XYZ> polygon, PolygonPieces& out) {
     out.clear();
-    cutAsFan_ = false;
+    added_.clear();
+    loops_.clear();
+    crosses_ = farFromFlat_ = false;
     if (polygon.size() < 3) throw Error("Polygons must have at least 3 vertices!\n");
+    const std::size_t n = polygon.size();
     const int plane = workingPlane(polygon);
-    project(polygon, plane);
-    whole_.resize(polygon.size());
-    std::iota(whole_.begin(), whole_.end(), 0u);
-    const PolygonShape shape = classify(whole_);
-    if (shape == PolygonShape::Degenerate) return shape;
-    if (polygon.size() <= maxPieceVertices)
-        out.add(whole_);
-    else if (shape == PolygonShape::Convex)
-        takeNVertices(whole_, out);
-    else if (!splitAlongDiagonals(whole_, out)) {
-        if (!isFarFromFlat(polygon)) raiseUnsplittable(polygon, whole_);
-        out.clear();
-        for (std::uint32_t i = 1; i + 1 < polygon.size(); ++i) out.add(0, std::span<const std::uint32_t>(&whole_[i], 2));
-        cutAsFan_ = true;
+    double magnitude = 0;
+    flat_.resize(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        flat_[i] = flatten(polygon[i], plane);
+        magnitude = std::max({magnitude, std::fabs(polygon[i].x), std::fabs(polygon[i].y), std::fabs(polygon[i].z)});
     }
+    tol_ = floatRounding * magnitude + textStep;
+    whole_.resize(n);
+    std::iota(whole_.begin(), whole_.end(), 0u);
+    // Seen from its side, a bent face's points may line up or cross where the
+    // face does not: it keeps all its points, and cut where its shadow is not
+    // simple, it is cut into a fan of its own points.
+    farFromFlat_ = !isFlat(n, [&](std::size_t i) { return polygon[i]; });
+    if (farFromFlat_) {
+        outline_ = whole_;
+        if (cutAtCrossings(polygon) != 0 || !fixConvex(outline_, out)) {
+            crosses_ = !added_.empty();
+            added_.clear();
+            out.clear();
+            for (std::size_t i = 1; i + 1 < n; ++i) out.add(0, std::span<const std::uint32_t>(&whole_[i], 2));
+        }
+        cutIntoFlatPieces(polygon, out);
+        return PolygonShape::Concave;
+    }
+    clean(whole_, outline_);
+    if (outline_.empty()) return PolygonShape::Degenerate;
+    // No area up to the tolerance: every fan triangle is thinner than it.
+    double fan = 0;
+    for (std::size_t i = 1; i + 1 < outline_.size(); ++i)
+        fan += std::fabs(cross(flat_[outline_[0]], flat_[outline_[i]], flat_[outline_[i + 1]]));
+    if (!(fan > tol_ * extentOf(outline_))) return PolygonShape::Degenerate;
+
+    const int crossings = cutAtCrossings(polygon);
+    if (crossings < 0) return PolygonShape::Unsplittable;
+    if (crossings > 0) {
+        crosses_ = true;
+        if (!keepOuterLoops()) return PolygonShape::Unsplittable;
+    }
+    PolygonShape shape = PolygonShape::Concave;
+    if (!crosses_) {
+        if (reflexCount(outline_, sign(signedArea2(outline_)), nullptr) == 0) shape = PolygonShape::Convex;
+        if (!fixConvex(outline_, out)) {
+            out.clear();
+            return PolygonShape::Unsplittable;
+        }
+    }
+    for (const auto& loop : loops_) {
+        if (!fixConvex(loop, out)) {
+            out.clear();
+            return PolygonShape::Unsplittable;
+        }
+    }
+    if (out.count() == 0) return PolygonShape::Degenerate;
     return shape;
 }
 
-PolygonShape ConvexSplitter::classify(std::span<const std::uint32_t> part) const {
-    const std::size_t n = part.size();
-    int orientation = 0;
-    for (std::size_t i = 0; i < n; ++i) {
-        const int s = turnSign(flat_[part[i]], flat_[part[(i + 1) % n]], flat_[part[(i + 2) % n]]);
-        if (s == 0) continue;
-        if (orientation == 0)
-            orientation = s;
-        else if (s != orientation)
-            return PolygonShape::Concave;
+// Finds where edges of outline_ cross and cuts the outline there into loops_
+// (0: no crossing; -1: too many). At each crossing the two passes swap their
+// continuations, which keeps the direction of travel, so the loops touch but
+// never cross and each runs the way its part of the outline does.
+int ConvexSplitter::cutAtCrossings(std::span<const XYZ> polygon) {
+    const std::size_t k = outline_.size();
+    std::vector<std::uint32_t>& byLeft = part_;
+    byLeft.resize(k);
+    std::iota(byLeft.begin(), byLeft.end(), 0u);
+    const auto lo = [&](std::uint32_t e) { return std::min(flat_[outline_[e]].x, flat_[outline_[(e + 1) % k]].x); };
+    const auto hi = [&](std::uint32_t e) { return std::max(flat_[outline_[e]].x, flat_[outline_[(e + 1) % k]].x); };
+    std::sort(byLeft.begin(), byLeft.end(), [&](std::uint32_t a, std::uint32_t b) { return lo(a) < lo(b); });
+    struct OnEdge {
+        std::uint32_t edge;
+        double t;
+        std::uint32_t id;
+    };
+    std::vector<OnEdge> onEdges;
+    std::size_t tests = 0;
+    const std::uint32_t n = static_cast<std::uint32_t>(polygon.size());
+    for (std::size_t i = 0; i < k; ++i) {
+        const std::uint32_t e = byLeft[i];
+        const double right = hi(e);
+        for (std::size_t j = i + 1; j < k && lo(byLeft[j]) <= right; ++j) {
+            if (++tests > pairTestsPerPoint * k) return -1;
+            const std::uint32_t f = byLeft[j];
+            if ((e + 1) % k == f || (f + 1) % k == e) continue;
+            const FlatPoint a = flat_[outline_[e]], b = flat_[outline_[(e + 1) % k]];
+            const FlatPoint c = flat_[outline_[f]], d = flat_[outline_[(f + 1) % k]];
+            if (!properlyCross(a, b, c, d)) continue;
+            if (added_.size() >= crossingsPerPoint * k) return -1;
+            const double ca = cross(c, d, a), cb = cross(c, d, b), cc = cross(a, b, c), cd = cross(a, b, d);
+            const double te = ca / (ca - cb), tf = cc / (cc - cd);
+            const XYZ& p = polygon[outline_[e]];
+            const XYZ& q = polygon[outline_[(e + 1) % k]];
+            const auto id = static_cast<std::uint32_t>(n + added_.size());
+            added_.push_back({outline_[e], outline_[(e + 1) % k], te,
+                              {p.x + te * (q.x - p.x), p.y + te * (q.y - p.y), p.z + te * (q.z - p.z)}});
+            flat_.push_back({a.x + te * (b.x - a.x), a.y + te * (b.y - a.y)});
+            onEdges.push_back({e, te, id});
+            onEdges.push_back({f, tf, id});
+        }
     }
-    return orientation == 0 ? PolygonShape::Degenerate : PolygonShape::Convex;
+    if (added_.empty()) return 0;
+    std::sort(onEdges.begin(), onEdges.end(),
+              [](const OnEdge& a, const OnEdge& b) { return a.edge != b.edge ? a.edge < b.edge : a.t < b.t; });
+    // The walk along the outline with the crossings in it, and where each crossing is passed.
+    std::vector<std::uint32_t> walk;
+    std::vector<std::uint32_t> firstPass(added_.size(), UINT32_MAX), next;
+    walk.reserve(k + onEdges.size());
+    std::size_t c = 0;
+    for (std::uint32_t e = 0; e < k; ++e) {
+        walk.push_back(outline_[e]);
+        for (; c < onEdges.size() && onEdges[c].edge == e; ++c) walk.push_back(onEdges[c].id);
+    }
+    next.resize(walk.size());
+    for (std::size_t p = 0; p < walk.size(); ++p) next[p] = static_cast<std::uint32_t>((p + 1) % walk.size());
+    for (std::size_t p = 0; p < walk.size(); ++p) {
+        if (walk[p] < n) continue;
+        std::uint32_t& first = firstPass[walk[p] - n];
+        if (first == UINT32_MAX)
+            first = static_cast<std::uint32_t>(p);
+        else
+            std::swap(next[first], next[p]);
+    }
+    std::vector<bool> done(walk.size(), false);
+    for (std::size_t s = 0; s < walk.size(); ++s) {
+        if (done[s]) continue;
+        loops_.emplace_back();
+        for (std::size_t p = s; !done[p]; p = next[p]) {
+            done[p] = true;
+            loops_.back().push_back(walk[p]);
+        }
+    }
+    return 1;
 }
 
-void ConvexSplitter::fixConvex(std::span<const XYZ> points, int plane, std::span<const std::uint32_t> polygon,
-                               PolygonPieces& out) {
-    project(points, plane);
-    if (!splitAlongDiagonals(polygon, out)) raiseUnsplittable(points, polygon);
+// Keeps the loops that no other loop holds, cleaned. A loop inside another
+// that runs the same way only covers again what that one covers; inside one
+// that runs the other way it would be a hole, which these pieces cannot make.
+bool ConvexSplitter::keepOuterLoops() {
+    std::vector<std::vector<std::uint32_t>> kept;
+    std::vector<int> orientation;
+    for (auto& loop : loops_) {
+        clean(loop, cleaned_);
+        if (cleaned_.empty()) continue;
+        const double area2 = signedArea2(cleaned_);
+        if (!(std::fabs(area2) > tol_ * extentOf(cleaned_))) continue;
+        kept.push_back(cleaned_);
+        orientation.push_back(sign(area2));
+    }
+    std::vector<bool> inner(kept.size(), false);
+    for (std::size_t a = 0; a < kept.size(); ++a) {
+        const FlatPoint p = flat_[kept[a][0]], q = flat_[kept[a][1]];
+        const FlatPoint probe{(p.x + q.x) / 2, (p.y + q.y) / 2};
+        for (std::size_t b = 0; b < kept.size(); ++b) {
+            if (a == b || windingAround(flat_, kept[b], probe) == 0) continue;
+            if (orientation[a] != orientation[b]) return false;
+            inner[a] = true;
+        }
+    }
+    loops_.clear();
+    for (std::size_t a = 0; a < kept.size(); ++a)
+        if (!inner[a]) loops_.push_back(std::move(kept[a]));
+    return true;
 }
 
-bool ConvexSplitter::splitAlongDiagonals(std::span<const std::uint32_t> polygon, PolygonPieces& out) {
-    double area2 = 0;
-    for (std::size_t i = 0; i < polygon.size(); ++i) {
-        const FlatPoint p = flat_[polygon[i]], q = flat_[polygon[(i + 1) % polygon.size()]];
-        area2 += p.x * q.y - p.y * q.x;
-    }
-    const int orientation = sign(area2);
+bool ConvexSplitter::fixConvex(std::span<const std::uint32_t> polygon, PolygonPieces& out) {
+    const int orientation = sign(signedArea2(polygon));
     if (orientation == 0) return false;
 
     // Parts still to split live in stack_[0 .. depth); their vectors are reused.
@@ -221,8 +422,12 @@ bool ConvexSplitter::splitAlongDiagonals(std::span<const std::uint32_t> polygon,
     while (depth > 0) {
         part.swap(stack_[--depth]);
         if (part.size() < 3) throw Bug("FOUND BUG: Polygon has less than 2 vertices in function fixConvex!");
-        if (classify(part) != PolygonShape::Concave) {
+        if (reflexCount(part, orientation, nullptr) == 0) {
             takeNVertices(part, out);
+            continue;
+        }
+        if (part.size() <= exactLimit) {
+            if (!exactSplit(part, orientation, out)) return false;
             continue;
         }
         std::size_t a = 0, b = 0;
@@ -235,25 +440,139 @@ bool ConvexSplitter::splitAlongDiagonals(std::span<const std::uint32_t> polygon,
     return true;
 }
 
+// The fewest convex pieces of a small part: a reflex corner of a part must be
+// the end of some diagonal, so trying every diagonal from its first reflex
+// corner, and the same for both sides, finds them. The sides are subsets of
+// the part's corners, each looked at once.
+bool ConvexSplitter::exactSplit(std::span<const std::uint32_t> part, int orientation, PolygonPieces& out) {
+    const std::size_t m = part.size();
+    exactPart_.assign(part.begin(), part.end());
+    exactOrientation_ = orientation;
+    exactCount_.assign(std::size_t{1} << m, unknown);
+    exactChoice_.resize(std::size_t{1} << m);
+    diagonalState_.assign(m * m, unknown);
+    const std::uint32_t all = (std::uint32_t{1} << m) - 1;
+    if (exactCount(all) == impossible) return false;
+    emitExact(all, out);
+    return true;
+}
+
+int ConvexSplitter::exactCount(std::uint32_t mask) {
+    if (exactCount_[mask] != unknown) return exactCount_[mask];
+    const std::size_t m = exactPart_.size();
+    std::uint32_t sub[exactLimit];
+    std::uint8_t at[exactLimit];  // position of each corner in exactPart_
+    std::size_t count = 0;
+    for (std::size_t i = 0; i < m; ++i)
+        if (mask & (1u << i)) {
+            sub[count] = exactPart_[i];
+            at[count++] = static_cast<std::uint8_t>(i);
+        }
+    const std::span<const std::uint32_t> corners(sub, count);
+    std::size_t r = 0;
+    int best = impossible;
+    std::int8_t choice = -1;
+    if (reflexCount(corners, exactOrientation_, &r) == 0) {
+        best = 1;
+    } else {
+        for (std::size_t j = 0; j < count; ++j) {
+            if (j == r || j == (r + 1) % count || j == (r + count - 1) % count) continue;
+            const std::size_t a = std::min(at[r], at[j]), b = std::max(at[r], at[j]);
+            std::uint8_t& state = diagonalState_[a * m + b];
+            if (state == unknown) state = isDiagonal(exactPart_, exactOrientation_, a, b) ? 1 : 2;
+            if (state != 1 || !inCone(corners, exactOrientation_, r, j) || !inCone(corners, exactOrientation_, j, r))
+                continue;
+            // The corners from a to b, and from b round to a.
+            const std::uint32_t between = ((std::uint32_t{2} << b) - 1) & ~((std::uint32_t{1} << a) - 1);
+            const std::uint32_t ends = (1u << a) | (1u << b);
+            const int left = exactCount(mask & between);
+            const int right = exactCount((mask & ~between) | ends);
+            if (left + right < best) {
+                best = left + right;
+                choice = static_cast<std::int8_t>(at[j]);
+            }
+        }
+    }
+    exactCount_[mask] = static_cast<std::uint8_t>(best);
+    exactChoice_[mask] = choice;
+    return best;
+}
+
+void ConvexSplitter::emitExact(std::uint32_t mask, PolygonPieces& out) {
+    const std::int8_t choice = exactChoice_[mask];
+    if (choice < 0) {
+        std::uint32_t sub[exactLimit];
+        std::size_t count = 0;
+        for (std::size_t i = 0; i < exactPart_.size(); ++i)
+            if (mask & (1u << i)) sub[count++] = exactPart_[i];
+        out.add(std::span<const std::uint32_t>(sub, count));
+        return;
+    }
+    std::size_t r = 0;
+    std::uint32_t sub[exactLimit];
+    std::size_t count = 0;
+    std::uint8_t at[exactLimit];
+    for (std::size_t i = 0; i < exactPart_.size(); ++i)
+        if (mask & (1u << i)) {
+            sub[count] = exactPart_[i];
+            at[count++] = static_cast<std::uint8_t>(i);
+        }
+    reflexCount(std::span<const std::uint32_t>(sub, count), exactOrientation_, &r);
+    const std::size_t a = std::min<std::size_t>(at[r], static_cast<std::size_t>(choice));
+    const std::size_t b = std::max<std::size_t>(at[r], static_cast<std::size_t>(choice));
+    const std::uint32_t between = ((std::uint32_t{2} << b) - 1) & ~((std::uint32_t{1} << a) - 1);
+    emitExact(mask & between, out);
+    emitExact((mask & ~between) | (1u << a) | (1u << b), out);
+}
+
+// A diagonal for a large part, in this order of preference: one that leaves
+// both its ends convex where both are reflex, the shortest first; one that
+// leaves its reflex end convex, nearest first; any from a reflex corner.
 bool ConvexSplitter::findDiagonal(std::span<const std::uint32_t> part, int orientation, std::size_t& a,
                                   std::size_t& b) {
     const std::size_t n = part.size();
-    for (std::size_t r = 0; r < n; ++r) {
-        const FlatPoint p = flat_[part[(r + n - 1) % n]], q = flat_[part[r]], s = flat_[part[(r + 1) % n]];
-        if (turnSign(p, q, s) != -orientation) continue;
-        candidates_.clear();
-        for (std::size_t j = 0; j < n; ++j) {
-            if (j == r || j == (r + 1) % n || j == (r + n - 1) % n) continue;
-            const double dx = flat_[part[j]].x - q.x, dy = flat_[part[j]].y - q.y;
-            candidates_.emplace_back(dx * dx + dy * dy, static_cast<std::uint32_t>(j));
-        }
-        std::sort(candidates_.begin(), candidates_.end());
-        for (const auto& [distance, j] : candidates_) {
-            if (isDiagonal(part, orientation, r, j)) {
-                a = std::min<std::size_t>(r, j);
-                b = std::max<std::size_t>(r, j);
+    const auto at = [&](std::size_t i) { return part[i % n]; };
+    // Cut from i to j, both sides are convex at i.
+    const auto resolves = [&](std::size_t i, std::size_t j) {
+        return turn(at(j), at(i), at(i + 1)) != -orientation && turn(at(i + n - 1), at(i), at(j)) != -orientation;
+    };
+    const auto length2 = [&](std::size_t i, std::size_t j) {
+        const double dx = flat_[at(j)].x - flat_[at(i)].x, dy = flat_[at(j)].y - flat_[at(i)].y;
+        return dx * dx + dy * dy;
+    };
+    const auto adjacent = [&](std::size_t i, std::size_t j) { return (i + 1) % n == j || (j + 1) % n == i; };
+    const auto firstGood = [&]() {
+        std::sort(candidates_.begin(), candidates_.end(),
+                  [](const Candidate& x, const Candidate& y) { return x.length2 < y.length2; });
+        for (const Candidate& c : candidates_) {
+            if (isDiagonal(part, orientation, c.a, c.b)) {
+                a = std::min(c.a, c.b);
+                b = std::max(c.a, c.b);
                 return true;
             }
+        }
+        return false;
+    };
+    reflex_.clear();
+    for (std::size_t i = 0; i < n; ++i)
+        if (turn(at(i + n - 1), at(i), at(i + 1)) == -orientation) reflex_.push_back(static_cast<std::uint32_t>(i));
+    constexpr std::size_t pairLimit = 64;  // beyond it, pairs cost more than they save
+    if (reflex_.size() <= pairLimit) {
+        candidates_.clear();
+        for (std::size_t x = 0; x < reflex_.size(); ++x)
+            for (std::size_t y = x + 1; y < reflex_.size(); ++y) {
+                const std::uint32_t i = reflex_[x], j = reflex_[y];
+                if (!adjacent(i, j) && resolves(i, j) && resolves(j, i)) candidates_.push_back({length2(i, j), i, j});
+            }
+        if (firstGood()) return true;
+    }
+    for (const bool mustResolve : {true, false}) {
+        for (const std::uint32_t i : reflex_) {
+            candidates_.clear();
+            for (std::uint32_t j = 0; j < n; ++j)
+                if (j != i && !adjacent(i, j) && (!mustResolve || resolves(i, j)))
+                    candidates_.push_back({length2(i, j), i, j});
+            if (firstGood()) return true;
         }
     }
     return false;
@@ -264,13 +583,16 @@ bool ConvexSplitter::isDiagonal(std::span<const std::uint32_t> part, int orienta
     const std::size_t n = part.size();
     const FlatPoint s = flat_[part[a]], e = flat_[part[b]];
     // A diagonal of zero length joins two copies of one point (a bridge to a hole).
-    if (s.x == e.x && s.y == e.y) return false;
+    if (near(part[a], part[b])) return false;
     if (!inCone(part, orientation, a, b) || !inCone(part, orientation, b, a)) return false;
+    const double dx = e.x - s.x, dy = e.y - s.y, length2 = dx * dx + dy * dy, length = std::sqrt(length2);
     for (std::size_t k = 0; k < n; ++k) {
         const FlatPoint p = flat_[part[k]];
         if (properlyCross(s, e, p, flat_[part[(k + 1) % n]])) return false;
-        // Through another vertex: the pieces would hide that vertex in an edge.
-        if (k != a && k != b && onOpenSegment(p, s, e)) return false;
+        // Through another vertex, up to the tolerance: the pieces would hide it in an edge.
+        if (k == a || k == b) continue;
+        const double wx = p.x - s.x, wy = p.y - s.y, along = dx * wx + dy * wy;
+        if (along > 0 && along < length2 && std::fabs(dx * wy - dy * wx) <= tol_ * length) return false;
     }
     const FlatPoint m{s.x + (e.x - s.x) * 0.5, s.y + (e.y - s.y) * 0.5};
     return insidePart(part, m, std::fabs(e.x - s.x) >= std::fabs(e.y - s.y));
@@ -302,6 +624,31 @@ bool ConvexSplitter::insidePart(std::span<const std::uint32_t> part, FlatPoint m
         if (hit > along(m)) inside = !inside;
     }
     return inside;
+}
+
+// Pieces of a face far from flat that are not flat themselves are cut along
+// diagonals into runs from their first point, each as long as it stays flat.
+void ConvexSplitter::cutIntoFlatPieces(std::span<const XYZ> polygon, PolygonPieces& pieces) {
+    PolygonPieces& result = scratchPieces_;
+    result.clear();
+    for (std::size_t k = 0; k < pieces.count(); ++k) {
+        const auto piece = pieces.piece(k);
+        if (isFlat(piece.size(), [&](std::size_t i) { return pointAt(polygon, piece[i]); })) {
+            result.add(piece);
+            continue;
+        }
+        const auto flatRun = [&](std::size_t from, std::size_t to) {  // piece[0] and piece[from..to]
+            return isFlat(to - from + 2, [&](std::size_t i) { return pointAt(polygon, piece[i == 0 ? 0 : from + i - 1]); });
+        };
+        std::size_t from = 1;
+        while (from + 1 < piece.size()) {
+            std::size_t to = from + 1;
+            while (to + 1 < piece.size() && flatRun(from, to + 1)) ++to;
+            result.add(piece[0], piece.subspan(from, to - from + 1));
+            from = to;
+        }
+    }
+    std::swap(pieces, result);
 }
 
 }  // namespace morv

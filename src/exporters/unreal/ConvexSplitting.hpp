@@ -1,8 +1,13 @@
-// Cutting one polygon into convex pieces of at most 16 vertices, as brush
-// polygons must be. Decisions are taken in two dimensions, on the polygon
+// Cutting one face into convex, flat pieces of at most 16 vertices, as brush
+// polygons must be. Decisions are taken in two dimensions, on the face
 // projected onto the coordinate plane where its fan of triangles covers the
-// most area; the pieces are lists of positions in the polygon handed in, each
-// keeping the polygon's order (and so its winding).
+// most area; the pieces are lists of positions in the face handed in (and of
+// points added where its outline crosses itself), each keeping the face's order.
+//
+// Turns, collinearity and zero area are judged with a tolerance sized to the
+// face: the rounding of single-precision coordinates of its magnitude plus
+// the six-decimal step of brush text. A point on an edge up to that rounding
+// is no corner.
 #pragma once
 
 #include <cstdint>
@@ -15,14 +20,21 @@ namespace morv {
 
 inline constexpr std::size_t maxPieceVertices = 16;
 
-// Degenerate: every turn is zero (all points on one line). A turn counts as
-// zero when its angle is below about 1e-10 radians, so that points that lie on
-// one line up to rounding are seen as such.
-enum class PolygonShape { Convex, Concave, Degenerate };
+// Degenerate: the face has no area up to rounding. Unsplittable: its outline
+// touches or crosses itself in a way that leaves no convex pieces.
+enum class PolygonShape { Convex, Concave, Degenerate, Unsplittable };
 
 // A point of the working plane.
 struct FlatPoint {
     double x, y;
+};
+
+// A point added where two edges of the outline cross: on the edge from
+// position `from` to position `to` of the face, at `t` along it.
+struct AddedPoint {
+    std::uint32_t from, to;
+    double t;
+    XYZ point;
 };
 
 // Pieces as runs of positions: piece k is positions[offsets[k] .. offsets[k+1]).
@@ -51,38 +63,73 @@ void takeNVertices(std::span<const std::uint32_t> polygon, PolygonPieces& out);
 // Splits faces; keeps its working storage from face to face.
 class ConvexSplitter {
 public:
-    // The whole face (at least 3 points, consecutive repeats already removed):
-    // its shape, and its pieces in out (none when Degenerate). A face of at most
-    // 16 vertices is one piece as it is, even when concave. A face that is far
-    // from flat (points off its plane by more than 1/1000 of its size) and
-    // crosses itself in the working plane is cut into a fan of triangles from
-    // its first point, which every piece of a brush can be; cutAsFan() then
-    // answers true until the next split.
-    PolygonShape split(std::span<const XYZ> polygon, PolygonPieces& out);
-    bool cutAsFan() const { return cutAsFan_; }
+    // Faces of up to this many points are cut into the fewest convex pieces
+    // that diagonals allow; larger ones first along diagonals that remove
+    // reflex corners (two at once where one diagonal can), down to parts of
+    // this size.
+    static constexpr std::size_t exactLimit = 12;
 
-    // Splits a simple polygon along diagonals until every part is convex, and
-    // cuts parts of more than 16 vertices with takeNVertices. Diagonals are
-    // tried from the reflex vertices, nearer candidates first. An outline that
-    // crosses itself may have no diagonal: that raises Error with the points.
-    void fixConvex(std::span<const XYZ> points, int plane, std::span<const std::uint32_t> polygon,
-                   PolygonPieces& out);
+    // The whole face (at least 3 points, consecutive repeats already removed):
+    // its shape, and its pieces in out (none when Degenerate or Unsplittable).
+    // Needles and zero-width spikes are left out of the pieces. An outline that
+    // crosses itself is cut at its crossings into simple parts, each facing
+    // the way it runs, covering where its winding number is not zero. A face
+    // far from flat (points off its plane by more than 1/1000 of its size)
+    // is cut further into flat pieces.
+    PolygonShape split(std::span<const XYZ> polygon, PolygonPieces& out);
+    bool crossesItself() const { return crosses_; }
+    bool farFromFlat() const { return farFromFlat_; }
+    // The points of positions polygon.size() and up.
+    std::span<const AddedPoint> addedPoints() const { return added_; }
+    // How far from a line a point may lie and still count as on it.
+    double tolerance() const { return tol_; }
+
+    // Splits one simple part (positions of the face being split, in order)
+    // into convex pieces of at most 16 vertices; false when no diagonal is found.
+    bool fixConvex(std::span<const std::uint32_t> part, PolygonPieces& out);
 
 private:
-    bool splitAlongDiagonals(std::span<const std::uint32_t> polygon, PolygonPieces& out);
-    PolygonShape classify(std::span<const std::uint32_t> part) const;
+    void clean(std::span<const std::uint32_t> outline, std::vector<std::uint32_t>& out) const;
+    bool near(std::uint32_t a, std::uint32_t b) const;
+    bool isSpike(std::uint32_t a, std::uint32_t b, std::uint32_t c) const;
+    int turn(std::uint32_t a, std::uint32_t b, std::uint32_t c) const;
+    double signedArea2(std::span<const std::uint32_t> part) const;
+    double extentOf(std::span<const std::uint32_t> part) const;
+    int reflexCount(std::span<const std::uint32_t> part, int orientation, std::size_t* first) const;
+    int cutAtCrossings(std::span<const XYZ> polygon);
+    bool keepOuterLoops();
+    bool exactSplit(std::span<const std::uint32_t> part, int orientation, PolygonPieces& out);
+    int exactCount(std::uint32_t mask);
+    void emitExact(std::uint32_t mask, PolygonPieces& out);
     bool findDiagonal(std::span<const std::uint32_t> part, int orientation, std::size_t& a, std::size_t& b);
     bool isDiagonal(std::span<const std::uint32_t> part, int orientation, std::size_t a, std::size_t b) const;
     bool inCone(std::span<const std::uint32_t> part, int orientation, std::size_t a, std::size_t b) const;
     bool insidePart(std::span<const std::uint32_t> part, FlatPoint m, bool rayAlongY) const;
-    void project(std::span<const XYZ> points, int plane);
+    void cutIntoFlatPieces(std::span<const XYZ> polygon, PolygonPieces& pieces);
+    XYZ pointAt(std::span<const XYZ> polygon, std::uint32_t position) const;
 
-    std::vector<FlatPoint> flat_;                      // the points in the working plane
-    std::vector<std::uint32_t> whole_;                 // 0 .. n-1
+    std::vector<FlatPoint> flat_;                      // the points in the working plane, added ones last
+    std::vector<AddedPoint> added_;
+    std::vector<std::uint32_t> whole_, outline_;
+    std::vector<std::vector<std::uint32_t>> loops_;    // simple parts of an outline that crosses itself
     std::vector<std::vector<std::uint32_t>> stack_;    // parts still to split; kept for reuse
-    std::vector<std::uint32_t> part_;                  // the part being split
-    std::vector<std::pair<double, std::uint32_t>> candidates_;
-    bool cutAsFan_ = false;
+    std::vector<std::uint32_t> part_, cleaned_;
+    struct Candidate {
+        double length2;
+        std::uint32_t a, b;
+    };
+    std::vector<Candidate> candidates_;
+    std::vector<std::uint32_t> reflex_;
+    // The exact search over one part: its positions, per subset of them the
+    // fewest pieces and the diagonal's far end (or -1: convex), and which
+    // diagonals of the part are known good (1) or bad (2).
+    std::vector<std::uint32_t> exactPart_;
+    int exactOrientation_ = 0;
+    std::vector<std::uint8_t> exactCount_, diagonalState_;
+    std::vector<std::int8_t> exactChoice_;
+    PolygonPieces scratchPieces_;
+    double tol_ = 0;
+    bool crosses_ = false, farFromFlat_ = false;
 };
 
 }  // namespace morv

@@ -23,10 +23,6 @@ namespace {
 
 const char* const degenerateWarning = "Degenerate convex polygon found!\n";
 
-// Below this share of its squared extent a polygon's area counts as none:
-// its points lie on one line up to rounding, and its normal would be noise.
-constexpr double flatArea = 1e-10;
-
 [[noreturn]] void raiseMissingTextureField(const char* name) {
     throw Error(std::string("Internal Error: Expected field ") + name + " not found in texture data!\n");
 }
@@ -150,14 +146,26 @@ char* putVectorLine(char* p, std::string_view label, const XYZ& v) {
 // A computed zero may come out as -0; the file shows it as +0.
 XYZ withoutNegativeZeros(const XYZ& v) { return {v.x + 0.0, v.y + 0.0, v.z + 0.0}; }
 
-bool isFlat(const XYZ& normal, std::span<const XYZ> polygon) {
+// The polygon as written, its numbers rounded to six decimals, still covers
+// some area and faces the way normal does: wider than the tolerance of the
+// face's rounding (a run of points along one edge is not).
+bool keepsItsAreaAsWritten(std::span<const XYZ> polygon, const XYZ& normal, double tolerance) {
+    const auto rounded = [](const XYZ& p) {
+        return XYZ{std::nearbyint(p.x * 1e6) / 1e6, std::nearbyint(p.y * 1e6) / 1e6, std::nearbyint(p.z * 1e6) / 1e6};
+    };
+    XYZ sum{};
     double extent2 = 0;
-    for (const XYZ& p : polygon) {
-        const double dx = p.x - polygon[0].x, dy = p.y - polygon[0].y, dz = p.z - polygon[0].z;
-        extent2 = std::max(extent2, dx * dx + dy * dy + dz * dz);
+    const XYZ o = rounded(polygon[0]);
+    XYZ previous = o;
+    for (std::size_t i = 1; i <= polygon.size(); ++i) {
+        const XYZ p = i < polygon.size() ? rounded(polygon[i]) : o;
+        const XYZ a{previous.x - o.x, previous.y - o.y, previous.z - o.z}, b{p.x - o.x, p.y - o.y, p.z - o.z};
+        sum = {sum.x + a.y * b.z - a.z * b.y, sum.y + a.z * b.x - a.x * b.z, sum.z + a.x * b.y - a.y * b.x};
+        extent2 = std::max(extent2, b.x * b.x + b.y * b.y + b.z * b.z);
+        previous = p;
     }
     const double length = std::sqrt(normal.x * normal.x + normal.y * normal.y + normal.z * normal.z);
-    return !(length > flatArea * extent2);
+    return sum.x * normal.x + sum.y * normal.y + sum.z * normal.z > tolerance * std::sqrt(extent2) * length;
 }
 
 // Writes the polygons of one scene; keeps its working storage from face to face.
@@ -183,12 +191,11 @@ public:
 
     // The lines that sum up what was written in an unusual way.
     void reportAfterWriting() const {
-        if (concaveUnsplit_ > 0)
-            messages_ << "Warning: " << concaveUnsplit_
-                      << " concave polygons of 16 or fewer vertices were written as they are\n";
-        if (cutAsFan_ > 0)
-            messages_ << "Warning: " << cutAsFan_
-                      << " faces that are far from flat and cross themselves were cut into triangles\n";
+        if (crossing_ > 0)
+            messages_ << "Warning: " << crossing_
+                      << " faces that cross themselves were cut at their crossings into parts that each face the way they run\n";
+        if (farFromFlat_ > 0)
+            messages_ << "Warning: " << farFromFlat_ << " faces that are far from flat were cut into flat pieces\n";
     }
 
 private:
@@ -230,30 +237,43 @@ private:
     void writeFace(std::size_t face, std::string& out) {
         const PreparedSurface& surface = surfaceOf(face);
         gatherPoints(face);
-        const XYZ faceNormal = points_.size() < 3 ? XYZ{} : newellNormal(points_);
-        if (points_.size() < 3 || isFlat(faceNormal, points_)) {
-            messages_ << degenerateWarning;
-            return;
-        }
-        const PolygonShape shape = splitter_.split(points_, pieces_);
+        const PolygonShape shape = points_.size() < 3 ? PolygonShape::Degenerate : splitter_.split(points_, pieces_);
         if (shape == PolygonShape::Degenerate) {
             messages_ << degenerateWarning;
             return;
         }
-        if (shape == PolygonShape::Concave && points_.size() <= maxPieceVertices) ++concaveUnsplit_;
-        if (splitter_.cutAsFan()) ++cutAsFan_;
+        if (shape == PolygonShape::Unsplittable) {
+            messages_ << "Warning: face " << face << " crosses or touches itself so that it cannot be cut into convex pieces; it is left out\n";
+            return;
+        }
+        crossing_ += splitter_.crossesItself();
+        farFromFlat_ += splitter_.farFromFlat();
         const std::int32_t slot = surface.mapping.usesTextureCoordinates() ? surface.mapping.stIndex() : -1;
+        const auto added = splitter_.addedPoints();
         for (std::size_t k = 0; k < pieces_.count(); ++k) {
             piecePoints_.clear();
             pieceSts_.clear();
             for (std::uint32_t position : pieces_.piece(k)) {
-                piecePoints_.push_back(points_[position]);
-                if (slot >= 0) pieceSts_.push_back(view_.cornerSt(static_cast<std::size_t>(slot), cornerOf_[position]));
-                else pieceSts_.emplace_back();
+                if (position < points_.size()) {
+                    piecePoints_.push_back(points_[position]);
+                    if (slot >= 0) pieceSts_.push_back(view_.cornerSt(static_cast<std::size_t>(slot), cornerOf_[position]));
+                    else pieceSts_.emplace_back();
+                    continue;
+                }
+                // A crossing: its texture coordinates lie between those of its edge's ends.
+                const AddedPoint& a = added[position - points_.size()];
+                piecePoints_.push_back(a.point);
+                std::optional<ST> st;
+                if (slot >= 0) {
+                    const auto from = view_.cornerSt(static_cast<std::size_t>(slot), cornerOf_[a.from]);
+                    const auto to = view_.cornerSt(static_cast<std::size_t>(slot), cornerOf_[a.to]);
+                    if (from && to) st = ST{from->s + a.t * (to->s - from->s), from->t + a.t * (to->t - from->t)};
+                }
+                pieceSts_.push_back(st);
             }
-            const XYZ normal = pieces_.count() == 1 ? faceNormal : newellNormal(piecePoints_);
-            // A piece without area (a run of points on one edge) covers nothing.
-            if (isFlat(normal, piecePoints_)) continue;
+            const XYZ normal = newellNormal(piecePoints_);
+            // A piece thinner than a written step would lose its area or turn over in the file.
+            if (!keepsItsAreaAsWritten(piecePoints_, normal, splitter_.tolerance())) continue;
             const double length = std::sqrt(normal.x * normal.x + normal.y * normal.y + normal.z * normal.z);
             const XYZ unit{normal.x / length, normal.y / length, normal.z / length};
             writePolygon(out, surface.textureName, surface.mapping.place(piecePoints_, unit, pieceSts_, messages_));
@@ -290,8 +310,8 @@ private:
     std::vector<std::optional<ST>> pieceSts_;
     std::vector<char> scratch_;
     std::uint64_t link_ = 0;
-    std::size_t concaveUnsplit_ = 0;
-    std::size_t cutAsFan_ = 0;
+    std::size_t crossing_ = 0;
+    std::size_t farFromFlat_ = 0;
 };
 
 }  // namespace

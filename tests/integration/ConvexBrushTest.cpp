@@ -1,0 +1,124 @@
+// Awkward faces, turned in space and stored as single floats, converted to
+// brushes by the built program: every written polygon is convex, flat, of 3
+// to 16 vertices with area as written, faces its face's way (or its part's,
+// where the outline crosses itself), and together they cover where the
+// face's winding number is not zero.
+#include <cmath>
+#include <fstream>
+#include <numbers>
+
+#include <gtest/gtest.h>
+
+#include "common/BrushScan.hpp"
+#include "common/Outlines.hpp"
+#include "common/RunProgram.hpp"
+#include "common/TestHelpers.hpp"
+#include "exporters/lightwave/MorvLToLWO2.hpp"
+#include "scene/CanonicalScene.hpp"
+
+namespace morv {
+namespace {
+
+using testing::Outline;
+XYZ sub(const XYZ& a, const XYZ& b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
+double dot(const XYZ& a, const XYZ& b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
+XYZ cross(const XYZ& a, const XYZ& b) { return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x}; }
+
+// Area of the x-y outline where its winding number is not zero, counted on a grid.
+double nonzeroWindingArea(const Outline& p) {
+    double x0 = 1e300, x1 = -1e300, y0 = 1e300, y1 = -1e300;
+    for (const XYZ& v : p) x0 = std::min(x0, v.x), x1 = std::max(x1, v.x), y0 = std::min(y0, v.y), y1 = std::max(y1, v.y);
+    const int cells = 400;
+    int hits = 0;
+    for (int i = 0; i < cells; ++i)
+        for (int j = 0; j < cells; ++j) {
+            const double x = x0 + (x1 - x0) * (i + 0.5) / cells, y = y0 + (y1 - y0) * (j + 0.5) / cells;
+            int w = 0;
+            for (std::size_t k = 0; k < p.size(); ++k) {
+                const XYZ a = p[k], b = p[(k + 1) % p.size()];
+                const double side = (b.x - a.x) * (y - a.y) - (b.y - a.y) * (x - a.x);
+                w += (a.y <= y && b.y > y && side > 0) - (a.y > y && b.y <= y && side < 0);
+            }
+            hits += w != 0;
+        }
+    return hits * (x1 - x0) * (y1 - y0) / (cells * cells);
+}
+
+Outline reorder(const Outline& p, std::size_t step) {
+    Outline q;
+    for (std::size_t i = 0; i < p.size(); ++i) q.push_back(p[i * step % p.size()]);
+    return q;
+}
+
+class ConvexBrushTest : public testing::ScratchDirTest {};
+
+TEST_F(ConvexBrushTest, EveryKindOfFaceBecomesConvexFlatPiecesThatCoverIt) {
+    Outline triangle{{0, 0, 0}}, line, dented = testing::regular(20), needles = testing::regular(20);
+    for (int i = 1; i < 20; ++i) triangle.push_back({i * 100.0 / 19, 0, 0});
+    triangle.push_back({30, 70, 0});
+    for (int i = 0; i < 17; ++i) line.push_back({i * 3.0, i * 7.0, 0});
+    dented[7] = {dented[7].x * 0.5, dented[7].y * 0.5, 0};
+    needles.insert(needles.begin() + 4, {{300, 300, 0}, needles[3]});                  // out and back
+    needles.insert(needles.begin() + 12, {{0, 0, 0}, needles[11], {0, 0, 0}, needles[11]});  // in, twice
+    const Outline saddle{{0, 0, 0}, {100, 0, 60}, {100, 100, 0}, {0, 100, 60}};
+    const std::string crossing = "Warning: 1 faces that cross themselves were cut";
+    const struct {
+        const char* name;
+        Outline face;
+        std::size_t polygons;  // 0: as few as the properties allow
+        std::string message;   // "": no warning
+    } cases[] = {
+        {"21-point triangle", triangle, 1, ""},
+        {"17 points on one line", line, 0, "Degenerate convex polygon found!\n"},
+        {"concave 5 points", {{0, 0, 0}, {100, 0, 0}, {100, 100, 0}, {0, 100, 0}, {50, 20, 0}}, 2, ""},
+        {"pentagram", reorder(testing::regular(5), 2), 4, crossing},
+        {"star 17/2", reorder(testing::regular(17), 2), 11, crossing},
+        {"bow-tie", {{0, 0, 0}, {100, 100, 0}, {100, 0, 0}, {0, 100, 0}}, 2, crossing},
+        {"needles", needles, 2, ""},
+        {"saddle", saddle, 2, "Warning: 1 faces that are far from flat were cut into flat pieces\n"},
+        {"20-gon with one dent", dented, 2, ""},
+        {"keyhole", testing::keyhole(), 0, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        // Turned about two axes, so that no coordinate plane holds it.
+        const double a = 0.5, b = 0.9;
+        MeshBuilder mesh;
+        std::vector<std::uint32_t> order;
+        for (const XYZ& p : c.face) {
+            const XYZ r{p.x * std::cos(a) - p.y * std::sin(a), p.x * std::sin(a) + p.y * std::cos(a), p.z};
+            order.push_back(static_cast<std::uint32_t>(order.size()));
+            mesh.addVertex({r.x, r.y * std::cos(b) - r.z * std::sin(b), r.y * std::sin(b) + r.z * std::cos(b)});
+        }
+        mesh.addFace(order, MorvLValue::Int(0));
+        MorvLToLWO2::translate(makeScene(std::move(mesh).build(), {}, {}), (dir / "in.lwo").string());
+        const auto r = testing::runProgram({"--to=Unreal.T3D", "--scale=1", "--destFileName=out.t3d", "in.lwo"}, dir.string());
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_NE(c.message.empty() ? r.out.find("Warning") == std::string::npos : r.out.find(c.message) != std::string::npos, false) << r.out;
+        std::ifstream in(dir / "out.t3d", std::ios::binary);
+        const auto polygons = testing::scanBrush({std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()});
+        EXPECT_TRUE(c.polygons == 0 || polygons.size() == c.polygons) << polygons.size();
+        const XYZ faceNormal{0, -std::sin(b), std::cos(b)};
+        double area = 0;
+        for (const auto& p : polygons) {
+            const std::size_t n = p.vertices.size();
+            ASSERT_GE(n, 3u);
+            EXPECT_LE(n, 16u);
+            const XYZ normal = testing::newell(p.vertices);
+            const double size = testing::length(sub(p.vertices[n / 2], p.vertices[0])) + testing::length(sub(p.vertices[n / 3], p.vertices[0]));
+            area += testing::length(normal) / 2;
+            EXPECT_GT(testing::length(normal), 1e-3 * size) << "no area";
+            EXPECT_GT(dot(normal, p.normal) / testing::length(normal), 1 - 1e-5);
+            EXPECT_TRUE(c.message == crossing || c.face == saddle || dot(p.normal, faceNormal) > 1 - 1e-5) << "turned";
+            for (std::size_t i = 0; i < n; ++i) {
+                const XYZ u = sub(p.vertices[(i + 1) % n], p.vertices[i]), v = sub(p.vertices[(i + 2) % n], p.vertices[(i + 1) % n]);
+                EXPECT_GT(dot(cross(u, v), p.normal), -2e-5 * testing::length(sub(p.vertices[(i + 2) % n], p.vertices[i]))) << "reflex";
+                EXPECT_LT(std::fabs(dot(sub(p.vertices[i], p.vertices[0]), p.normal)), 1e-3 * size) << "not flat";
+            }
+        }
+        EXPECT_TRUE(c.face == saddle || std::fabs(area - nonzeroWindingArea(c.face)) < 0.01 * area + 1 || polygons.empty()) << area;
+    }
+}
+
+}  // namespace
+}  // namespace morv
