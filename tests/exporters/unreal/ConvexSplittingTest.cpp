@@ -6,7 +6,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <map>
 #include <numeric>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -147,6 +149,61 @@ TEST(ConvexSplitting, AFaceFarFromFlatThatCrossesItselfIsCutIntoTriangles) {
     for (std::uint32_t k = 0; k < pieces.count(); ++k)
         EXPECT_EQ(std::vector<std::uint32_t>(pieces.piece(k).begin(), pieces.piece(k).end()),
                   (std::vector<std::uint32_t>{0, k + 1, k + 2}));
+}
+
+// The fewest convex pieces of the polygon idx (positions of p, counter-clockwise)
+// by trying every diagonal and both sides, remembered per set of positions.
+int fewestPieces(const Outline& p, const std::vector<std::uint32_t>& idx, std::map<std::vector<std::uint32_t>, int>& memo) {
+    const std::size_t n = idx.size();
+    const auto side = [&](std::uint32_t a, std::uint32_t b, XYZ c) {
+        return (p[b].x - p[a].x) * (c.y - p[a].y) - (p[b].y - p[a].y) * (c.x - p[a].x);
+    };
+    bool convex = true;
+    for (std::size_t i = 0; i < n; ++i) convex = convex && side(idx[i], idx[(i + 1) % n], p[idx[(i + 2) % n]]) > 0;
+    if (convex) return 1;
+    const auto [known, fresh] = memo.try_emplace(idx, 1000);
+    if (!fresh) return known->second;
+    for (std::size_t i = 0; i < n; ++i)
+        for (std::size_t j = i + 2; j < n && !(i == 0 && j == n - 1); ++j) {
+            const std::uint32_t a = idx[i], b = idx[j];
+            const XYZ m{(p[a].x + p[b].x) / 2, (p[a].y + p[b].y) / 2, 0};
+            bool crosses = false, inside = false;
+            for (std::size_t k = 0; k < n; ++k) {
+                const std::uint32_t c = idx[k], d = idx[(k + 1) % n];
+                if (c != a && c != b && d != a && d != b)
+                    crosses = crosses || (side(a, b, p[c]) * side(a, b, p[d]) < 0 && side(c, d, p[a]) * side(c, d, p[b]) < 0);
+                if ((p[c].y > m.y) != (p[d].y > m.y) && side(c, d, m) * (p[d].y - p[c].y) > 0) inside = !inside;
+            }
+            if (crosses || !inside) continue;
+            std::vector<std::uint32_t> left(idx.begin() + i, idx.begin() + j + 1), right(idx.begin() + j, idx.end());
+            right.insert(right.end(), idx.begin(), idx.begin() + i + 1);
+            known->second = std::min(known->second, fewestPieces(p, left, memo) + fewestPieces(p, right, memo));
+        }
+    return known->second;
+}
+
+TEST(ConvexSplitting, SmallFacesGetTheFewestPiecesThatDiagonalsAllow) {
+    std::mt19937 random(14);
+    std::uniform_real_distribution<double> unit(0, 1);
+    ConvexSplitter splitter;
+    PolygonPieces pieces;
+    for (int round = 0; round < 300; ++round) {
+        const std::size_t n = 4 + round % 9;
+        Outline flat, turned;  // a polygon seen from a point inside, turned in space and stored as floats
+        for (std::size_t i = 0; i < n; ++i) {
+            const double a = 2 * std::numbers::pi * (static_cast<double>(i) + 0.8 * unit(random)) / static_cast<double>(n);
+            const double r = 20 + 80 * unit(random);
+            flat.push_back({r * std::cos(a), r * std::sin(a), 0});
+            turned.push_back({static_cast<float>(0.6 * flat.back().x), static_cast<float>(0.8 * flat.back().x),
+                              static_cast<float>(flat.back().y)});
+        }
+        std::vector<std::uint32_t> all(n);
+        std::iota(all.begin(), all.end(), 0u);
+        std::map<std::vector<std::uint32_t>, int> memo;
+        SCOPED_TRACE(round);
+        splitter.split(turned, pieces);
+        EXPECT_EQ(static_cast<int>(pieces.count()), fewestPieces(flat, all, memo));
+    }
 }
 
 }  // namespace
