@@ -24,6 +24,9 @@ constexpr std::size_t crossingsPerPoint = 8;
 constexpr std::size_t pairTestsPerPoint = 4096;
 
 constexpr std::uint8_t unknown = 0, impossible = 255;
+// Parts of larger faces are searched exhaustively only this small: beyond it
+// the search costs more time than its pieces save.
+constexpr std::size_t partExactLimit = 8;
 
 FlatPoint flatten(const XYZ& p, int plane) {
     switch (plane) {
@@ -165,14 +168,15 @@ bool ConvexSplitter::isSpike(std::uint32_t a, std::uint32_t b, std::uint32_t c) 
     const FlatPoint p = flat_[a], q = flat_[b], r = flat_[c];
     const double ax = q.x - p.x, ay = q.y - p.y, bx = r.x - q.x, by = r.y - q.y;
     if (ax * bx + ay * by >= 0) return false;
-    return std::fabs(ax * by - ay * bx) <= tol_ * (std::hypot(ax, ay) + std::hypot(bx, by));
+    const double turned = ax * by - ay * bx;
+    return turned * turned <= 4 * tol_ * tol_ * std::max(ax * ax + ay * ay, bx * bx + by * by);
 }
 
 // +1 left, -1 right, 0 when b lies on the line from a to c up to the tolerance.
 int ConvexSplitter::turn(std::uint32_t a, std::uint32_t b, std::uint32_t c) const {
     const FlatPoint p = flat_[a], q = flat_[b], r = flat_[c];
-    const double c2 = cross(p, q, r);
-    if (std::fabs(c2) <= tol_ * std::hypot(r.x - p.x, r.y - p.y)) return 0;
+    const double c2 = cross(p, q, r), dx = r.x - p.x, dy = r.y - p.y;
+    if (c2 * c2 <= tol_ * tol_ * (dx * dx + dy * dy)) return 0;
     return c2 > 0 ? 1 : -1;
 }
 
@@ -305,12 +309,16 @@ PolygonShape ConvexSplitter::split(std::span<const XYZ> polygon, PolygonPieces& 
 // never cross and each runs the way its part of the outline does.
 int ConvexSplitter::cutAtCrossings(std::span<const XYZ> polygon) {
     const std::size_t k = outline_.size();
+    // Edges by their left end; an edge meets only those that start before its right end.
     std::vector<std::uint32_t>& byLeft = part_;
+    std::vector<std::pair<double, std::uint32_t>>& lefts = lefts_;
+    lefts.resize(k);
+    for (std::uint32_t e = 0; e < k; ++e) lefts[e] = {std::min(flat_[outline_[e]].x, flat_[outline_[(e + 1) % k]].x), e};
+    std::sort(lefts.begin(), lefts.end());
     byLeft.resize(k);
-    std::iota(byLeft.begin(), byLeft.end(), 0u);
-    const auto lo = [&](std::uint32_t e) { return std::min(flat_[outline_[e]].x, flat_[outline_[(e + 1) % k]].x); };
+    for (std::size_t i = 0; i < k; ++i) byLeft[i] = lefts[i].second;
+    const auto lo = [&](std::size_t i) { return lefts[i].first; };
     const auto hi = [&](std::uint32_t e) { return std::max(flat_[outline_[e]].x, flat_[outline_[(e + 1) % k]].x); };
-    std::sort(byLeft.begin(), byLeft.end(), [&](std::uint32_t a, std::uint32_t b) { return lo(a) < lo(b); });
     struct OnEdge {
         std::uint32_t edge;
         double t;
@@ -322,7 +330,7 @@ int ConvexSplitter::cutAtCrossings(std::span<const XYZ> polygon) {
     for (std::size_t i = 0; i < k; ++i) {
         const std::uint32_t e = byLeft[i];
         const double right = hi(e);
-        for (std::size_t j = i + 1; j < k && lo(byLeft[j]) <= right; ++j) {
+        for (std::size_t j = i + 1; j < k && lo(j) <= right; ++j) {
             if (++tests > pairTestsPerPoint * k) return -1;
             const std::uint32_t f = byLeft[j];
             if ((e + 1) % k == f || (f + 1) % k == e) continue;
@@ -411,31 +419,40 @@ bool ConvexSplitter::fixConvex(std::span<const std::uint32_t> polygon, PolygonPi
     if (orientation == 0) return false;
 
     // Parts still to split live in stack_[0 .. depth); their vectors are reused.
+    // A part whose reflex corners had no diagonal for two of them passes that
+    // on: its parts gain such pairs only at the new diagonal's ends.
     std::size_t depth = 0;
-    const auto push = [&](auto first, auto last) -> void {
-        if (depth == stack_.size()) stack_.emplace_back();
+    const auto push = [&](auto first, auto last, bool pairs) -> void {
+        if (depth == stack_.size()) stack_.emplace_back(), tryPairs_.push_back(true);
         stack_[depth].assign(first, last);
+        tryPairs_[depth] = pairs;
         ++depth;
     };
-    push(polygon.begin(), polygon.end());
+    push(polygon.begin(), polygon.end(), true);
     std::vector<std::uint32_t>& part = part_;
     while (depth > 0) {
         part.swap(stack_[--depth]);
+        bool pairs = tryPairs_[depth];
         if (part.size() < 3) throw Bug("FOUND BUG: Polygon has less than 2 vertices in function fixConvex!");
-        if (reflexCount(part, orientation, nullptr) == 0) {
+        reflex_.clear();
+        const std::size_t n = part.size();
+        for (std::size_t i = 0; i < n; ++i)
+            if (turn(part[(i + n - 1) % n], part[i], part[(i + 1) % n]) == -orientation)
+                reflex_.push_back(static_cast<std::uint32_t>(i));
+        if (reflex_.empty()) {
             takeNVertices(part, out);
             continue;
         }
-        if (part.size() <= exactLimit) {
+        if (n <= (polygon.size() <= exactLimit ? exactLimit : partExactLimit)) {
             if (!exactSplit(part, orientation, out)) return false;
             continue;
         }
         std::size_t a = 0, b = 0;
-        if (!findDiagonal(part, orientation, a, b)) return false;
+        if (!findDiagonal(part, orientation, pairs, a, b)) return false;
         // Both parts hold the diagonal's ends and keep the order: a..b and b..a (wrapping).
-        push(part.begin() + static_cast<std::ptrdiff_t>(b), part.end());
+        push(part.begin() + static_cast<std::ptrdiff_t>(b), part.end(), pairs);
         stack_[depth - 1].insert(stack_[depth - 1].end(), part.begin(), part.begin() + static_cast<std::ptrdiff_t>(a) + 1);
-        push(part.begin() + static_cast<std::ptrdiff_t>(a), part.begin() + static_cast<std::ptrdiff_t>(b) + 1);
+        push(part.begin() + static_cast<std::ptrdiff_t>(a), part.begin() + static_cast<std::ptrdiff_t>(b) + 1, pairs);
     }
     return true;
 }
@@ -528,8 +545,8 @@ void ConvexSplitter::emitExact(std::uint32_t mask, PolygonPieces& out) {
 // A diagonal for a large part, in this order of preference: one that leaves
 // both its ends convex where both are reflex, the shortest first; one that
 // leaves its reflex end convex, nearest first; any from a reflex corner.
-bool ConvexSplitter::findDiagonal(std::span<const std::uint32_t> part, int orientation, std::size_t& a,
-                                  std::size_t& b) {
+bool ConvexSplitter::findDiagonal(std::span<const std::uint32_t> part, int orientation, bool& tryPairs,
+                                  std::size_t& a, std::size_t& b) {
     const std::size_t n = part.size();
     const auto at = [&](std::size_t i) { return part[i % n]; };
     // Cut from i to j, both sides are convex at i.
@@ -541,11 +558,11 @@ bool ConvexSplitter::findDiagonal(std::span<const std::uint32_t> part, int orien
         return dx * dx + dy * dy;
     };
     const auto adjacent = [&](std::size_t i, std::size_t j) { return (i + 1) % n == j || (j + 1) % n == i; };
-    const auto firstGood = [&]() {
+    const auto firstGood = [&](bool mustResolve) {
         std::sort(candidates_.begin(), candidates_.end(),
                   [](const Candidate& x, const Candidate& y) { return x.length2 < y.length2; });
         for (const Candidate& c : candidates_) {
-            if (isDiagonal(part, orientation, c.a, c.b)) {
+            if ((!mustResolve || resolves(c.a, c.b)) && isDiagonal(part, orientation, c.a, c.b)) {
                 a = std::min(c.a, c.b);
                 b = std::max(c.a, c.b);
                 return true;
@@ -553,26 +570,23 @@ bool ConvexSplitter::findDiagonal(std::span<const std::uint32_t> part, int orien
         }
         return false;
     };
-    reflex_.clear();
-    for (std::size_t i = 0; i < n; ++i)
-        if (turn(at(i + n - 1), at(i), at(i + 1)) == -orientation) reflex_.push_back(static_cast<std::uint32_t>(i));
     constexpr std::size_t pairLimit = 64;  // beyond it, pairs cost more than they save
-    if (reflex_.size() <= pairLimit) {
+    if (tryPairs && reflex_.size() <= pairLimit) {
         candidates_.clear();
         for (std::size_t x = 0; x < reflex_.size(); ++x)
             for (std::size_t y = x + 1; y < reflex_.size(); ++y) {
                 const std::uint32_t i = reflex_[x], j = reflex_[y];
                 if (!adjacent(i, j) && resolves(i, j) && resolves(j, i)) candidates_.push_back({length2(i, j), i, j});
             }
-        if (firstGood()) return true;
+        if (firstGood(false)) return true;
+        tryPairs = false;
     }
     for (const bool mustResolve : {true, false}) {
         for (const std::uint32_t i : reflex_) {
             candidates_.clear();
             for (std::uint32_t j = 0; j < n; ++j)
-                if (j != i && !adjacent(i, j) && (!mustResolve || resolves(i, j)))
-                    candidates_.push_back({length2(i, j), i, j});
-            if (firstGood()) return true;
+                if (j != i && !adjacent(i, j)) candidates_.push_back({length2(i, j), i, j});
+            if (firstGood(mustResolve)) return true;
         }
     }
     return false;

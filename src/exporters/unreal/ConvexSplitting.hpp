@@ -65,8 +65,8 @@ class ConvexSplitter {
 public:
     // Faces of up to this many points are cut into the fewest convex pieces
     // that diagonals allow; larger ones first along diagonals that remove
-    // reflex corners (two at once where one diagonal can), down to parts of
-    // this size.
+    // reflex corners (two at once where one diagonal can), down to small parts
+    // that are searched the same way.
     static constexpr std::size_t exactLimit = 12;
 
     // The whole face (at least 3 points, consecutive repeats already removed):
@@ -101,7 +101,8 @@ private:
     bool exactSplit(std::span<const std::uint32_t> part, int orientation, PolygonPieces& out);
     int exactCount(std::uint32_t mask);
     void emitExact(std::uint32_t mask, PolygonPieces& out);
-    bool findDiagonal(std::span<const std::uint32_t> part, int orientation, std::size_t& a, std::size_t& b);
+    bool findDiagonal(std::span<const std::uint32_t> part, int orientation, bool& tryPairs, std::size_t& a,
+                      std::size_t& b);
     bool isDiagonal(std::span<const std::uint32_t> part, int orientation, std::size_t a, std::size_t b) const;
     bool inCone(std::span<const std::uint32_t> part, int orientation, std::size_t a, std::size_t b) const;
     bool insidePart(std::span<const std::uint32_t> part, FlatPoint m, bool rayAlongY) const;
@@ -113,6 +114,7 @@ private:
     std::vector<std::uint32_t> whole_, outline_;
     std::vector<std::vector<std::uint32_t>> loops_;    // simple parts of an outline that crosses itself
     std::vector<std::vector<std::uint32_t>> stack_;    // parts still to split; kept for reuse
+    std::vector<bool> tryPairs_;
     std::vector<std::uint32_t> part_, cleaned_;
     struct Candidate {
         double length2;
@@ -120,6 +122,7 @@ private:
     };
     std::vector<Candidate> candidates_;
     std::vector<std::uint32_t> reflex_;
+    std::vector<std::pair<double, std::uint32_t>> lefts_;
     // The exact search over one part: its positions, per subset of them the
     // fewest pieces and the diagonal's far end (or -1: convex), and which
     // diagonals of the part are known good (1) or bad (2).
