@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numbers>
 #include <numeric>
 
 #include "base/Excn.hpp"
@@ -388,9 +389,28 @@ int ConvexSplitter::cutAtCrossings(std::span<const XYZ> polygon) {
 // that runs the same way only covers again what that one covers; inside one
 // that runs the other way it would be a hole, which these pieces cannot make.
 bool ConvexSplitter::keepOuterLoops() {
+    // A loop that passes a point twice (a crossing met by the other loop's
+    // swap, or edges along one line) is two loops that touch there.
+    std::vector<std::vector<std::uint32_t>> simple;
+    for (const auto& loop : loops_) {
+        if (loop.size() > 4096) return false;
+        std::vector<std::uint32_t> walk;
+        for (std::uint32_t p : loop) {
+            std::size_t at = walk.size();
+            for (std::size_t i = 0; i < walk.size() && at == walk.size(); ++i)
+                if (near(walk[i], p)) at = i;
+            if (at == walk.size()) {
+                walk.push_back(p);
+                continue;
+            }
+            simple.emplace_back(walk.begin() + static_cast<std::ptrdiff_t>(at), walk.end());
+            walk.resize(at + 1);
+        }
+        simple.push_back(std::move(walk));
+    }
     std::vector<std::vector<std::uint32_t>> kept;
     std::vector<int> orientation;
-    for (auto& loop : loops_) {
+    for (auto& loop : simple) {
         clean(loop, cleaned_);
         if (cleaned_.empty()) continue;
         const double area2 = signedArea2(cleaned_);
@@ -398,13 +418,20 @@ bool ConvexSplitter::keepOuterLoops() {
         kept.push_back(cleaned_);
         orientation.push_back(sign(area2));
     }
+    // Loops touch but do not cross, so the middles of a loop's edges are all
+    // inside another loop or all outside it; a mix means edges along one line
+    // made loops overlap, which these pieces cannot show.
     std::vector<bool> inner(kept.size(), false);
     for (std::size_t a = 0; a < kept.size(); ++a) {
-        const FlatPoint p = flat_[kept[a][0]], q = flat_[kept[a][1]];
-        const FlatPoint probe{(p.x + q.x) / 2, (p.y + q.y) / 2};
         for (std::size_t b = 0; b < kept.size(); ++b) {
-            if (a == b || windingAround(flat_, kept[b], probe) == 0) continue;
-            if (orientation[a] != orientation[b]) return false;
+            if (a == b) continue;
+            std::size_t inside = 0;
+            for (std::size_t i = 0; i < kept[a].size(); ++i) {
+                const FlatPoint p = flat_[kept[a][i]], q = flat_[kept[a][(i + 1) % kept[a].size()]];
+                inside += windingAround(flat_, kept[b], {(p.x + q.x) / 2, (p.y + q.y) / 2}) != 0;
+            }
+            if (inside == 0) continue;
+            if (inside != kept[a].size() || orientation[a] != orientation[b]) return false;
             inner[a] = true;
         }
     }
@@ -440,6 +467,7 @@ bool ConvexSplitter::fixConvex(std::span<const std::uint32_t> polygon, PolygonPi
             if (turn(part[(i + n - 1) % n], part[i], part[(i + 1) % n]) == -orientation)
                 reflex_.push_back(static_cast<std::uint32_t>(i));
         if (reflex_.empty()) {
+            if (!isSimple(part)) return false;
             takeNVertices(part, out);
             continue;
         }
@@ -454,6 +482,29 @@ bool ConvexSplitter::fixConvex(std::span<const std::uint32_t> polygon, PolygonPi
         stack_[depth - 1].insert(stack_[depth - 1].end(), part.begin(), part.begin() + static_cast<std::ptrdiff_t>(a) + 1);
         push(part.begin() + static_cast<std::ptrdiff_t>(a), part.begin() + static_cast<std::ptrdiff_t>(b) + 1, pairs);
     }
+    return true;
+}
+
+// Whether a part without reflex corners is a simple polygon: it may still
+// wind round twice (from five corners on; it turns by 4 pi, not 2 pi), or
+// pass one point twice.
+bool ConvexSplitter::isSimple(std::span<const std::uint32_t> part) {
+    const std::size_t n = part.size();
+    if (n < 4) return true;
+    double turning = 0;
+    for (std::size_t i = 0; n >= 5 && i < n; ++i) {
+        const FlatPoint p = flat_[part[i]], q = flat_[part[(i + 1) % n]], r = flat_[part[(i + 2) % n]];
+        const double ax = q.x - p.x, ay = q.y - p.y, bx = r.x - q.x, by = r.y - q.y;
+        turning += std::atan2(ax * by - ay * bx, ax * bx + ay * by);
+    }
+    if (std::fabs(turning) > 3 * std::numbers::pi) return false;
+    auto& byX = lefts_;
+    byX.clear();
+    for (std::uint32_t i : part) byX.push_back({flat_[i].x, i});
+    std::sort(byX.begin(), byX.end());
+    for (std::size_t i = 0; i < byX.size(); ++i)
+        for (std::size_t j = i + 1; j < byX.size() && byX[j].first - byX[i].first <= tol_; ++j)
+            if (near(byX[i].second, byX[j].second)) return false;
     return true;
 }
 
@@ -490,7 +541,7 @@ int ConvexSplitter::exactCount(std::uint32_t mask) {
     int best = impossible;
     std::int8_t choice = -1;
     if (reflexCount(corners, exactOrientation_, &r) == 0) {
-        best = 1;
+        if (isSimple(corners)) best = 1;
     } else {
         for (std::size_t j = 0; j < count; ++j) {
             if (j == r || j == (r + 1) % count || j == (r + count - 1) % count) continue;

@@ -98,6 +98,7 @@ private:
     int reflexCount(std::span<const std::uint32_t> part, int orientation, std::size_t* first) const;
     int cutAtCrossings(std::span<const XYZ> polygon);
     bool keepOuterLoops();
+    bool isSimple(std::span<const std::uint32_t> part);
     bool exactSplit(std::span<const std::uint32_t> part, int orientation, PolygonPieces& out);
     int exactCount(std::uint32_t mask);
     void emitExact(std::uint32_t mask, PolygonPieces& out);
