@@ -300,6 +300,13 @@ PolygonShape ConvexSplitter::split(std::span<const XYZ> polygon, PolygonPieces& 
             return PolygonShape::Unsplittable;
         }
     }
+    // Pieces no wider than the tolerance (points along one edge, slivers
+    // between crossings) cover nothing.
+    PolygonPieces& kept = scratchPieces_;
+    kept.clear();
+    for (std::size_t k = 0; k < out.count(); ++k)
+        if (std::fabs(signedArea2(out.piece(k))) > tol_ * extentOf(out.piece(k))) kept.add(out.piece(k));
+    std::swap(out, kept);
     if (out.count() == 0) return PolygonShape::Degenerate;
     return shape;
 }
