@@ -334,6 +334,14 @@ int ConvexSplitter::cutAtCrossings(std::span<const XYZ> polygon) {
     };
     std::vector<OnEdge> onEdges;
     std::size_t tests = 0;
+    bool touches = false;
+    // Point c lies on the segment a-b up to the tolerance.
+    const auto touchesAt = [&](std::uint32_t a, std::uint32_t b, std::uint32_t c) {
+        const FlatPoint p = flat_[a], q = flat_[b], r = flat_[c];
+        const double dx = q.x - p.x, dy = q.y - p.y, along = (r.x - p.x) * dx + (r.y - p.y) * dy;
+        const double off = (r.y - p.y) * dx - (r.x - p.x) * dy, length2 = dx * dx + dy * dy;
+        return along >= 0 && along <= length2 && off * off <= tol_ * tol_ * length2;
+    };
     const std::uint32_t n = static_cast<std::uint32_t>(polygon.size());
     for (std::size_t i = 0; i < k; ++i) {
         const std::uint32_t e = byLeft[i];
@@ -344,7 +352,13 @@ int ConvexSplitter::cutAtCrossings(std::span<const XYZ> polygon) {
             if ((e + 1) % k == f || (f + 1) % k == e) continue;
             const FlatPoint a = flat_[outline_[e]], b = flat_[outline_[(e + 1) % k]];
             const FlatPoint c = flat_[outline_[f]], d = flat_[outline_[(f + 1) % k]];
-            if (!properlyCross(a, b, c, d)) continue;
+            if (!properlyCross(a, b, c, d)) {
+                touches = touches || touchesAt(outline_[e], outline_[(e + 1) % k], outline_[f]) ||
+                          touchesAt(outline_[e], outline_[(e + 1) % k], outline_[(f + 1) % k]) ||
+                          touchesAt(outline_[f], outline_[(f + 1) % k], outline_[e]) ||
+                          touchesAt(outline_[f], outline_[(f + 1) % k], outline_[(e + 1) % k]);
+                continue;
+            }
             if (added_.size() >= crossingsPerPoint * k) return -1;
             const double ca = cross(c, d, a), cb = cross(c, d, b), cc = cross(a, b, c), cd = cross(a, b, d);
             const double te = ca / (ca - cb), tf = cc / (cc - cd);
@@ -359,6 +373,9 @@ int ConvexSplitter::cutAtCrossings(std::span<const XYZ> polygon) {
         }
     }
     if (added_.empty()) return 0;
+    // Where it also meets itself at a point of its own, which way the outline
+    // goes on there is not decided here.
+    if (touches) return -1;
     std::sort(onEdges.begin(), onEdges.end(),
               [](const OnEdge& a, const OnEdge& b) { return a.edge != b.edge ? a.edge < b.edge : a.t < b.t; });
     // The walk along the outline with the crossings in it, and where each crossing is passed.
