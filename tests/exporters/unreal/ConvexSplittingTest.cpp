@@ -155,9 +155,7 @@ TEST(ConvexSplitting, AFaceFarFromFlatThatCrossesItselfIsCutIntoTriangles) {
 // by trying every diagonal and both sides, remembered per set of positions.
 int fewestPieces(const Outline& p, const std::vector<std::uint32_t>& idx, std::map<std::vector<std::uint32_t>, int>& memo) {
     const std::size_t n = idx.size();
-    const auto side = [&](std::uint32_t a, std::uint32_t b, XYZ c) {
-        return (p[b].x - p[a].x) * (c.y - p[a].y) - (p[b].y - p[a].y) * (c.x - p[a].x);
-    };
+    const auto side = [&](std::uint32_t a, std::uint32_t b, XYZ c) { return (p[b].x - p[a].x) * (c.y - p[a].y) - (p[b].y - p[a].y) * (c.x - p[a].x); };
     bool convex = true;
     for (std::size_t i = 0; i < n; ++i) convex = convex && side(idx[i], idx[(i + 1) % n], p[idx[(i + 2) % n]]) > 0;
     if (convex) return 1;
@@ -200,9 +198,8 @@ TEST(ConvexSplitting, SmallFacesGetTheFewestPiecesThatDiagonalsAllow) {
         std::vector<std::uint32_t> all(n);
         std::iota(all.begin(), all.end(), 0u);
         std::map<std::vector<std::uint32_t>, int> memo;
-        SCOPED_TRACE(round);
         splitter.split(turned, pieces);
-        EXPECT_EQ(static_cast<int>(pieces.count()), fewestPieces(flat, all, memo));
+        EXPECT_EQ(static_cast<int>(pieces.count()), fewestPieces(flat, all, memo)) << round;
     }
 }
 
