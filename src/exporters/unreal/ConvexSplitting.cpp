@@ -445,6 +445,9 @@ bool ConvexSplitter::keepOuterLoops() {
     // Loops touch but do not cross, so the middles of a loop's edges are all
     // inside another loop or all outside it; a mix means edges along one line
     // made loops overlap, which these pieces cannot show.
+    std::size_t points = 0;
+    for (const auto& loop : kept) points += loop.size();
+    if (kept.size() * points > std::size_t{1} << 24) return false;  // beyond any real face
     std::vector<bool> inner(kept.size(), false);
     for (std::size_t a = 0; a < kept.size(); ++a) {
         for (std::size_t b = 0; b < kept.size(); ++b) {
