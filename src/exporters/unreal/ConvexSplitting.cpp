@@ -27,7 +27,7 @@ constexpr std::size_t pairTestsPerPoint = 4096;
 constexpr std::uint8_t unknown = 0, impossible = 255;
 // Parts of larger faces are searched exhaustively only this small: beyond it
 // the search costs more time than its pieces save.
-constexpr std::size_t partExactLimit = 8;
+constexpr std::size_t partExactLimit = 6;
 
 FlatPoint flatten(const XYZ& p, int plane) {
     switch (plane) {
@@ -346,12 +346,13 @@ int ConvexSplitter::cutAtCrossings(std::span<const XYZ> polygon) {
     for (std::size_t i = 0; i < k; ++i) {
         const std::uint32_t e = byLeft[i];
         const double right = hi(e);
-        for (std::size_t j = i + 1; j < k && lo(j) <= right; ++j) {
+        for (std::size_t j = i + 1; j < k && lo(j) <= right + tol_; ++j) {
             if (++tests > pairTestsPerPoint * k) return -1;
             const std::uint32_t f = byLeft[j];
             if ((e + 1) % k == f || (f + 1) % k == e) continue;
             const FlatPoint a = flat_[outline_[e]], b = flat_[outline_[(e + 1) % k]];
             const FlatPoint c = flat_[outline_[f]], d = flat_[outline_[(f + 1) % k]];
+            if (std::min(c.y, d.y) > std::max(a.y, b.y) + tol_ || std::min(a.y, b.y) > std::max(c.y, d.y) + tol_) continue;
             if (!properlyCross(a, b, c, d)) {
                 touches = touches || touchesAt(outline_[e], outline_[(e + 1) % k], outline_[f]) ||
                           touchesAt(outline_[e], outline_[(e + 1) % k], outline_[(f + 1) % k]) ||
@@ -636,11 +637,11 @@ bool ConvexSplitter::findDiagonal(std::span<const std::uint32_t> part, int orien
         return dx * dx + dy * dy;
     };
     const auto adjacent = [&](std::size_t i, std::size_t j) { return (i + 1) % n == j || (j + 1) % n == i; };
-    const auto firstGood = [&](bool mustResolve) {
+    const auto firstGood = [&]() {
         std::sort(candidates_.begin(), candidates_.end(),
                   [](const Candidate& x, const Candidate& y) { return x.length2 < y.length2; });
         for (const Candidate& c : candidates_) {
-            if ((!mustResolve || resolves(c.a, c.b)) && isDiagonal(part, orientation, c.a, c.b)) {
+            if (isDiagonal(part, orientation, c.a, c.b)) {
                 a = std::min(c.a, c.b);
                 b = std::max(c.a, c.b);
                 return true;
@@ -656,15 +657,16 @@ bool ConvexSplitter::findDiagonal(std::span<const std::uint32_t> part, int orien
                 const std::uint32_t i = reflex_[x], j = reflex_[y];
                 if (!adjacent(i, j) && resolves(i, j) && resolves(j, i)) candidates_.push_back({length2(i, j), i, j});
             }
-        if (firstGood(false)) return true;
+        if (firstGood()) return true;
         tryPairs = false;
     }
     for (const bool mustResolve : {true, false}) {
         for (const std::uint32_t i : reflex_) {
             candidates_.clear();
             for (std::uint32_t j = 0; j < n; ++j)
-                if (j != i && !adjacent(i, j)) candidates_.push_back({length2(i, j), i, j});
-            if (firstGood(mustResolve)) return true;
+                if (j != i && !adjacent(i, j) && (!mustResolve || resolves(i, j)))
+                    candidates_.push_back({length2(i, j), i, j});
+            if (firstGood()) return true;
         }
     }
     return false;
