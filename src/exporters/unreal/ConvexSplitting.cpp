@@ -173,14 +173,6 @@ bool ConvexSplitter::isSpike(std::uint32_t a, std::uint32_t b, std::uint32_t c) 
     return turned * turned <= 4 * tol_ * tol_ * std::max(ax * ax + ay * ay, bx * bx + by * by);
 }
 
-// +1 left, -1 right, 0 when b lies on the line from a to c up to the tolerance.
-int ConvexSplitter::turn(std::uint32_t a, std::uint32_t b, std::uint32_t c) const {
-    const FlatPoint p = flat_[a], q = flat_[b], r = flat_[c];
-    const double c2 = cross(p, q, r), dx = r.x - p.x, dy = r.y - p.y;
-    if (c2 * c2 <= tol_ * tol_ * (dx * dx + dy * dy)) return 0;
-    return c2 > 0 ? 1 : -1;
-}
-
 double ConvexSplitter::signedArea2(std::span<const std::uint32_t> part) const {
     double area2 = 0;
     const FlatPoint o = flat_[part[0]];
@@ -492,7 +484,7 @@ bool ConvexSplitter::fixConvex(std::span<const std::uint32_t> polygon, PolygonPi
         reflex_.clear();
         const std::size_t n = part.size();
         for (std::size_t i = 0; i < n; ++i)
-            if (turn(part[(i + n - 1) % n], part[i], part[(i + 1) % n]) == -orientation)
+            if (turn(part[i == 0 ? n - 1 : i - 1], part[i], part[i + 1 == n ? 0 : i + 1]) == -orientation)
                 reflex_.push_back(static_cast<std::uint32_t>(i));
         if (reflex_.empty()) {
             if (!isSimple(part)) return false;
@@ -627,7 +619,7 @@ void ConvexSplitter::emitExact(std::uint32_t mask, PolygonPieces& out) {
 bool ConvexSplitter::findDiagonal(std::span<const std::uint32_t> part, int orientation, bool& tryPairs,
                                   std::size_t& a, std::size_t& b) {
     const std::size_t n = part.size();
-    const auto at = [&](std::size_t i) { return part[i % n]; };
+    const auto at = [&](std::size_t i) { return part[i < n ? i : i - n]; };  // i < 2n
     // Cut from i to j, both sides are convex at i.
     const auto resolves = [&](std::size_t i, std::size_t j) {
         return turn(at(j), at(i), at(i + 1)) != -orientation && turn(at(i + n - 1), at(i), at(j)) != -orientation;
@@ -636,7 +628,9 @@ bool ConvexSplitter::findDiagonal(std::span<const std::uint32_t> part, int orien
         const double dx = flat_[at(j)].x - flat_[at(i)].x, dy = flat_[at(j)].y - flat_[at(i)].y;
         return dx * dx + dy * dy;
     };
-    const auto adjacent = [&](std::size_t i, std::size_t j) { return (i + 1) % n == j || (j + 1) % n == i; };
+    const auto adjacent = [&](std::size_t i, std::size_t j) {
+        return i + 1 == j || j + 1 == i || (i == 0 && j == n - 1) || (j == 0 && i == n - 1);
+    };
     const auto firstGood = [&]() {
         std::sort(candidates_.begin(), candidates_.end(),
                   [](const Candidate& x, const Candidate& y) { return x.length2 < y.length2; });
@@ -660,8 +654,12 @@ bool ConvexSplitter::findDiagonal(std::span<const std::uint32_t> part, int orien
         if (firstGood()) return true;
         tryPairs = false;
     }
+    // A corner that no diagonal resolves mostly stays so: only the first few
+    // are asked before any diagonal is taken.
+    constexpr std::size_t resolveTries = 4;
     for (const bool mustResolve : {true, false}) {
-        for (const std::uint32_t i : reflex_) {
+        for (std::size_t x = 0; x < reflex_.size() && (!mustResolve || x < resolveTries); ++x) {
+            const std::uint32_t i = reflex_[x];
             candidates_.clear();
             for (std::uint32_t j = 0; j < n; ++j)
                 if (j != i && !adjacent(i, j) && (!mustResolve || resolves(i, j)))
@@ -682,7 +680,7 @@ bool ConvexSplitter::isDiagonal(std::span<const std::uint32_t> part, int orienta
     const double dx = e.x - s.x, dy = e.y - s.y, length2 = dx * dx + dy * dy, length = std::sqrt(length2);
     for (std::size_t k = 0; k < n; ++k) {
         const FlatPoint p = flat_[part[k]];
-        if (properlyCross(s, e, p, flat_[part[(k + 1) % n]])) return false;
+        if (properlyCross(s, e, p, flat_[part[k + 1 == n ? 0 : k + 1]])) return false;
         // Through another vertex, up to the tolerance: the pieces would hide it in an edge.
         if (k == a || k == b) continue;
         const double wx = p.x - s.x, wy = p.y - s.y, along = dx * wx + dy * wy;

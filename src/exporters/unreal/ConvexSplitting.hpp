@@ -92,7 +92,13 @@ private:
     void clean(std::span<const std::uint32_t> outline, std::vector<std::uint32_t>& out) const;
     bool near(std::uint32_t a, std::uint32_t b) const;
     bool isSpike(std::uint32_t a, std::uint32_t b, std::uint32_t c) const;
-    int turn(std::uint32_t a, std::uint32_t b, std::uint32_t c) const;
+    // +1 left, -1 right, 0 when b lies on the line from a to c up to the tolerance.
+    int turn(std::uint32_t a, std::uint32_t b, std::uint32_t c) const {
+        const FlatPoint p = flat_[a], q = flat_[b], r = flat_[c];
+        const double c2 = (q.x - p.x) * (r.y - p.y) - (q.y - p.y) * (r.x - p.x), dx = r.x - p.x, dy = r.y - p.y;
+        if (c2 * c2 <= tol_ * tol_ * (dx * dx + dy * dy)) return 0;
+        return c2 > 0 ? 1 : -1;
+    }
     double signedArea2(std::span<const std::uint32_t> part) const;
     double extentOf(std::span<const std::uint32_t> part) const;
     int reflexCount(std::span<const std::uint32_t> part, int orientation, std::size_t* first) const;
