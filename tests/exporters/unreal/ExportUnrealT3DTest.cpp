@@ -34,9 +34,12 @@ Written write(const MorvLValue& scene) {
 double dot(const XYZ& a, const XYZ& b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
 
 // Every number as printf's "%+013.6f", which the editor's own export uses: over
-// many magnitudes, values on a rounding half, and the edges of the padding.
+// many magnitudes, halves, the edges of padding and of carries, -0 and non-finite.
 TEST(ExportUnrealT3D, NumbersAreWrittenAsPrintfsSignedPaddedFixedForm) {
-    std::vector<double> values{128, -3.5, 0.25, 123456.5, -0.0000001, 0, 99999.9999996, 1e20, -12.3456789};
+    std::vector<double> values{128, -3.5, 0.25, 123456.5, -0.0000001, 0, -0.0, 99999.9999996, 1e20, -12.3456789,
+                               -9999999.9999999, INFINITY, -INFINITY, NAN, -NAN, 1.7976931348623157e308, 5e-324};
+    for (double edge : {9999999.9999995, 999999.9999995, 99999.9999995, 0.0000005, 1e7})
+        values.insert(values.end(), {std::nextafter(edge, 0.0), edge, std::nextafter(-edge, -1e300)});
     std::mt19937_64 random(7);
     for (int i = 0; i < 200000; ++i) {
         const double magnitude = std::pow(10.0, static_cast<double>(i % 12) - 3);
