@@ -84,6 +84,13 @@ void forEachFace(const MorvLValue& mesh,
 // reverse order, the first corner kept first: the face shows its other side.
 MorvLValue reverseFaceWindings(const MorvLValue& faces);
 
+// A surface read from an Unreal brush keeps its polygons' "Texture=" word
+// (package, group and name) in this STRING field, so that a brush written from
+// it names the same texture. The brush reader refuses longer texture names
+// and the brush writer cuts longer names to this length.
+inline constexpr std::string_view brushTextureField = "brushTexture";
+inline constexpr std::size_t longestBrushTextureName = 1024;
+
 // Raises Error naming the vertex when a coordinate of p is not a finite number
 // or is larger in size than limit, the largest the output format can hold.
 // format names the output ("an LWO2 file").

@@ -38,10 +38,11 @@ MorvLValue requireTextureField(const Fields& texture, const char* name, Kind kin
 }
 
 // The editor cuts a texture name at a blank and reads "." as a separator of
-// package, group and name, so only letters, digits and "_" are kept.
+// package, group and name, so only letters, digits and "_" are kept, and the
+// brush reader takes no longer name than longestBrushTextureName.
 std::string brushTextureName(std::string_view raw) {
     std::string name;
-    for (char c : raw) {
+    for (char c : raw.substr(0, longestBrushTextureName)) {
         const bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_';
         name.push_back(plain ? c : '_');
     }
@@ -322,7 +323,11 @@ PreparedSurface prepareSurface(const MorvLValue& surface, const MorvLValue& imag
     const auto textures = fields.find("textures");
     if (!textures || textures->kind() != Kind::LIST)
         throw Error("Internal Error: Expected field textures not found in ExportUnlrealT3D.prepareSurface!\n");
-    PreparedSurface prepared{brushTextureName(getStringField(fields, "name", "")), {}};
+    // A brush's own "Texture=" word goes back as it came, when the reader would take it again.
+    const std::string kept = getStringField(fields, brushTextureField, "");
+    const bool keep = !kept.empty() && kept.size() <= longestBrushTextureName &&
+                      kept.find_first_of(std::string_view(" \t\r\n\v\f")) == std::string::npos;
+    PreparedSurface prepared{keep ? kept : brushTextureName(getStringField(fields, "name", "")), {}};
     const auto texture = getFirstColorTexture(*textures);
     if (!texture) return prepared;
 
@@ -334,7 +339,7 @@ PreparedSurface prepareSurface(const MorvLValue& surface, const MorvLValue& imag
     if (image >= 0) {
         const MorvLValue record = imageAt(images, image);
         std::tie(w, h) = imageResolution(record);
-        prepared.textureName = brushTextureName(imageBaseName(record));
+        if (!keep) prepared.textureName = brushTextureName(imageBaseName(record));
     }
     if (getStringField(t, "projection", "") == "planar")
         prepared.mapping = TextureSpaceMapping::planar(transforms, w, h);

@@ -75,8 +75,9 @@ TEST(ExportUnrealT3D, AnUntexturedSquareIsWrittenLineByLine) {
 TEST(ExportUnrealT3D, TextureNamesAreImageBaseNamesOrSurfaceNamesInPlainCharacters) {
     const struct {
         MorvLValue surface;
-        const char* name;
+        std::string name;
     } cases[] = {
+        {surface(std::string(2000, 'x')), std::string(1024, 'x')},  // the most the brush reader takes
         {surface("Stone", {planar()}), "Wall_Stone_v2"},
         {surface("Stone", {texture({{"projection", MorvLValue::String("cylindrical")}}), texture({{"image", MorvLValue::Int(1)}})}),
          "floor"},
