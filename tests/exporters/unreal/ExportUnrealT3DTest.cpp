@@ -118,14 +118,14 @@ TEST(ExportUnrealT3D, BrokenScenesAreReportedByName) {
 
 TEST(ExportUnrealT3D, APlanarProjectionAlongThePolygonsPlaneKeepsPixelZerosPoint) {
     // Projected along z onto a wall that contains the z direction: no
-    // intersection to find, so the origin is where pixel (0, 0) lies.
+    // intersection to find, so the origin is pixel (0, 0)'s point nearest the wall.
     const MorvLValue transforms = textureTransforms({0, 0, 0}, {0, 0, 0}, {1, 1, 1}, 2);
     const auto polygons = testing::scanBrush(write(scene({{3, 0, 0}, {3, 5, 0}, {3, 5, 4}}, {{{0, 1, 2}}},
                                                          {surface("s", {planar({{"transforms", transforms}})})},
                                                          {image("p.bmp", 64, 32)}))
                                                  .text);
     ASSERT_EQ(polygons.size(), 1u);
-    EXPECT_EQ(polygons[0].origin, (XYZ{-0.5, 0.5, 0}));
+    EXPECT_EQ(polygons[0].origin, (XYZ{-0.5, 0.5, 1.333333}));
     EXPECT_EQ(polygons[0].u, (XYZ{64, 0, 0}));
     EXPECT_EQ(polygons[0].v, (XYZ{0, -32, 0}));
 }
