@@ -330,26 +330,19 @@ std::optional<ReadResult> planSurfaceFiles(std::vector<Job>& jobs, const Convers
     const Exporter* exporter = findExporter(options.to);
     if (!exporter || !exporter->surfaceFiles) return std::nullopt;
     std::unordered_set<std::string> taken;
-    if (jobs.size() == 1) {
-        Job& job = jobs.front();
-        ReadResult read = readScene(job.input, defaultResolution(options), out);
+    std::optional<ReadResult> kept;
+    for (Job& job : jobs) {
+        if (jobs.size() == 1) kept = readScene(job.input, defaultResolution(options), out);
+        const auto scene = kept ? std::optional(kept->scene) : sceneForPlanning(job.input, defaultResolution(options));
+        if (!scene) continue;
         try {
-            job.shaders = exporter->surfaceFiles(read.scene, job.destination, taken);
+            job.shaders = exporter->surfaceFiles(*scene, job.destination, taken);
         } catch (const std::exception& e) {
             out.flush();
             Excn::raiseWithCause("Error: Could not write output file " + job.destination + "\n", e);
         }
-        return read;
     }
-    for (Job& job : jobs) {
-        const auto scene = sceneForPlanning(job.input, defaultResolution(options));
-        try {
-            if (scene) job.shaders = exporter->surfaceFiles(*scene, job.destination, taken);
-        } catch (const std::exception&) {
-            // The writer refuses this scene in its turn, before it writes a file.
-        }
-    }
-    return std::nullopt;
+    return kept;
 }
 
 void convertOne(const Job& job, const ConversionOptions& runOptions, std::optional<ReadResult> read,
