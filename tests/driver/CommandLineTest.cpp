@@ -271,9 +271,7 @@ struct StopCase {
 
 TEST_F(CommandLineProgram, StopsWithMessageAndUsage) {
     const std::string noInput = "No input files specified!\n";
-    const auto textureSize = [](const std::string& side) {
-        return "Value for --texture" + side + " must be a number of pixels from 1 to 65536 (or 0 for the default of 512).\n";
-    };
+    const std::string pixels = " must be a number of pixels from 1 to 65536 (or 0 for the default of 512).\n";
     const std::vector<StopCase> table = {
         {{}, noInput},
         {{"--to=rib", "x.lwo"}, "Unsupported format rib\n"},
@@ -286,9 +284,9 @@ TEST_F(CommandLineProgram, StopsWithMessageAndUsage) {
         {{"--=x", "x.lwo"}, "Unsupported option --\n"},
         {{"--scale=abc", "x.lwo"}, "Value for --scale must be a real value.\n"},
         {{"--textureWidth=", "x.lwo"}, "Value for --textureWidth must be a real value.\n"},
-        {{"--textureWidth=-5", "x.lwo"}, textureSize("Width")},
-        {{"--textureHeight=1e-300", "x.lwo"}, textureSize("Height")},
-        {{"--textureHeight=65537", "x.lwo"}, textureSize("Height")},
+        {{"--textureWidth=-5", "x.lwo"}, "Value for --textureWidth" + pixels},
+        {{"--textureHeight=1e-300", "x.lwo"}, "Value for --textureHeight" + pixels},
+        {{"--textureHeight=65537", "x.lwo"}, "Value for --textureHeight" + pixels},
         {{"--toOSType=unix", "x.lwo"}, "Only --toOSType=Unix and --toOSType=Windows is supported.\n"},
         {{"--coordTransformsLH=foo", "x.lwo"}, "Invalid transform command: foo\n"},
         // A bad option after a file name still converts nothing.
