@@ -549,7 +549,7 @@ std::optional<MorvLValue> LWO2File::convertBlock(const MorvLValue& block, const 
         if (it != clipImages_.end())
             image = it->second;
         else
-            messages << "Warning: A texture of the surface \"" << surface << "\" uses image clip " << clip->asInt()
+            messages << "Warning: A texture of the surface \"" << printableBytes(surface) << "\" uses image clip " << clip->asInt()
                      << ", but the object has no still image of that number; the texture gets no image\n";
     }
 
@@ -560,8 +560,8 @@ std::optional<MorvLValue> LWO2File::convertBlock(const MorvLValue& block, const 
         if (it != uvSlots.end())
             stIndex = static_cast<std::int32_t>(it->second);
         else
-            messages << "Warning: A texture of the surface \"" << surface << "\" uses the UV map \""
-                     << vmap->asString() << "\", but the object has no UV map of that name; the texture gets no "
+            messages << "Warning: A texture of the surface \"" << printableBytes(surface) << "\" uses the UV map \""
+                     << printableBytes(vmap->asString()) << "\", but the object has no UV map of that name; the texture gets no "
                      << "texture coordinates\n";
     }
 
@@ -629,8 +629,8 @@ void LWO2File::convertSurfaces(std::ostream& messages) {
             if (s.source.empty()) break;
             auto parent = byName.find(s.source);
             if (parent == byName.end()) {
-                messages << "Warning: The surface named \"" << s.name << "\" has parent surface \"" << s.source
-                         << "\" and the surface \"" << s.source << "\" does not exist in the object!\n";
+                messages << "Warning: The surface named \"" << printableBytes(s.name) << "\" has parent surface \"" << printableBytes(s.source)
+                         << "\" and the surface \"" << printableBytes(s.source) << "\" does not exist in the object!\n";
                 break;
             }
             if (state[parent->second] == State::Resolving) break;
