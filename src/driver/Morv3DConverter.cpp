@@ -284,7 +284,7 @@ void convertOne(const std::string& input, const std::string& destination, const 
     }
     out << exporter->progressLine(destination);
     try {
-        exporter->write(modified, destination, ExportSettings{resolution.width, resolution.height, out, options.toOSType});
+        exporter->write(modified, destination, ExportSettings{resolution.width, resolution.height, out, options.toOSType, options.keepSurfaces});
     } catch (const std::exception& e) {
         out.flush();
         Excn::raiseWithCause("Error: Could not write output file " + destination + "\n", e);

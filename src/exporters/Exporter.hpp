@@ -13,6 +13,7 @@ struct ExportSettings {
     double textureHeight;
     std::ostream& messages;
     std::string toOSType = "Unix";  // the platform texture file names are written for
+    bool keepSurfaces = false;      // LWO2: write surfaces, textures, images and UV maps too
 };
 
 struct Exporter {
