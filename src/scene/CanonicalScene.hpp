@@ -36,6 +36,9 @@ public:
     void setVertexSts(std::uint32_t vertex, std::span<const std::optional<ST>> slots);
     // The same given as an ARRAY of st records.
     void setVertexSts(std::uint32_t vertex, const MorvLValue& sts);
+    // Room for the texture coordinates of vertices up to `vertices` holding
+    // `values` slots in all, so that a big UV map is not copied as it grows.
+    void reserveVertexSts(std::size_t vertices, std::size_t values);
     // surface is an INT index, or a STRING name resolved later by setFaceSurfaceIndex.
     void addFace(std::span<const std::uint32_t> vertices, MorvLValue surface);
     // Optional per-corner texture coordinates of the face added last; corner is its position.
