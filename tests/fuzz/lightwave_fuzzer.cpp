@@ -31,24 +31,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     };
     static const std::string written =
         (std::filesystem::temp_directory_path() / ("lightwave_fuzzer-" + std::to_string(::getpid()) + ".lwo")).string();
-    // Writing may refuse a scene (a coordinate beyond single floats); what it writes must read.
-    const auto writeAndRead = [&](const morv::MorvLValue& scene) {
-        try {
-            morv::MorvLToLWO2::translate(scene, written, true);
-        } catch (const std::exception&) {
-            return;
-        }
-        morv::readLWO2Scene(written, messages);
-    };
     for (int reader = 0; reader < 2; ++reader) {
-        morv::MorvLValue scene;
+        bool wrote = false;
         try {
-            scene = reader == 0 ? morv::parseLWO2Bytes(bytes, messages)->toCanonical(messages)
-                                : morv::readLWOBSceneFromBytes(bytes, messages);
+            const morv::MorvLValue scene = reader == 0 ? morv::parseLWO2Bytes(bytes, messages)->toCanonical(messages)
+                                                       : morv::readLWOBSceneFromBytes(bytes, messages);
+            morv::MorvLToLWO2::translate(scene, written, true);  // may refuse a coordinate beyond single floats
+            wrote = true;
             writeBrush(scene);
         } catch (const std::exception&) {
         }
-        if (scene.isRecord()) writeAndRead(scene);
+        if (wrote) morv::readLWO2Scene(written, messages);  // what the writer wrote must read
     }
     return 0;
 }

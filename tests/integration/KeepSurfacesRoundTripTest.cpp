@@ -6,7 +6,6 @@
 // source's materials and texture references in the written file.
 #include <unistd.h>
 
-#include <algorithm>
 #include <charconv>
 #include <filesystem>
 #include <fstream>
@@ -59,12 +58,13 @@ testing::Bytes uvObject() {
     return testing::iffForm("LWO2", chunks);
 }
 
-// Coordinates that single floats hold exactly, so that the brush comes back whole.
-std::string texturedBrush() {
+// Texture coordinates that single floats hold exactly, so that the brush comes back whole.
+testing::Bytes texturedBrush() {
     std::vector<testing::BrushPolygonText> polygons{testing::brushSquare(0), testing::brushSquare(64, "Texture=Floor")};
     polygons[1].origin = {32, 0, 64};
     polygons[1].textureU = {0, 2, 0};
-    return testing::brushText(polygons);
+    const std::string text = testing::brushText(polygons);
+    return {text.begin(), text.end()};
 }
 
 // Every file of a folder by name. An LWOB colour comes back as the nearest
@@ -119,8 +119,7 @@ TEST(KeepSurfacesRoundTrip, RibAndBrushThroughLWO2AreTheSameAsStraight) {
     sources.push_back(fs::path(MORV3D_SOURCE_DIR) / "examples/sample.lwo");
     sources.push_back(fs::path(MORV3D_SOURCE_DIR) / "examples/sample_old.lwo");
     sources.push_back(testing::writeTempFile(uvObject(), "uv.lwo"));
-    const testing::Bytes brush = [] { const std::string t = texturedBrush(); return testing::Bytes(t.begin(), t.end()); }();
-    sources.push_back(testing::writeTempFile(brush, "brush.t3d"));
+    sources.push_back(testing::writeTempFile(texturedBrush(), "brush.t3d"));
     const bool haveAssimp = testing::haveAssimp();
     for (const fs::path& source : sources) {
         SCOPED_TRACE(source.string());

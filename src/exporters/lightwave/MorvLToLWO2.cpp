@@ -34,34 +34,17 @@ struct Element {
     std::uint32_t number = 0;  // U2, U4, Index
     double real = 0.0;
     XYZ vector{};
-    std::string text;            // ID, String
-    std::vector<Element> items;  // List
+    std::string text = {};            // ID, String
+    std::vector<Element> items = {};  // List
 };
 
-Element u2Element(std::uint16_t v) {
-    Element e;
-    e.type = Element::Type::U2;
-    e.number = v;
-    return e;
-}
-Element vectorElement(const XYZ& v) {
-    Element e;
-    e.type = Element::Type::Vector;
-    e.vector = v;
-    return e;
-}
-Element u4Element(std::uint32_t v) {
-    Element e;
-    e.type = Element::Type::U4;
-    e.number = v;
-    return e;
-}
-Element stringElement(std::string s) {
-    Element e;
-    e.type = Element::Type::String;
-    e.text = std::move(s);
-    return e;
-}
+Element u2Element(std::uint16_t v) { return {.type = Element::Type::U2, .number = v}; }
+Element u4Element(std::uint32_t v) { return {.type = Element::Type::U4, .number = v}; }
+Element indexElement(std::uint32_t v) { return {.type = Element::Type::Index, .number = v}; }
+Element realElement(double v) { return {.type = Element::Type::Real, .real = v}; }
+Element vectorElement(const XYZ& v) { return {.type = Element::Type::Vector, .vector = v}; }
+Element stringElement(std::string s) { return {.type = Element::Type::String, .text = std::move(s)}; }
+Element idElement(const char* id) { return {.type = Element::Type::ID, .text = id}; }
 
 std::uint64_t elementSize(const Element& e) {
     switch (e.type) {
@@ -241,25 +224,6 @@ ChunkPlan ptagChunk(const MeshView& mesh) {
 }
 
 // ---- The whole scene (--keepSurfaces=true) ----
-
-Element idElement(const char* id) {
-    Element e;
-    e.type = Element::Type::ID;
-    e.text = id;
-    return e;
-}
-Element realElement(double v) {
-    Element e;
-    e.type = Element::Type::Real;
-    e.real = v;
-    return e;
-}
-Element indexElement(std::uint32_t v) {
-    Element e;
-    e.type = Element::Type::Index;
-    e.number = v;
-    return e;
-}
 
 // A subchunk: identifier, 16-bit length, items. Every item takes an even
 // number of bytes, so no subchunk needs a pad byte.
@@ -531,17 +495,23 @@ UvSlots uvSlots(const MeshView& mesh, const MorvLValue& surfaces) {
     return uv;
 }
 
+// Map type, dimension and name: the start of VMAP and VMAD.
+std::uint64_t mapHeaderSize(const std::string& name) { return 4 + 2 + stringSize(name); }
+void putMapHeader(IffWriter& out, const std::string& name) {
+    out.putID("TXUV");
+    out.putU2(2);
+    out.putString(name);
+}
+
 // VMAP TXUV: the points that have coordinates in the slot.
 ChunkPlan vertexMapChunk(const MeshView& mesh, std::size_t slot, const std::string& name) {
     ChunkPlan plan{"VMAP", "Exception in outVMAP"};
-    std::uint64_t length = 4 + 2 + stringSize(name);
+    std::uint64_t length = mapHeaderSize(name);
     for (std::size_t v = 0; v < mesh.vertexCount(); ++v)
         if (mesh.vertexSt(slot, v)) length += vertexIndexSize(v) + 8;
     plan.length = length;
     plan.body = [&mesh, slot, &name](IffWriter& out) {
-        out.putID("TXUV");
-        out.putU2(2);
-        out.putString(name);
+        putMapHeader(out, name);
         for (std::size_t v = 0; v < mesh.vertexCount(); ++v)
             if (const auto st = mesh.vertexSt(slot, v)) {
                 out.putVertexIndex(v);
@@ -555,7 +525,7 @@ ChunkPlan vertexMapChunk(const MeshView& mesh, std::size_t slot, const std::stri
 // VMAD TXUV: the corners that hold coordinates of their own in the slot.
 ChunkPlan cornerMapChunk(const MeshView& mesh, std::size_t slot, const std::string& name) {
     ChunkPlan plan{"VMAD", "Exception in outVMAD"};
-    std::uint64_t length = 4 + 2 + stringSize(name);
+    std::uint64_t length = mapHeaderSize(name);
     for (std::size_t f = 0; f < mesh.faceCount(); ++f)
         for (std::size_t c = mesh.firstCorner(f); c < mesh.firstCorner(f + 1); ++c)
             if (mesh.cornerOwnSt(slot, c))
@@ -563,9 +533,7 @@ ChunkPlan cornerMapChunk(const MeshView& mesh, std::size_t slot, const std::stri
                           vertexIndexSize(f) + 8;
     plan.length = length;
     plan.body = [&mesh, slot, &name](IffWriter& out) {
-        out.putID("TXUV");
-        out.putU2(2);
-        out.putString(name);
+        putMapHeader(out, name);
         for (std::size_t f = 0; f < mesh.faceCount(); ++f)
             for (std::size_t c = mesh.firstCorner(f); c < mesh.firstCorner(f + 1); ++c)
                 if (const auto st = mesh.cornerOwnSt(slot, c)) {
