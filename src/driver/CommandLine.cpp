@@ -58,6 +58,9 @@ void applyOption(ConversionOptions& o, std::string_view name, std::string_view v
     } else if (name == "toOSType") {
         o.toOSType = requireOneOf(value, {"Windows", "Unix"},
                                   "Only --toOSType=Unix and --toOSType=Windows is supported.");
+    } else if (name == "keepSurfaces") {
+        o.keepSurfaces = requireOneOf(value, {"true", "false"},
+                                      "Only --keepSurfaces=true and --keepSurfaces=false is supported.") == "true";
     } else {
         throw CLOptionsError("Unsupported option --" + std::string(name));
     }
@@ -135,6 +138,7 @@ std::string usageText(std::string_view programName) {
         "  --scale=<factor>              : Scale object by <factor>\n"
         "  --coordTransformsLH=<trans>   : Apply a list of coordinate transforms\n"
         "  --destFileName=<file>         : Write to the destination file <file>\n"
+        "  --keepSurfaces=true           : Keep surfaces, textures and UV maps in LWO2\n"
         "  --to=<format>                 : Convert to <format> which is one of:\n"
         "\n"
         "       RIB                : RenderMan RIB format\n"

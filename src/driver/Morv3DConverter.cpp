@@ -370,7 +370,7 @@ void convertOne(const Job& job, const ConversionOptions& runOptions, std::option
     // The writer writes exactly the files that were checked.
     std::vector<std::string> shaderNames;
     for (const SurfaceFile& shader : job.shaders) shaderNames.push_back(shader.name);
-    ExportSettings settings{resolution.width, resolution.height, out, options.toOSType};
+    ExportSettings settings{resolution.width, resolution.height, out, options.toOSType, options.keepSurfaces};
     if (exporter->surfaceFiles) settings.shaderNames = &shaderNames;
     try {
         exporter->write(modified, destination, settings);

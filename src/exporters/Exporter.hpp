@@ -15,6 +15,7 @@ struct ExportSettings {
     double textureHeight;
     std::ostream& messages;
     std::string toOSType = "Unix";  // the platform texture file names are written for
+    bool keepSurfaces = false;      // LWO2: write surfaces, textures, images and UV maps too
     // RIB: the shader names given to the scene's surfaces when the run was
     // planned, one per surface; null: the writer names them itself.
     const std::vector<std::string>* shaderNames = nullptr;

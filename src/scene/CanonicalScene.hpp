@@ -36,6 +36,9 @@ public:
     void setVertexSts(std::uint32_t vertex, std::span<const std::optional<ST>> slots);
     // The same given as an ARRAY of st records.
     void setVertexSts(std::uint32_t vertex, const MorvLValue& sts);
+    // Room for the texture coordinates of vertices up to `vertices` holding
+    // `values` slots in all, so that a big UV map is not copied as it grows.
+    void reserveVertexSts(std::size_t vertices, std::size_t values);
     // surface is an INT index, or a STRING name resolved later by setFaceSurfaceIndex.
     void addFace(std::span<const std::uint32_t> vertices, MorvLValue surface);
     // Optional per-corner texture coordinates of the face added last; corner is its position.
@@ -124,6 +127,9 @@ public:
     std::optional<ST> cornerOwnSt(std::size_t slot, std::size_t corner) const { return cornerSts_.get(slot, corner); }
     std::optional<ST> cornerSt(std::size_t slot, std::size_t corner) const;
     bool hasCornerSts() const { return !cornerSts_.offsets.empty(); }
+    // How many slots a vertex's or a corner's own coordinates hold; 0 without any.
+    std::size_t vertexSlotCount(std::size_t vertex) const { return vertexSts_.count(vertex); }
+    std::size_t cornerSlotCount(std::size_t corner) const { return cornerSts_.count(corner); }
 
 private:
     struct Slots {
@@ -131,6 +137,9 @@ private:
         std::span<const double> s, t;
         const std::vector<bool>* covered = nullptr;  // slots that have s and t; empty when all have
         std::optional<ST> get(std::size_t slot, std::size_t owner) const;
+        std::size_t count(std::size_t owner) const {
+            return offsets.empty() ? 0 : offsets[owner + 1] - offsets[owner];
+        }
     };
     MorvLValue vertices_, faces_;  // keep the viewed storage alive
     std::span<const double> xs_, ys_, zs_;

@@ -35,6 +35,7 @@ Supported options:
   --scale=<factor>              : Scale object by <factor>
   --coordTransformsLH=<trans>   : Apply a list of coordinate transforms
   --destFileName=<file>         : Write to the destination file <file>
+  --keepSurfaces=true           : Keep surfaces, textures and UV maps in LWO2
   --to=<format>                 : Convert to <format> which is one of:
 
        RIB                : RenderMan RIB format
@@ -86,6 +87,7 @@ TEST(CommandLineScan, BadOptionsGiveTheirMessage) {
         {{"--textureHeight=12px"}, "Value for --textureHeight must be a real value."},
         {{"--toOSType=unix"}, "Only --toOSType=Unix and --toOSType=Windows is supported."},
         {{"--toOSType="}, "Only --toOSType=Unix and --toOSType=Windows is supported."},
+        {{"--keepSurfaces=yes"}, "Only --keepSurfaces=true and --keepSurfaces=false is supported."},
         {{"--coordTransformsLH=foo"}, "Invalid transform command: foo"},
         // The scan stops at the first bad option, whatever follows.
         {{"a.lwo", "--to=x", "--scale=y"}, "Unsupported format x"},
@@ -102,7 +104,7 @@ TEST(CommandLineScan, ValuesAreStoredAndTheLastOccurrenceWins) {
         {"--scale=2", "f", "--scale=3", "--to=LWO2", "--to=Unreal.T3D", "--toOSType=Windows",
          "--destFileName=x=y.lwo", "--textureExtension=png", "--textureExtension=",
          "--toTextureRoot=C:\\tex", "--fromTextureRoot=/home/t", "--textureWidth=+64",
-         "--textureHeight=1.5e2", "--forceTextureResolution=true"},
+         "--textureHeight=1.5e2", "--forceTextureResolution=true", "--keepSurfaces=true"},
         inputs);
     EXPECT_EQ(inputs, Args{"f"});
     EXPECT_EQ(o.scale, 3.0);
@@ -115,6 +117,7 @@ TEST(CommandLineScan, ValuesAreStoredAndTheLastOccurrenceWins) {
     EXPECT_EQ(o.textureWidth, 64.0);
     EXPECT_EQ(o.textureHeight, 150.0);
     EXPECT_TRUE(o.forceTextureResolution);
+    EXPECT_TRUE(o.keepSurfaces);
 }
 
 TEST(CommandLineScan, DefaultsWithoutOptions) {
