@@ -11,6 +11,7 @@
 #include "base/NumberText.hpp"
 #include "exporters/PolygonMesh.hpp"
 #include "scene/CanonicalScene.hpp"
+#include "scene/TexturePlacement.hpp"
 #include "scene/Matrix4x4.hpp"
 #include "scene/MorvLCoordTransforms.hpp"
 #include "support/GetCs.hpp"
@@ -265,32 +266,12 @@ Placement placementOf(const Fields& t, std::int32_t axis) {
                         pointField(t, "rotation", {0, 0, 0})};
     const auto list = t.find("transforms");
     if (!list || list->kind() != Kind::LIST) return own;
-    // The readers' form: TranslateXYZ centre, RotateY heading, RotateX pitch,
-    // RotateZ bank, ScaleXYZ size, the axis turn, TranslateXYZ (-0.5, -0.5, 0).
-    constexpr double quarterTurn = 1.5707963267948966;
-    std::vector<MorvLValue> tail;
-    if (axis == 0) tail.push_back(makeRotateY(-quarterTurn));
-    if (axis == 1) tail.push_back(makeRotateX(quarterTurn));
-    tail.push_back(makeTranslateXYZ(-0.5, -0.5, 0.0));
-    const auto isSum = [&](std::size_t i, const char* name, Kind kind) {
-        const MorvLValue item = list->at(i);
-        return item.kind() == Kind::SUMVALUE && item.constructorName() == name &&
-               (item.argument().kind() == kind || (kind == Kind::RECORD && item.argument().isRecord()));
-    };
-    if (list->size() == 5 + tail.size() && isSum(0, "TranslateXYZ", Kind::RECORD) && isSum(1, "RotateY", Kind::REAL) &&
-        isSum(2, "RotateX", Kind::REAL) && isSum(3, "RotateZ", Kind::REAL) && isSum(4, "ScaleXYZ", Kind::RECORD)) {
-        bool same = true;
-        for (std::size_t i = 0; i < tail.size(); ++i) same = same && list->at(5 + i) == tail[i];
-        const auto argument = [&](std::size_t i) { return list->at(i).argument(); };
-        if (same)
-            return {RecordToXYZ(argument(0).fields()), RecordToXYZ(argument(4).fields()),
-                    {argument(1).asReal(), argument(2).asReal(), argument(3).asReal()}};
-    }
+    if (*list == textureTransforms(own.center, own.rotation, own.size, axis)) return own;
     // M = T(center) R S A T(-0.5, -0.5, 0), so M T(0.5, 0.5, 0) A^-1 = T(center) R S.
     std::vector<MorvLValue> items = list->items();
     items.push_back(makeTranslateXYZ(0.5, 0.5, 0.0));
-    if (axis == 0) items.push_back(makeRotateY(quarterTurn));
-    if (axis == 1) items.push_back(makeRotateX(-quarterTurn));
+    if (axis == 0) items.push_back(makeIntDegRotateY(90));
+    if (axis == 1) items.push_back(makeIntDegRotateX(-90));
     const Matrix4x4 m = transformToMatrix4x4(MorvLValue::List(std::move(items)));
     Placement p{{m.rows[0][3], m.rows[1][3], m.rows[2][3]}, {}, {}};
     double r[3][3];

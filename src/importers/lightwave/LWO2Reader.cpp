@@ -12,7 +12,7 @@
 #include <utility>
 
 #include "base/Excn.hpp"
-#include "importers/lightwave/TexturePlacement.hpp"
+#include "scene/TexturePlacement.hpp"
 #include "scene/CanonicalScene.hpp"
 #include "support/GetCs.hpp"
 #include "support/NeutralFileName.hpp"

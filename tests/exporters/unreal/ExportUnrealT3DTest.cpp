@@ -14,7 +14,7 @@
 #include "common/BrushScan.hpp"
 #include "common/SceneFixtures.hpp"
 #include "common/TestHelpers.hpp"
-#include "importers/lightwave/TexturePlacement.hpp"
+#include "scene/TexturePlacement.hpp"
 
 namespace morv {
 namespace {

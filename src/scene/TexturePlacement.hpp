@@ -1,5 +1,5 @@
 // The placement of an image texture as a transform list, shared by the
-// LightWave readers.
+// LightWave readers and the LWO2 writer, which must give back the same list.
 #pragma once
 
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "importers/lightwave/TexturePlacement.hpp"
+#include "scene/TexturePlacement.hpp"
 
 #include <cmath>
 #include <limits>

@@ -4,7 +4,7 @@
 #include <numbers>
 #include <vector>
 
-#include "importers/lightwave/TexturePlacement.hpp"
+#include "scene/TexturePlacement.hpp"
 #include "scene/Matrix4x4.hpp"
 #include "scene/MorvLCoordTransforms.hpp"
 
