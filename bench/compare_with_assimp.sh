@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Times a full LWO2-to-LWO2 conversion of a large generated object beside
 # Assimp's raw import of the same file (which only reads), with wall time and
-# peak memory of each. Usage: bench/compare_with_assimp.sh [--only=brush] [quads] [runs] [uv]
-# (with uv, every point of the object also has texture coordinates)
+# peak memory of each; then the same with --keepSurfaces=true on the object
+# with a UV map and a UV-mapped texture, beside Assimp's raw import of that.
+# Usage: bench/compare_with_assimp.sh [--only=brush] [quads] [runs] [uv]
+# (with uv, every point of the first object also has texture coordinates)
 # Then RIB from the object without and with a UV-mapped texture, beside
 # Assimp's import and OBJ export of the same object.
 # With --only=brush first, only the Unreal brush parts run (the brush writer,
@@ -44,14 +46,22 @@ if command -v assimp >/dev/null; then
 else
     echo "assimp is not installed (apt-get install assimp-utils) - no comparison"
 fi
+lwo2_ratios() {  # morv3d label, assimp label
+    [ -f "$work/$2.result" ] || return 0
+    read -r mw mr mc <"$work/$1.result"
+    read -r aw ar ac <"$work/$2.result"
+    awk -v mw="$mw" -v aw="$aw" -v mr="$mr" -v ar="$ar" -v mc="$mc" -v ac="$ac" \
+        'BEGIN{printf "ratios morv3d/assimp: time %.2f (user+sys %.2f) (goal <= 0.5), peak memory %.2f (goal <= 0.3)\n", mw/aw, mc/ac, mr/ar}'
+}
 if [ "$only" = all ]; then
     measure morv3d build-bench/morv3d --to=LWO2 --destFileName="$work/out.lwo" "$work/big.lwo"
-    if [ -f "$work/assimp-raw-import.result" ]; then
-        read -r mw mr _ <"$work/morv3d.result"
-        read -r aw ar _ <"$work/assimp-raw-import.result"
-        awk -v mw="$mw" -v aw="$aw" -v mr="$mr" -v ar="$ar" \
-            'BEGIN{printf "ratios morv3d/assimp: time %.2f (goal <= 1.5), peak memory %.2f (goal <= 1.0)\n", mw/aw, mr/ar}'
-    fi
+    lwo2_ratios morv3d assimp-raw-import
+    build-bench/bench/make_big_lwo2 "$work/big-uv.lwo" "$quads" uv >/dev/null
+    echo "with a UV map: $(stat -c %s "$work/big-uv.lwo") bytes"
+    command -v assimp >/dev/null && measure assimp-raw-import-uv assimp info "$work/big-uv.lwo" -r
+    measure morv3d-keep-surfaces build-bench/morv3d --to=LWO2 --keepSurfaces=true \
+        --destFileName="$work/out-uv.lwo" "$work/big-uv.lwo"
+    lwo2_ratios morv3d-keep-surfaces assimp-raw-import-uv
 fi
 
 # Unreal brushes: the quad object with and without UVs, and 50,000 concave

@@ -23,6 +23,16 @@ std::string requireOneOf(std::string_view value, std::initializer_list<std::stri
     throw CLOptionsError(message);
 }
 
+// A texture size in pixels: from 1 to 65536, the largest picture a renderer or
+// editor makes, or 0 for the default (the pipeline warns and uses 512).
+double readTextureSize(std::string_view printedName, std::string_view text) {
+    const double size = readRealOption(printedName, text);
+    if (size != 0.0 && !(size >= 1.0 && size <= 65536.0))
+        throw CLOptionsError("Value for " + std::string(printedName) +
+                             " must be a number of pixels from 1 to 65536 (or 0 for the default of 512).");
+    return size;
+}
+
 void applyOption(ConversionOptions& o, std::string_view name, std::string_view value) {
     if (name == "to") {
         o.to = requireOneOf(value, {"RIB", "LWO2", "Unreal.T3D"},
@@ -36,9 +46,9 @@ void applyOption(ConversionOptions& o, std::string_view name, std::string_view v
     } else if (name == "forceTextureResolution") {
         o.forceTextureResolution = value == "true";
     } else if (name == "textureHeight") {
-        o.textureHeight = readRealOption("--textureHeight", value);
+        o.textureHeight = readTextureSize("--textureHeight", value);
     } else if (name == "textureWidth") {
-        o.textureWidth = readRealOption("--textureWidth", value);
+        o.textureWidth = readTextureSize("--textureWidth", value);
     } else if (name == "textureExtension") {
         o.textureExtension = value;
     } else if (name == "toTextureRoot") {
@@ -48,6 +58,9 @@ void applyOption(ConversionOptions& o, std::string_view name, std::string_view v
     } else if (name == "toOSType") {
         o.toOSType = requireOneOf(value, {"Windows", "Unix"},
                                   "Only --toOSType=Unix and --toOSType=Windows is supported.");
+    } else if (name == "keepSurfaces") {
+        o.keepSurfaces = requireOneOf(value, {"true", "false"},
+                                      "Only --keepSurfaces=true and --keepSurfaces=false is supported.") == "true";
     } else {
         throw CLOptionsError("Unsupported option --" + std::string(name));
     }
@@ -125,6 +138,7 @@ std::string usageText(std::string_view programName) {
         "  --scale=<factor>              : Scale object by <factor>\n"
         "  --coordTransformsLH=<trans>   : Apply a list of coordinate transforms\n"
         "  --destFileName=<file>         : Write to the destination file <file>\n"
+        "  --keepSurfaces=true           : Keep surfaces, textures and UV maps in LWO2\n"
         "  --to=<format>                 : Convert to <format> which is one of:\n"
         "\n"
         "       RIB                : RenderMan RIB format\n"

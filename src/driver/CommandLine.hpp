@@ -32,6 +32,7 @@ struct ConversionOptions {
     std::string toTextureRoot;
     std::string fromTextureRoot;
     std::string toOSType = "Unix";
+    bool keepSurfaces = false;  // LWO2 output with every surface, texture, image and UV map
 };
 
 struct CommandLine {

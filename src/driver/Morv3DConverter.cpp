@@ -6,8 +6,12 @@
 #include <iostream>
 #include <memory>
 #include <new>
+#include <optional>
 #include <span>
+#include <sstream>
 #include <unordered_map>
+#include <unordered_set>
+#include <utility>
 
 #include "base/Excn.hpp"
 #include "base/NumberText.hpp"
@@ -22,6 +26,7 @@
 #include "support/GetCs.hpp"
 #include "support/ImageResolutions.hpp"
 #include "support/NeutralFileName.hpp"
+#include "support/OutputFile.hpp"
 
 namespace morv {
 
@@ -38,7 +43,7 @@ const std::vector<Exporter>& exporterTable() {
     static const std::vector<Exporter> table = {
         {"LWO2", lwo2WriterProgressLine, writeLWO2},
         {"Unreal.T3D", unrealT3DProgressLine, writeUnrealT3D},
-        {"RIB", ribWriterProgressLine, writeRIB},
+        {"RIB", ribWriterProgressLine, writeRIB, ExportRI::shaderFiles},
     };
     return table;
 }
@@ -62,6 +67,7 @@ namespace {
 struct Job {
     std::string input;
     std::string destination;
+    std::vector<SurfaceFile> shaders;  // the RIB writer's, planned before anything is written
 };
 
 // ---- The steps of modifyCanonical ----
@@ -120,10 +126,15 @@ const Exporter* findExporter(const std::string& format) {
 // What the importers read, for the message about a file that none recognises.
 const char* const readableFormats = "a LightWave object (LWOB or LWO2) or an Unreal brush";
 
-const Importer& chooseImporter(const std::string& input, std::span<const std::uint8_t> bytes, std::ostream& out) {
+std::vector<const Importer*> recognisers(std::span<const std::uint8_t> bytes) {
     std::vector<const Importer*> chosen;
     for (const auto& importer : importerTable())
         if (importer.probe(bytes)) chosen.push_back(&importer);
+    return chosen;
+}
+
+const Importer& chooseImporter(const std::string& input, std::span<const std::uint8_t> bytes, std::ostream& out) {
+    const std::vector<const Importer*> chosen = recognisers(bytes);
     if (chosen.size() == 1) return *chosen.front();
     out.flush();
     std::ostream& report = Excn::reportingStream();
@@ -177,34 +188,61 @@ std::string fileIdentity(const std::string& name) {
     return "path " + (ec ? absolute : resolved).string();
 }
 
-// A job may write neither over any job's input (which a run must never
-// destroy, whether it is read before or after) nor over another job's output.
-// Checked for all jobs before the first one reads anything.
-void refuseClashingJobs(const std::vector<Job>& jobs, std::ostream& out) {
-    std::unordered_map<std::string, std::size_t> inputs, destinations;
-    for (std::size_t i = 0; i < jobs.size(); ++i) inputs.emplace(fileIdentity(jobs[i].input), i);
-    for (std::size_t j = 0; j < jobs.size(); ++j) {
-        const Job& job = jobs[j];
-        const std::string identity = fileIdentity(job.destination);
-        if (auto it = inputs.find(identity); it != inputs.end()) {
-            const std::string& victim = jobs[it->second].input;
-            if (it->second == j)
-                reportAndRaise("Error: The destination file " + job.destination + " is the input file " + victim +
-                                   " itself; writing it would destroy the input.\n"
-                                   "Please choose another name with --destFileName=<file>.",
+// One file a job writes: its destination (shader null) or one of its shaders.
+struct Output {
+    const Job* job;
+    const SurfaceFile* shader;
+    const std::string& name() const { return shader ? shader->file : job->destination; }
+    std::string described() const {
+        return (shader ? "shader file " : "destination file ") + name() + " of the input file " + job->input;
+    }
+};
+
+const char* const shaderAdvice =
+    "Shader files go beside the RIB file, named after the surfaces; please choose another destination, or "
+    "another folder, with --destFileName=<file>.";
+
+// No file a run writes may be any job's input (which a run must never
+// destroy, whether it is read before or after) or another file of the run.
+// Checked for all jobs before anything is written.
+void refuseClashes(const std::vector<Job>& jobs, std::ostream& out) {
+    std::unordered_map<std::string, const Job*> inputs;
+    std::unordered_map<std::string, Output> outputs;
+    for (const Job& job : jobs) inputs.emplace(fileIdentity(job.input), &job);
+    for (const Job& job : jobs) {
+        std::vector<Output> written{{&job, nullptr}};
+        for (const SurfaceFile& shader : job.shaders) written.push_back({&job, &shader});
+        for (const Output& output : written) {
+            const std::string identity = fileIdentity(output.name());
+            if (auto it = inputs.find(identity); it != inputs.end()) {
+                const std::string& victim = it->second->input;
+                if (output.shader)
+                    reportAndRaise("Error: The " + output.described() + " is the input file " + victim +
+                                       "; writing it would destroy that input.\n" + shaderAdvice,
+                                   out);
+                if (it->second == &job)
+                    reportAndRaise("Error: The destination file " + job.destination + " is the input file " + victim +
+                                       " itself; writing it would destroy the input.\n"
+                                       "Please choose another name with --destFileName=<file>.",
+                                   out);
+                reportAndRaise("Error: The destination file " + job.destination + " of the input file " + job.input +
+                                   " is the input file " + victim + "; writing it would destroy that input.\n"
+                                   "Please convert these files in separate runs, each with --destFileName=<file>.",
                                out);
-            reportAndRaise("Error: The destination file " + job.destination + " of the input file " + job.input +
-                               " is the input file " + victim + "; writing it would destroy that input.\n"
-                               "Please convert these files in separate runs, each with --destFileName=<file>.",
+            }
+            const auto [it, added] = outputs.emplace(identity, output);
+            if (added) continue;
+            const Output& first = it->second;
+            if (!first.shader && !output.shader)
+                reportAndRaise("Error: The input files " + first.job->input + " and " + job.input +
+                                   " would both be written to " + job.destination +
+                                   "; the second would replace the first.\n"
+                                   "Please convert them in separate runs, each with --destFileName=<file>.",
+                               out);
+            reportAndRaise("Error: The " + first.described() + " and the " + output.described() +
+                               " are the same file; the second would replace the first.\n" + shaderAdvice,
                            out);
         }
-        const auto [it, added] = destinations.emplace(identity, j);
-        if (!added)
-            reportAndRaise("Error: The input files " + jobs[it->second].input + " and " + job.input +
-                               " would both be written to " + job.destination +
-                               "; the second would replace the first.\n"
-                               "Please convert them in separate runs, each with --destFileName=<file>.",
-                           out);
     }
 }
 
@@ -264,9 +302,55 @@ ConversionOptions optionsForInput(const ConversionOptions& options, const Import
     return adjusted;
 }
 
-void convertOne(const std::string& input, const std::string& destination, const ConversionOptions& runOptions,
+// The scene of an input read only to learn what its job will write: read
+// without a word, and nothing when it cannot be read (the job then fails in
+// its turn, when it reads the input again, before it writes anything).
+std::optional<MorvLValue> sceneForPlanning(const std::string& input, TextureResolution resolution) {
+    std::ostream quiet(nullptr);
+    try {
+        const ObjectBytes bytes = loadObjectFile(input);
+        const std::vector<const Importer*> chosen = recognisers(bytes);
+        if (chosen.size() != 1) return std::nullopt;
+        const std::unique_ptr<ImportedFile> parsed = chosen.front()->parse(bytes, quiet);
+        parsed->setDefaultTextureResolution(resolution.width, resolution.height);
+        return parsed->toCanonical(quiet);
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+}
+
+// For a writer that names files after the surfaces (RIB shaders), learns
+// every job's files before anything is written, so that they can be checked.
+// A single job keeps its scene for the conversion (a stream input can be read
+// only once). Of several jobs only the file names are kept and each input is
+// read again in its turn: a second reading costs time, holding every scene of
+// the run at once would cost memory without bound.
+std::optional<ReadResult> planSurfaceFiles(std::vector<Job>& jobs, const ConversionOptions& options,
+                                           std::ostream& out) {
+    const Exporter* exporter = findExporter(options.to);
+    if (!exporter || !exporter->surfaceFiles) return std::nullopt;
+    std::unordered_set<std::string> taken;
+    std::optional<ReadResult> kept;
+    for (Job& job : jobs) {
+        if (jobs.size() == 1) kept = readScene(job.input, defaultResolution(options), out);
+        const auto scene = kept ? std::optional(kept->scene) : sceneForPlanning(job.input, defaultResolution(options));
+        if (!scene) continue;
+        try {
+            job.shaders = exporter->surfaceFiles(*scene, job.destination, taken);
+        } catch (const std::exception& e) {
+            out.flush();
+            Excn::raiseWithCause("Error: Could not write output file " + job.destination + "\n", e);
+        }
+    }
+    return kept;
+}
+
+void convertOne(const Job& job, const ConversionOptions& runOptions, std::optional<ReadResult> read,
                 std::ostream& out) {
-    const auto [scene, importer] = readScene(input, defaultResolution(runOptions), out);
+    const std::string& input = job.input;
+    const std::string& destination = job.destination;
+    if (!read) read = readScene(input, defaultResolution(runOptions), out);
+    const auto& [scene, importer] = *read;
     const ConversionOptions options = optionsForInput(runOptions, *importer);
     const TextureResolution resolution = announceSettings(options, out);
     out << "Converting imported data\n";
@@ -283,8 +367,13 @@ void convertOne(const std::string& input, const std::string& destination, const 
         throw Bug("Internal error: Unsupported format " + options.to + "\n");
     }
     out << exporter->progressLine(destination);
+    // The writer writes exactly the files that were checked.
+    std::vector<std::string> shaderNames;
+    for (const SurfaceFile& shader : job.shaders) shaderNames.push_back(shader.name);
+    ExportSettings settings{resolution.width, resolution.height, out, options.toOSType, options.keepSurfaces};
+    if (exporter->surfaceFiles) settings.shaderNames = &shaderNames;
     try {
-        exporter->write(modified, destination, ExportSettings{resolution.width, resolution.height, out, options.toOSType});
+        exporter->write(modified, destination, settings);
     } catch (const std::exception& e) {
         out.flush();
         Excn::raiseWithCause("Error: Could not write output file " + destination + "\n", e);
@@ -306,34 +395,59 @@ void convertFiles(const CommandLine& commandLine, std::ostream& out) {
     const ConversionOptions& options = commandLine.options;
     std::vector<Job> jobs;
     jobs.reserve(commandLine.inputs.size());
-    for (const auto& input : commandLine.inputs)
+    for (const auto& input : commandLine.inputs) {
+        if (options.destFileName.empty() && isStream(input))
+            reportAndRaise("Error: The input file " + input +
+                               " is a stream (standard input, a pipe or a device); a destination name cannot "
+                               "be made from it.\nPlease name the destination with --destFileName=<file>.",
+                           out);
         jobs.push_back({input, options.destFileName.empty() ? destinationName(input, commandLine.extension)
-                                                            : options.destFileName});
-    refuseClashingJobs(jobs, out);
-    for (const Job& job : jobs) convertOne(job.input, job.destination, options, out);
+                                                            : options.destFileName, {}});
+    }
+    // The destinations are checked before any input is read, the shader files
+    // (named after the surfaces, so known only once the inputs are read) before
+    // anything is written.
+    refuseClashes(jobs, out);
+    std::optional<ReadResult> firstRead = planSurfaceFiles(jobs, options, out);
+    refuseClashes(jobs, out);
+    for (const Job& job : jobs) convertOne(job, options, std::exchange(firstRead, std::nullopt), out);
 }
 
 int runProgram(int argc, char** argv) {
     const std::string programName = argc > 0 && argv[0] ? argv[0] : "morv3d";
-    std::ostream& out = std::cout;
-    out << bannerText();
+    // A run that writes its destination to a stream (standard output, say)
+    // sends its own lines to standard error, so that they stay out of the data.
+    std::ostream* out = &std::cout;
+    bool bannerShown = false;
+    const auto banner = [&] {
+        if (!bannerShown) *out << bannerText();
+        bannerShown = true;
+    };
     try {
         std::vector<std::string> args;
         for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);
-        const auto commandLine = parseCommandLine(args, programName, out);
-        if (commandLine) convertFiles(*commandLine, out);
-        out.flush();
+        std::ostringstream checks;
+        const auto commandLine = parseCommandLine(args, programName, checks);
+        if (commandLine && !commandLine->options.destFileName.empty() && isStream(commandLine->options.destFileName))
+            out = &std::cerr;
+        banner();
+        *out << checks.str();
+        if (commandLine) convertFiles(*commandLine, *out);
+        out->flush();
         return 0;
     } catch (const CLOptionsError& e) {
-        out << e.message() << "\n" << usageText(programName);
-        out.flush();
+        banner();
+        *out << e.message() << "\n" << usageText(programName);
+        out->flush();
         return 0;
     } catch (const std::exception& e) {
-        out.flush();
+        banner();
+        out->flush();
         std::cerr << "unhandled exception " << exceptionName(e) << "\n";
         return 1;
     } catch (...) {
-        out.flush();
+        banner();
+        out->flush();
         std::cerr << "unhandled exception Fail\n";
         return 1;
     }

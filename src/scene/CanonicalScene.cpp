@@ -25,6 +25,13 @@ class StColumn {
 public:
     bool empty() const { return ordered_ ? present_.empty() : runs_.empty(); }
 
+    void reserve(std::size_t owners, std::size_t values) {
+        offsets_.reserve(owners + 1);
+        present_.reserve(owners);
+        s_.reserve(values);
+        t_.reserve(values);
+    }
+
     void set(std::size_t owner, std::span<const std::optional<ST>> slots) {
         beginOwner(owner, slots.size());
         for (const auto& slot : slots) slot ? add(slot->s, slot->t) : addUncovered();
@@ -324,6 +331,10 @@ void MeshBuilder::reserve(std::size_t vertices, std::size_t faces, std::size_t c
     parts_->faces.offsets.reserve(faces + 1);
     parts_->faces.surfaceIndices.reserve(faces);
     parts_->faces.cornerVertices.reserve(corners);
+}
+
+void MeshBuilder::reserveVertexSts(std::size_t vertices, std::size_t values) {
+    parts_->vertexSts.reserve(vertices, values);
 }
 
 std::uint32_t MeshBuilder::addVertex(const XYZ& p) {

@@ -36,6 +36,9 @@ public:
     void setVertexSts(std::uint32_t vertex, std::span<const std::optional<ST>> slots);
     // The same given as an ARRAY of st records.
     void setVertexSts(std::uint32_t vertex, const MorvLValue& sts);
+    // Room for the texture coordinates of vertices up to `vertices` holding
+    // `values` slots in all, so that a big UV map is not copied as it grows.
+    void reserveVertexSts(std::size_t vertices, std::size_t values);
     // surface is an INT index, or a STRING name resolved later by setFaceSurfaceIndex.
     void addFace(std::span<const std::uint32_t> vertices, MorvLValue surface);
     // Optional per-corner texture coordinates of the face added last; corner is its position.
@@ -84,6 +87,13 @@ void forEachFace(const MorvLValue& mesh,
 // reverse order, the first corner kept first: the face shows its other side.
 MorvLValue reverseFaceWindings(const MorvLValue& faces);
 
+// A surface read from an Unreal brush keeps its polygons' "Texture=" word
+// (package, group and name) in this STRING field, so that a brush written from
+// it names the same texture. The brush reader refuses longer texture names
+// and the brush writer cuts longer names to this length.
+inline constexpr std::string_view brushTextureField = "brushTexture";
+inline constexpr std::size_t longestBrushTextureName = 1024;
+
 // Raises Error naming the vertex when a coordinate of p is not a finite number
 // or is larger in size than limit, the largest the output format can hold.
 // format names the output ("an LWO2 file").
@@ -117,6 +127,9 @@ public:
     std::optional<ST> cornerOwnSt(std::size_t slot, std::size_t corner) const { return cornerSts_.get(slot, corner); }
     std::optional<ST> cornerSt(std::size_t slot, std::size_t corner) const;
     bool hasCornerSts() const { return !cornerSts_.offsets.empty(); }
+    // How many slots a vertex's or a corner's own coordinates hold; 0 without any.
+    std::size_t vertexSlotCount(std::size_t vertex) const { return vertexSts_.count(vertex); }
+    std::size_t cornerSlotCount(std::size_t corner) const { return cornerSts_.count(corner); }
 
 private:
     struct Slots {
@@ -124,6 +137,9 @@ private:
         std::span<const double> s, t;
         const std::vector<bool>* covered = nullptr;  // slots that have s and t; empty when all have
         std::optional<ST> get(std::size_t slot, std::size_t owner) const;
+        std::size_t count(std::size_t owner) const {
+            return offsets.empty() ? 0 : offsets[owner + 1] - offsets[owner];
+        }
     };
     MorvLValue vertices_, faces_;  // keep the viewed storage alive
     std::span<const double> xs_, ys_, zs_;

@@ -110,6 +110,7 @@ MorvLValue resolutionForImage(const std::string& platformName, double defaultW, 
     if (force) return makeImageResolution(defaultW, defaultH);
 
     const ImageProbe p = probeImage(platformName);
+    const std::string shown = printableBytes(platformName);  // a name from a file may hold any byte
     std::string text;
     switch (p.status) {
         case ImageProbeStatus::Read: {
@@ -118,18 +119,18 @@ MorvLValue resolutionForImage(const std::string& platformName, double defaultW, 
             appendReal(text, w);
             text += 'x';
             appendReal(text, h);
-            text += " for the image file " + platformName + "\n";
+            text += " for the image file " + shown + "\n";
             out << text;
             return makeImageResolution(w, h);
         }
         case ImageProbeStatus::CannotOpen:
-            text = "Could not open file " + platformName + "\n";
+            text = "Could not open file " + shown + "\n";
             break;
         case ImageProbeStatus::BMPReadError:
         case ImageProbeStatus::TargaReadError: {
             const char* kind = p.status == ImageProbeStatus::BMPReadError ? "BMP" : "Targa";
             Excn::reportingStream() << Excn::compose(std::string("Error: Could not read ") + kind +
-                                                         " image file " + platformName + "\n",
+                                                         " image file " + shown + "\n",
                                                      Error(p.cause))
                                     << '\n';
             break;
@@ -137,7 +138,7 @@ MorvLValue resolutionForImage(const std::string& platformName, double defaultW, 
         case ImageProbeStatus::NotImage:
             break;
     }
-    text += "Warning: Could not get resolution of the image file \"" + platformName + "\"\n";
+    text += "Warning: Could not get resolution of the image file \"" + shown + "\"\n";
     out << text;
     return makeImageResolution(defaultW, defaultH);
 }

@@ -4,10 +4,9 @@
 // OutputFile dropped without commit(), removes the temporary file, so a
 // destination is either complete or as it was before.
 //
-// A destination that exists and is not a regular file (a device such as
-// /dev/null, a pipe) cannot be replaced that way; it is written directly. A
-// destination that is a symbolic link is resolved, so the link stays and its
-// target is replaced.
+// A destination that is a stream (see isStream) cannot be replaced that way;
+// it is written directly. A destination that is a symbolic link is resolved,
+// so the link stays and its target is replaced.
 #pragma once
 
 #include <cstdint>
@@ -17,9 +16,16 @@
 
 namespace morv {
 
+// Whether name is a stream rather than a file that can be replaced: an
+// existing device, pipe or socket, or a name that stands for a descriptor of
+// the process (/dev/stdin, /dev/stdout, /dev/stderr, /dev/fd/N,
+// /proc/PID/fd/N), itself or through links, whatever the descriptor refers to.
+bool isStream(const std::string& name);
+
 class OutputFile {
 public:
-    // Opens the temporary file; raises Error("Could not open output file " + destination).
+    // Opens the temporary file; raises Error("Could not open output file " +
+    // destination + ": " + the system's reason).
     explicit OutputFile(std::string destination);
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;
@@ -42,7 +48,7 @@ public:
     const std::string& destination() const { return destination_; }
 
     // Writes the rest, closes the file and puts it in place. Write failures
-    // raise Error("Could not write output file " + destination).
+    // raise Error("Could not write output file " + destination + ": " + reason).
     void commit();
     // Writes the rest and closes the file without putting it in place, for a
     // writer that completes several files before it puts any of them in
@@ -53,7 +59,8 @@ public:
 
 private:
     void flushBlock();
-    [[noreturn]] void raiseWriteFailure();
+    [[noreturn]] void raiseOpenFailure();
+    [[noreturn]] void raiseWriteFailure(int error);
     void discard() noexcept;
 
     std::string destination_;

@@ -35,6 +35,7 @@ Supported options:
   --scale=<factor>              : Scale object by <factor>
   --coordTransformsLH=<trans>   : Apply a list of coordinate transforms
   --destFileName=<file>         : Write to the destination file <file>
+  --keepSurfaces=true           : Keep surfaces, textures and UV maps in LWO2
   --to=<format>                 : Convert to <format> which is one of:
 
        RIB                : RenderMan RIB format
@@ -86,6 +87,7 @@ TEST(CommandLineScan, BadOptionsGiveTheirMessage) {
         {{"--textureHeight=12px"}, "Value for --textureHeight must be a real value."},
         {{"--toOSType=unix"}, "Only --toOSType=Unix and --toOSType=Windows is supported."},
         {{"--toOSType="}, "Only --toOSType=Unix and --toOSType=Windows is supported."},
+        {{"--keepSurfaces=yes"}, "Only --keepSurfaces=true and --keepSurfaces=false is supported."},
         {{"--coordTransformsLH=foo"}, "Invalid transform command: foo"},
         // The scan stops at the first bad option, whatever follows.
         {{"a.lwo", "--to=x", "--scale=y"}, "Unsupported format x"},
@@ -101,8 +103,8 @@ TEST(CommandLineScan, ValuesAreStoredAndTheLastOccurrenceWins) {
     const ConversionOptions o = scanOptions(
         {"--scale=2", "f", "--scale=3", "--to=LWO2", "--to=Unreal.T3D", "--toOSType=Windows",
          "--destFileName=x=y.lwo", "--textureExtension=png", "--textureExtension=",
-         "--toTextureRoot=C:\\tex", "--fromTextureRoot=/home/t", "--textureWidth=~64",
-         "--textureHeight=1.5e2", "--forceTextureResolution=true"},
+         "--toTextureRoot=C:\\tex", "--fromTextureRoot=/home/t", "--textureWidth=+64",
+         "--textureHeight=1.5e2", "--forceTextureResolution=true", "--keepSurfaces=true"},
         inputs);
     EXPECT_EQ(inputs, Args{"f"});
     EXPECT_EQ(o.scale, 3.0);
@@ -112,9 +114,10 @@ TEST(CommandLineScan, ValuesAreStoredAndTheLastOccurrenceWins) {
     EXPECT_EQ(o.textureExtension, "");
     EXPECT_EQ(o.toTextureRoot, "C:\\tex");
     EXPECT_EQ(o.fromTextureRoot, "/home/t");
-    EXPECT_EQ(o.textureWidth, -64.0);
+    EXPECT_EQ(o.textureWidth, 64.0);
     EXPECT_EQ(o.textureHeight, 150.0);
     EXPECT_TRUE(o.forceTextureResolution);
+    EXPECT_TRUE(o.keepSurfaces);
 }
 
 TEST(CommandLineScan, DefaultsWithoutOptions) {
@@ -271,6 +274,7 @@ struct StopCase {
 
 TEST_F(CommandLineProgram, StopsWithMessageAndUsage) {
     const std::string noInput = "No input files specified!\n";
+    const std::string pixels = " must be a number of pixels from 1 to 65536 (or 0 for the default of 512).\n";
     const std::vector<StopCase> table = {
         {{}, noInput},
         {{"--to=rib", "x.lwo"}, "Unsupported format rib\n"},
@@ -283,6 +287,9 @@ TEST_F(CommandLineProgram, StopsWithMessageAndUsage) {
         {{"--=x", "x.lwo"}, "Unsupported option --\n"},
         {{"--scale=abc", "x.lwo"}, "Value for --scale must be a real value.\n"},
         {{"--textureWidth=", "x.lwo"}, "Value for --textureWidth must be a real value.\n"},
+        {{"--textureWidth=-5", "x.lwo"}, "Value for --textureWidth" + pixels},
+        {{"--textureHeight=1e-300", "x.lwo"}, "Value for --textureHeight" + pixels},
+        {{"--textureHeight=65537", "x.lwo"}, "Value for --textureHeight" + pixels},
         {{"--toOSType=unix", "x.lwo"}, "Only --toOSType=Unix and --toOSType=Windows is supported.\n"},
         {{"--coordTransformsLH=foo", "x.lwo"}, "Invalid transform command: foo\n"},
         // A bad option after a file name still converts nothing.
@@ -292,7 +299,7 @@ TEST_F(CommandLineProgram, StopsWithMessageAndUsage) {
         // Accepted values, then the no-input check.
         {{"--forceTextureResolution=yes", "--forceTextureResolution=TRUE"}, noInput},
         {{"--scale=0", "--textureExtension=", "--coordTransformsLH=", "--destFileName=x=y.lwo"}, noInput},
-        {{"--toOSType=Windows", "--to=Unreal.T3D", "--textureHeight=~1.5e2"}, noInput},
+        {{"--toOSType=Windows", "--to=Unreal.T3D", "--scale=~1.5e2", "--textureHeight=65536"}, noInput},
         // -x and x.lwo are both input names.
         {{"x.lwo", "--destFileName=out.rib", "-x"}, severalFilesText("out.rib")},
         {{"x.lwo", "x.lwo", "--destFileName=out.rib"}, severalFilesText("out.rib")},

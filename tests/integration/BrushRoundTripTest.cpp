@@ -13,10 +13,12 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 
 #include <gtest/gtest.h>
 
 #include "common/AssimpCounts.hpp"
+#include "common/BrushFixtures.hpp"
 #include "common/BrushScan.hpp"
 #include "common/LwoFixtures.hpp"
 #include "common/RunProgram.hpp"
@@ -178,6 +180,52 @@ TEST_F(BrushRoundTrip, APlanarTexturedBoxKeepsItsPlacements) {
     EXPECT_EQ(t.sameLines, 2u);
     EXPECT_EQ(t.sameTexels, 1u);
     EXPECT_EQ(t.skipped, 4u);
+}
+
+// A planar texture along x, y and z, the object also turned: at every vertex
+// of the box, the ramp and a prism the brush shows the texel that the RIB's
+// shader shows, on walls along the projection too, and each Origin lies near.
+TEST_F(BrushRoundTrip, PlanarTexelsAreTheRibsAlongEveryAxis) {
+    for (std::uint16_t axis : {0, 1, 2})
+        for (const std::string turn : {"rx0", "rx90 rz-90", "ry30 rx-45"}) {
+            SCOPED_TRACE("axis " + std::to_string(axis) + ", " + turn);
+            IffBuilder tmap, chunks = boxGeometry(), planar;
+            tmap.sub("CNTR", IffBuilder().vec(100, 50, 80).vx(0)).sub("SIZE", IffBuilder().vec(300, 300, 300).vx(0));
+            planar.sub("PROJ", IffBuilder().u2(0)).sub("AXIS", IffBuilder().u2(axis)).sub("TMAP", tmap);
+            chunks.chunk("LAYR", testing::lwo2Layer(1, "prism"))
+                .chunk("PNTS", testing::lwo2Points({{300, 0, 0}, {400, 0, 0}, {300, 90, 0}, {300, 0, 200},
+                                                     {400, 0, 200}, {300, 90, 200}}))
+                .chunk("POLS", testing::lwo2Polygons("FACE", {{0, 2, 1}, {3, 4, 5}, {0, 1, 4, 3}, {1, 2, 5, 4},
+                                                              {2, 0, 3, 5}}))
+                .chunk("PTAG", testing::lwo2PolygonTags("SURF", {{0, 0}, {1, 0}, {2, 0}, {3, 0}, {4, 0}}))
+                .chunk("CLIP", testing::lwo2StillClip(1, "crate.bmp"))
+                .chunk("SURF", testing::lwo2Surface("Crate", "", crateSurface(planar)));
+            put("p.lwo", testing::iffForm("LWO2", chunks));
+            for (const std::string to : {"RIB", "Unreal.T3D"})
+                ASSERT_EQ(testing::runProgram({"--to=" + to, "--scale=1", "--coordTransformsLH=" + turn,
+                                               "--destFileName=p." + to.substr(to.size() - 3), "p.lwo"},
+                                              dir.string()).status, 0);
+            // The shader's matrix carries an object point, as a row vector, to texture space.
+            const std::string shader = textOf(dir / "Crate.sl");
+            std::istringstream numbers(shader.substr(shader.find('(', shader.find("xForm0"))));
+            double m[16];
+            for (double& e : m) numbers.ignore(1) >> e;
+            for (const BrushPolygon& p : testing::scanBrush(textOf(dir / "p.T3D"))) {
+                EXPECT_LT(testing::length(sub(p.origin, p.vertices[0])), 1000);
+                for (const XYZ& v : p.vertices) {
+                    EXPECT_NEAR(dot(sub(v, p.origin), p.u), 512 * (dot(v, {m[0], m[4], m[8]}) + m[12]), 1e-3);
+                    EXPECT_NEAR(dot(sub(v, p.origin), p.v), 512 * (1 - dot(v, {m[1], m[5], m[9]}) - m[13]), 1e-3);
+                }
+            }
+        }
+}
+
+// Brush to brush keeps every Texture= word: names that differ only in their package stay apart.
+TEST_F(BrushRoundTrip, TextureNamesKeepTheirPackages) {
+    std::ofstream(dir / "in.t3d") << testing::brushText({testing::brushSquare(0, "Texture=Ancient.Walls.Stone01"),
+                                                         testing::brushSquare(1, "Texture=Gothic.Walls.Stone01")});
+    roundTrip("in.t3d", false);
+    EXPECT_EQ(testing::scanBrush(textOf(dir / "again.t3d")).back().texture, "Gothic.Walls.Stone01");
 }
 
 // Every LightWave object of assimp-testmodels (each converts to a brush): the

@@ -8,6 +8,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <thread>
 
@@ -41,13 +42,40 @@ Bytes triangleObject(const std::vector<XYZ>& points = {{1, 0, 0}, {0, 1, 0}, {0,
     return testing::iffForm("LWO2", chunks);
 }
 
+// One triangle per surface name; the first surface gets a planar colour
+// texture of the image when one is named, and the parent surface when one is.
+Bytes surfacesObject(const std::vector<std::string>& names, const std::string& image = "", const std::string& parent = "") {
+    std::vector<std::pair<std::uint32_t, std::uint16_t>> tags;
+    for (std::uint16_t i = 0; i < names.size(); ++i) tags.push_back({i, i});
+    IffBuilder chunks, block;
+    chunks.chunk("TAGS", testing::lwo2Tags(names))
+        .chunk("LAYR", testing::lwo2Layer(0, "layer"))
+        .chunk("PNTS", testing::lwo2Points({{1, 0, 0}, {0, 1, 0}, {0, 0, 1}}))
+        .chunk("POLS", testing::lwo2Polygons("FACE", std::vector<std::vector<std::uint32_t>>(names.size(), {0, 1, 2})))
+        .chunk("PTAG", testing::lwo2PolygonTags("SURF", tags));
+    block.sub("IMAP", IffBuilder().str("\x80").sub("CHAN", IffBuilder().id("COLR")))
+        .sub("PROJ", IffBuilder().u2(0))
+        .sub("AXIS", IffBuilder().u2(2))
+        .sub("IMAG", IffBuilder().vx(1));
+    if (!image.empty())
+        chunks.chunk("CLIP", testing::lwo2StillClip(1, image))
+            .chunk("SURF", testing::lwo2Surface(names.front(), parent, IffBuilder().sub("BLOK", block)));
+    return testing::iffForm("LWO2", chunks);
+}
+
 class PipelineFaults : public testing::ScratchDirTest {
 protected:
     void put(const std::string& name, const Bytes& bytes) const {
         std::ofstream(dir / name, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
                                                          static_cast<std::streamsize>(bytes.size()));
     }
-    Bytes get(const std::string& name) const { return readWholeFile((dir / name).string()); }
+    std::string text(const std::string& name) const {
+        const Bytes b = get(name);
+        return {b.begin(), b.end()};
+    }
+    Bytes get(const fs::path& name) const {
+        return fs::is_directory(dir / name) ? Bytes{} : readWholeFile((dir / name).string());
+    }
     testing::ProgramResult run(const std::vector<std::string>& args) const {
         return testing::runProgram(args, dir.string());
     }
@@ -59,6 +87,8 @@ protected:
 
 const std::string banner = "Morv3D Converter (0.4.9)\n\n";
 const std::string separateRuns = "Please convert these files in separate runs, each with --destFileName=<file>.\n";
+const std::string shaderAdvice = "Shader files go beside the RIB file, named after the surfaces; please choose another "
+                                 "destination, or another folder, with --destFileName=<file>.\n";
 
 // Every clash is found before the first job reads anything: no input is
 // destroyed and no output written.
@@ -79,22 +109,39 @@ TEST_F(PipelineFaults, JobsThatWouldDestroyAnInputOrAnOutputStopBeforeAnythingIs
         {{"--to=LWO2", "--destFileName=link.lwo", "chair.lwo"},  // a hard link to the input
          "Error: The destination file link.lwo is the input file chair.lwo itself; writing it would destroy the "
          "input.\nPlease choose another name with --destFileName=<file>.\n"},
+        // Shader files, named after the surfaces "Red" and "Checker".
+        {{"Red.sl"}, "Error: The shader file Red.sl of the input file Red.sl is the input file Red.sl; writing it would "
+                     "destroy that input.\n" + shaderAdvice},
+        {{"a.lwo", "Checker.sl"}, "Error: The shader file Checker.sl of the input file a.lwo is the input file "
+                                  "Checker.sl; writing it would destroy that input.\n" + shaderAdvice},
+        {{"--destFileName=link.rib", "s.lwo"},  // a link to Red.sl
+         "Error: The destination file link.rib of the input file s.lwo and the shader file Red.sl of the input file "
+         "s.lwo are the same file; the second would replace the first.\n" + shaderAdvice},
+        {{"--to=LWO2", "/dev/stdin"},  // here /dev/null
+         "Error: The input file /dev/stdin is a stream (standard input, a pipe or a device); a destination name "
+         "cannot be made from it.\nPlease name the destination with --destFileName=<file>.\n"},
     };
     const Bytes original = triangleObject();
+    fs::create_directories(dir / "sub");
+    put("chair.lwob", testing::lwobSampleObject());
+    put("Checker.sl", testing::lwobSampleObject());
+    for (const char* name : {"chair.lwo", "model", "model.lwo", "m.x", "m.y"}) put(name, original);
+    put("Red.sl", surfacesObject({"Red"}));
+    put("s.lwo", surfacesObject({"Red"}));
+    put("a.lwo", surfacesObject({"Checker"}));
+    fs::create_hard_link(dir / "chair.lwo", dir / "link.lwo");
+    fs::create_symlink("Red.sl", dir / "link.rib");
+    std::map<fs::path, Bytes> before;
+    for (const auto& entry : fs::recursive_directory_iterator(dir)) before[entry.path()] = get(entry.path());
     for (const auto& c : cases) {
-        fs::remove_all(dir);
-        fs::create_directories(dir / "sub");
-        put("chair.lwob", testing::lwobSampleObject());
-        for (const char* name : {"chair.lwo", "model", "model.lwo", "m.x", "m.y"}) put(name, original);
-        fs::create_hard_link(dir / "chair.lwo", dir / "link.lwo");
         const auto r = run(c.args);
         SCOPED_TRACE(c.args.back());
         EXPECT_EQ(r.status, 1);
-        EXPECT_EQ(r.out, banner);
+        EXPECT_EQ(r.out.find("Writing"), std::string::npos) << r.out;
         EXPECT_EQ(r.err, c.err + "unhandled exception Error\n");
-        EXPECT_EQ(get("chair.lwo"), original);
-        EXPECT_EQ(get("model.lwo"), original);
-        EXPECT_FALSE(fs::exists(dir / "m.lwo"));
+        std::map<fs::path, Bytes> after;
+        for (const auto& entry : fs::recursive_directory_iterator(dir)) after[entry.path()] = get(entry.path());
+        EXPECT_EQ(after, before);
     }
 }
 
@@ -172,6 +219,7 @@ TEST_F(PipelineFaults, DamagedInputsAndUnholdableCoordinatesEndAsTheTableSays) {
     damaged.id(std::string_view("P\0\x01S", 4)).u4(1000);
     put("damaged.lwo", testing::iffForm("LWO2", damaged));
     put("notes.txt", Bytes{'h', 'i', '\n'});
+    fs::create_directory(dir / "sub");
     const std::string cannotWrite = "Error: Could not write output file o.lwo\n";
     const std::string tooLarge = " after the transforms; an LWO2 file holds coordinates up to 3.40282346639e+38 in size";
     const struct {
@@ -189,6 +237,8 @@ TEST_F(PipelineFaults, DamagedInputsAndUnholdableCoordinatesEndAsTheTableSays) {
          {"Warning: The FORM claims " + std::to_string(claimed) + " bytes after its 8-byte header, but only " +
           std::to_string(claimed - 10) + " are there; reading the chunks that are there\n"}},
         {{"damaged.lwo"}, 1, {"Could not read chunk data in chunk P\\x00\\x01S"}},
+        {{"--destFileName=sub", "t.lwo"}, 1, {"Could not open output file sub: Is a directory"}},
+        {{"--destFileName=no/o.lwo", "t.lwo"}, 1, {"Could not open output file no/o.lwo: No such file or directory"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.args.back());
@@ -207,6 +257,47 @@ TEST_F(PipelineFaults, DamagedInputsAndUnholdableCoordinatesEndAsTheTableSays) {
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "Error: The file notes.txt is not a LightWave object (LWOB or LWO2) or an Unreal brush\n"
                      "unhandled exception NoImporterFound\n");
+}
+
+// Shader names are unique in the run, also without case, and each RIB names
+// its own; names with control bytes are escaped in files and in messages.
+TEST_F(PipelineFaults, EveryRibNamesItsOwnShadersAndStringsAreEscaped) {
+    put("x.lwo", surfacesObject({"Red", "red"}, "a\x01\tb\n.tif", "\x02up"));
+    put("y.lwo", surfacesObject({"Red"}));
+    const auto r = run({"x.lwo", "y.lwo"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("Warning: The surface named \"Red\" has parent surface \"\\x02up\""), std::string::npos);
+    EXPECT_NE(r.out.find("image file \"a\\x01\\x09b\\x0A.tif\""), std::string::npos) << r.out;
+    const std::string escaped = "\"a\\001\\tb\\n.tif.tex\"";  // the texture made of the picture
+    EXPECT_NE(text("x.rib").find(escaped), std::string::npos);
+    EXPECT_NE(text("Red.sl").find(escaped), std::string::npos);
+    for (const auto& [rib, shader] : {std::pair{"x.rib", "Red"}, {"x.rib", "red_2"}, {"y.rib", "Red_3"}}) {
+        EXPECT_NE(text(rib).find("Surface \"" + std::string(shader) + "\""), std::string::npos) << shader;
+        EXPECT_NE(text(shader + std::string(".sl")).find("surface " + std::string(shader) + " ("), std::string::npos);
+    }
+}
+
+// A stream destination is written directly, whatever it leads to, with the
+// run's lines on standard error and the shaders in the current folder.
+TEST_F(PipelineFaults, StreamDestinationsAreWrittenDirectly) {
+    put("s.lwo", surfacesObject({"Red"}));
+    fs::create_symlink("/dev/stdout", dir / "out.rib");
+    const int file = ::open((dir / "sent.rib").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);  // as "> sent.rib"
+    struct stat sent {}, after {};
+    ::fstat(file, &sent);
+    const std::string toFile = "/dev/fd/" + std::to_string(file);
+    for (const std::string& destination : {std::string("/dev/stdout"), std::string("out.rib"), toFile}) {
+        const auto r = run({"--destFileName=" + destination, "s.lwo"});
+        SCOPED_TRACE(destination);
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.err.substr(0, banner.size()), banner);
+        EXPECT_NE(r.err.find("Writing RenderMan shader file Red.sl\n"), std::string::npos);
+        EXPECT_EQ((destination == toFile ? text("sent.rib") : r.out).substr(0, 13), "version 3.03\n");
+        EXPECT_TRUE(fs::remove(dir / "Red.sl"));
+    }
+    ::close(file);
+    ::stat((dir / "sent.rib").c_str(), &after);
+    EXPECT_EQ(after.st_ino, sent.st_ino);  // written into, not replaced
 }
 
 // Whole degrees are exact however they are written; a mirroring keeps every

@@ -432,13 +432,13 @@ TEST(GetCsWriteFile, LargeFileIsWrittenWhole) {
 
 TEST(GetCsWriteFile, FailuresNameTheFile) {
     const std::string noDir = tempPath("missing-dir/out.lwo");
-    EXPECT_THROW_MSG(IffWriter{noDir}, Error, "Could not open output file " + noDir);
+    EXPECT_THROW_MSG(IffWriter{noDir}, Error, "Could not open output file " + noDir + ": No such file or directory");
 
     if (std::FILE* probe = std::fopen("/dev/full", "wb")) {
         std::fclose(probe);
         IffWriter w("/dev/full");
         w.putID("FORM");
-        EXPECT_THROW_MSG(w.finish(), Error, "Could not write output file /dev/full");
+        EXPECT_THROW_MSG(w.finish(), Error, "Could not write output file /dev/full: No space left on device");
     }
 }
 

@@ -1,14 +1,21 @@
 #include "exporters/lightwave/MorvLToLWO2.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <functional>
 #include <limits>
+#include <optional>
+#include <unordered_set>
 
 #include "base/Excn.hpp"
+#include "base/NumberText.hpp"
 #include "exporters/PolygonMesh.hpp"
 #include "scene/CanonicalScene.hpp"
+#include "scene/TexturePlacement.hpp"
+#include "scene/Matrix4x4.hpp"
+#include "scene/MorvLCoordTransforms.hpp"
 #include "support/GetCs.hpp"
-#include "base/NumberText.hpp"
+#include "support/NeutralFileName.hpp"
 
 namespace morv {
 namespace {
@@ -28,28 +35,17 @@ struct Element {
     std::uint32_t number = 0;  // U2, U4, Index
     double real = 0.0;
     XYZ vector{};
-    std::string text;            // ID, String
-    std::vector<Element> items;  // List
+    std::string text = {};            // ID, String
+    std::vector<Element> items = {};  // List
 };
 
-Element u2Element(std::uint16_t v) {
-    Element e;
-    e.type = Element::Type::U2;
-    e.number = v;
-    return e;
-}
-Element vectorElement(const XYZ& v) {
-    Element e;
-    e.type = Element::Type::Vector;
-    e.vector = v;
-    return e;
-}
-Element stringElement(std::string s) {
-    Element e;
-    e.type = Element::Type::String;
-    e.text = std::move(s);
-    return e;
-}
+Element u2Element(std::uint16_t v) { return {.type = Element::Type::U2, .number = v}; }
+Element u4Element(std::uint32_t v) { return {.type = Element::Type::U4, .number = v}; }
+Element indexElement(std::uint32_t v) { return {.type = Element::Type::Index, .number = v}; }
+Element realElement(double v) { return {.type = Element::Type::Real, .real = v}; }
+Element vectorElement(const XYZ& v) { return {.type = Element::Type::Vector, .vector = v}; }
+Element stringElement(std::string s) { return {.type = Element::Type::String, .text = std::move(s)}; }
+Element idElement(const char* id) { return {.type = Element::Type::ID, .text = id}; }
 
 std::uint64_t elementSize(const Element& e) {
     switch (e.type) {
@@ -129,31 +125,43 @@ auto underHandler(const char* context, Fn&& fn) -> decltype(fn()) {
     }
 }
 
+std::uint64_t bodySize(const std::vector<Element>& body) {
+    std::uint64_t sum = 0;
+    for (const Element& e : body) sum += elementSize(e);
+    return sum;
+}
+
 ChunkPlan constantChunk(const char* id, const char* context, const std::vector<Element>& body) {
     ChunkPlan plan{id, context};
-    plan.length = underHandler(context, [&] {
-        std::uint64_t sum = 0;
-        for (const Element& e : body) sum += elementSize(e);
-        return sum;
-    });
+    plan.length = underHandler(context, [&] { return bodySize(body); });
     plan.body = [&body](IffWriter& out) {
         for (const Element& e : body) putElement(out, e);
     };
     return plan;
 }
 
-ChunkPlan pointsChunk(const PolygonMesh& mesh) {
+// A chunk built from the scene as elements, which it keeps.
+ChunkPlan elementChunk(const char* id, const char* context, std::vector<Element> body) {
+    ChunkPlan plan{id, context};
+    plan.length = underHandler(context, [&] { return bodySize(body); });
+    plan.body = [body = std::move(body)](IffWriter& out) {
+        for (const Element& e : body) putElement(out, e);
+    };
+    return plan;
+}
+
+ChunkPlan pointsChunk(const MeshView& mesh) {
     ChunkPlan plan{"PNTS", "Exception in outPoints"};
     // Points are stored as IEEE singles: a coordinate beyond their range would
     // be written as an infinity that readers refuse.
     underHandler(plan.context, [&] {
-        std::size_t vertex = 0;
-        mesh.forEachPoint([&](const XYZ& p) {
-            checkVertexCoordinates(p, vertex++, "an LWO2 file", std::numeric_limits<float>::max());
-        });
+        for (std::size_t v = 0; v < mesh.vertexCount(); ++v)
+            checkVertexCoordinates(mesh.point(v), v, "an LWO2 file", std::numeric_limits<float>::max());
     });
-    plan.length = 12 * std::uint64_t{mesh.vertexCount};
-    plan.body = [&mesh](IffWriter& out) { mesh.forEachPoint([&](const XYZ& p) { out.putPoint(p); }); };
+    plan.length = 12 * std::uint64_t{mesh.vertexCount()};
+    plan.body = [&mesh](IffWriter& out) {
+        for (std::size_t v = 0; v < mesh.vertexCount(); ++v) out.putPoint(mesh.point(v));
+    };
     return plan;
 }
 
@@ -172,47 +180,349 @@ std::uint64_t polygonSize(std::span<const std::int32_t> corners, std::size_t fac
                         intToText(static_cast<std::int64_t>(face)) + " refers to vertex " + intToText(v) +
                         ", which is not one of the " + intToText(static_cast<std::int64_t>(vertexCount)) +
                         " vertices of the mesh");
-        size += vertexIndexSize(static_cast<std::uint32_t>(v));
+        size += v <= static_cast<std::int32_t>(maxShortIndex) ? 2 : vertexIndexSize(static_cast<std::uint32_t>(v));
     }
     return size;
 }
 
-ChunkPlan polygonsChunk(const PolygonMesh& mesh) {
+ChunkPlan polygonsChunk(const MeshView& mesh) {
     ChunkPlan plan{"POLS", "Exception in outPolygons"};
     plan.length = underHandler(plan.context, [&] {
         std::uint64_t sum = 4;
-        mesh.forEachFace([&](std::size_t f, std::span<const std::int32_t> corners) {
-            sum += underHandler("Exception in outPolygon", [&] { return polygonSize(corners, f, mesh.vertexCount); });
-        });
+        for (std::size_t f = 0; f < mesh.faceCount(); ++f)
+            sum += underHandler("Exception in outPolygon",
+                                [&] { return polygonSize(mesh.corners(f), f, mesh.vertexCount()); });
         return sum;
     });
     plan.body = [&mesh](IffWriter& out) {
         out.putID("FACE");
-        mesh.forEachFace([&](std::size_t, std::span<const std::int32_t> corners) {
-            underHandler("Exception in outPolygon", [&] {
-                out.putU2(static_cast<std::uint16_t>(corners.size()));
-                for (std::int32_t v : corners) out.putVertexIndex(static_cast<std::uint32_t>(v));
-            });
-        });
+        for (std::size_t f = 0; f < mesh.faceCount(); ++f) {
+            const auto corners = mesh.corners(f);
+            out.putU2(static_cast<std::uint16_t>(corners.size()));
+            for (std::int32_t v : corners) out.putVertexIndex(static_cast<std::uint32_t>(v));
+        }
     };
     return plan;
 }
 
 // Every polygon refers to tag 0, the one surface.
-ChunkPlan ptagChunk(const PolygonMesh& mesh) {
+ChunkPlan ptagChunk(const MeshView& mesh) {
     ChunkPlan plan{"PTAG", "Exception in outPTAG"};
     plan.length = underHandler(plan.context, [&] {
-        const std::uint64_t faces = mesh.faceCount;
+        const std::uint64_t faces = mesh.faceCount();
         if (faces > 0) vertexIndexSize(faces - 1);  // refuses polygon indices beyond the long form
         const std::uint64_t shortForm = std::min<std::uint64_t>(faces, std::uint64_t{maxShortIndex} + 1);
         return 4 + shortForm * (2 + 2) + (faces - shortForm) * (4 + 2);
     });
     plan.body = [&mesh](IffWriter& out) {
         out.putID("SURF");
-        for (std::size_t f = 0; f < mesh.faceCount; ++f) {
+        for (std::size_t f = 0; f < mesh.faceCount(); ++f) {
             out.putVertexIndex(f);
             out.putU2(0);
         }
+    };
+    return plan;
+}
+
+// ---- The whole scene (--keepSurfaces=true) ----
+
+// A subchunk: identifier, 16-bit length, items. Every item takes an even
+// number of bytes, so no subchunk needs a pad byte.
+Element subchunk(const char* id, std::vector<Element> items) {
+    Element e;
+    e.type = Element::Type::List;
+    const std::uint64_t length = bodySize(items);
+    if (length > 0xFFFF)
+        throw Error(std::string("A ") + id + " subchunk would hold " + intToText(static_cast<std::int64_t>(length)) +
+                    " bytes, more than the 65535 an LWO2 subchunk can hold");
+    e.items.reserve(items.size() + 2);
+    e.items.push_back(idElement(id));
+    e.items.push_back(u2Element(static_cast<std::uint16_t>(length)));
+    for (Element& item : items) e.items.push_back(std::move(item));
+    return e;
+}
+
+// A value with envelope index 0 (no envelope), as surface and texture-map subchunks hold them.
+Element realSubchunk(const char* id, double v) { return subchunk(id, {realElement(v), indexElement(0)}); }
+Element vectorSubchunk(const char* id, const XYZ& v) { return subchunk(id, {vectorElement(v), indexElement(0)}); }
+
+// Where a texture lies as LightWave's TMAP holds it: centre, size and
+// heading, pitch and bank.
+struct Placement {
+    XYZ center, size, rotation;
+};
+
+XYZ pointField(const Fields& t, std::string_view name, XYZ fallback) {
+    const auto v = t.find(name);
+    return v && v->isRecord() ? RecordToXYZ(v->fields()) : fallback;
+}
+
+// The placement that gives back the texture's transforms when read: taken
+// from the list when it is the readers' own form for these values; otherwise
+// (the object was moved or scaled on the way) decomposed from the list's
+// matrix as centre, rotation and size behind the axis turn.
+Placement placementOf(const Fields& t, std::int32_t axis) {
+    const Placement own{pointField(t, "center", {0, 0, 0}), pointField(t, "size", {1, 1, 1}),
+                        pointField(t, "rotation", {0, 0, 0})};
+    const auto list = t.find("transforms");
+    if (!list || list->kind() != Kind::LIST) return own;
+    if (*list == textureTransforms(own.center, own.rotation, own.size, axis)) return own;
+    // M = T(center) R S A T(-0.5, -0.5, 0), so M T(0.5, 0.5, 0) A^-1 = T(center) R S.
+    std::vector<MorvLValue> items = list->items();
+    items.push_back(makeTranslateXYZ(0.5, 0.5, 0.0));
+    if (axis == 0) items.push_back(makeIntDegRotateY(90));
+    if (axis == 1) items.push_back(makeIntDegRotateX(-90));
+    const Matrix4x4 m = transformToMatrix4x4(MorvLValue::List(std::move(items)));
+    Placement p{{m.rows[0][3], m.rows[1][3], m.rows[2][3]}, {}, {}};
+    double r[3][3];
+    double sizes[3];
+    const double ownSizes[3] = {own.size.x, own.size.y, own.size.z};
+    for (int j = 0; j < 3; ++j) {
+        sizes[j] = std::hypot(m.rows[0][j], m.rows[1][j], m.rows[2][j]);
+        if (!(sizes[j] > 0) || !std::isfinite(sizes[j])) return own;  // no rotation to read
+        if (ownSizes[j] < 0) sizes[j] = -sizes[j];
+        for (int i = 0; i < 3; ++i) r[i][j] = m.rows[i][j] / sizes[j];
+    }
+    const double det = r[0][0] * (r[1][1] * r[2][2] - r[1][2] * r[2][1]) -
+                       r[0][1] * (r[1][0] * r[2][2] - r[1][2] * r[2][0]) +
+                       r[0][2] * (r[1][0] * r[2][1] - r[1][1] * r[2][0]);
+    if (det < 0) {
+        // A mirror goes into the size along the projection axis, where it changes nothing.
+        const int j = axis >= 0 && axis < 3 ? axis : 2;
+        sizes[j] = -sizes[j];
+        for (auto& row : r) row[j] = -row[j];
+    }
+    p.size = {sizes[0], sizes[1], sizes[2]};
+    // R = RotateY(heading) RotateX(pitch) RotateZ(bank).
+    p.rotation = {std::atan2(r[0][2], r[2][2]), std::atan2(-r[1][2], std::hypot(r[1][0], r[1][1])),
+                  std::atan2(r[1][0], r[1][1])};
+    return p;
+}
+
+const char* channelId(const std::string& channel) {
+    static const std::pair<const char*, const char*> ids[] = {
+        {"color", "COLR"},        {"diffusion", "DIFF"},    {"specularity", "SPEC"}, {"reflectivity", "REFL"},
+        {"transparency", "TRAN"}, {"bump", "BUMP"},         {"luminosity", "LUMI"},  {"translucency", "TRNL"}};
+    for (const auto& [name, id] : ids)
+        if (channel == name) return id;
+    return "UNKN";  // read back as "unknown"
+}
+
+// The LWO2 projection mode; none for a projection LightWave does not know. An
+// older object's image maps other than planar keep their kind in textureType.
+std::optional<std::uint16_t> projectionMode(const Fields& t) {
+    static const char* const names[] = {"planar", "cylindrical", "spherical", "cube", "front", "st"};
+    static const char* const lwobTypes[] = {"Planar Image Map", "Cylindrical Image Map", "Spherical Image Map",
+                                            "Cubic Image Map", "Front Projection Image Map"};
+    const std::string projection = getStringField(t, "projection", "unknown");
+    for (std::uint16_t i = 0; i < 6; ++i)
+        if (projection == names[i]) return i;
+    const std::string type = getStringField(t, "textureType", "");
+    for (std::uint16_t i = 0; i < 5; ++i)
+        if (type == lwobTypes[i]) return i;
+    return std::nullopt;
+}
+
+// Block ordinals sort in the order of the surface's textures.
+std::string ordinal(std::size_t i) {
+    return std::string(i / 0x7F, '\xFF') + static_cast<char>(0x80 + i % 0x7F);
+}
+
+// Texture coordinate slots: how many, and the map name each is written under.
+struct UvSlots {
+    std::vector<std::string> names;
+};
+
+// The texture as a BLOK of type IMAP.
+Element imageMapBlock(const MorvLValue& texture, std::size_t position, std::size_t imageCount, const UvSlots& uv) {
+    if (!texture.isRecord()) throw Error("A texture that is not a record cannot be written");
+    const Fields t = texture.fields();
+    const std::int32_t axis = findIntegerField(t, "axis").value_or(0);
+    const auto opacityType = static_cast<std::uint16_t>(findIntegerField(t, "opacityType").value_or(0));
+    std::vector<Element> header{
+        stringElement(ordinal(position)),
+        subchunk("CHAN", {idElement(channelId(getStringField(t, "textureChannel", "")))}),
+        subchunk("ENAB", {u2Element(getBooleanField(t, "enabled", true) ? 1 : 0)}),
+        subchunk("OPAC", {u2Element(opacityType), realElement(getRealField(t, "opacity", 1.0)), indexElement(0)})};
+    const Placement p = placementOf(t, axis);
+    const std::string space = getStringField(t, "coordinateSystem", "object");
+    std::vector<Element> items{
+        subchunk("IMAP", std::move(header)),
+        subchunk("TMAP", {vectorSubchunk("CNTR", p.center), vectorSubchunk("SIZE", p.size),
+                          vectorSubchunk("ROTA", p.rotation),
+                          subchunk("CSYS", {u2Element(space == "object" ? 0 : space == "world" ? 1 : 2)})})};
+    if (const auto mode = projectionMode(t)) items.push_back(subchunk("PROJ", {u2Element(*mode)}));
+    items.push_back(subchunk("AXIS", {u2Element(static_cast<std::uint16_t>(axis))}));
+    const std::int32_t image = findIntegerField(t, "image").value_or(-1);
+    if (image >= 0 && static_cast<std::size_t>(image) < imageCount)
+        items.push_back(subchunk("IMAG", {indexElement(static_cast<std::uint32_t>(image) + 1)}));
+    items.push_back(subchunk("WRAP", {u2Element(1), u2Element(1)}));  // repeat, as the RIB textures do
+    const std::int32_t slot = findIntegerField(t, "stIndex").value_or(-1);
+    if (slot >= 0 && static_cast<std::size_t>(slot) < uv.names.size())
+        items.push_back(subchunk("VMAP", {stringElement(uv.names[static_cast<std::size_t>(slot)])}));
+    return subchunk("BLOK", std::move(items));
+}
+
+ChunkPlan surfaceChunk(const MorvLValue& surface, std::size_t imageCount, const UvSlots& uv) {
+    return underHandler("Exception in outSURF", [&] {
+        if (!surface.isRecord()) throw Error("A surface that is not a record cannot be written");
+        const Fields f = surface.fields();
+        std::vector<Element> body{stringElement(getStringField(f, "name", "")),
+                                  stringElement(getStringField(f, "source", ""))};
+        if (const auto c = f.find("color"); c && c->kind() == Kind::COLOR) {
+            const Color rgb = c->asColor();
+            body.push_back(vectorSubchunk("COLR", {rgb.r, rgb.g, rgb.b}));
+        }
+        static const std::pair<const char*, const char*> channels[] = {
+            {"DIFF", "diffusion"},    {"LUMI", "luminosity"},   {"SPEC", "specularity"},
+            {"REFL", "reflectivity"}, {"TRAN", "transparency"}, {"TRNL", "translucency"}};
+        for (const auto& [id, field] : channels)
+            if (const auto v = f.find(field); v && v->kind() == Kind::REAL) body.push_back(realSubchunk(id, v->asReal()));
+        const MorvLValue textures = getListField(f, "textures", MorvLValue::List({}));
+        for (std::size_t i = 0; i < textures.size(); ++i)
+            body.push_back(imageMapBlock(textures.at(i), i, imageCount, uv));
+        return elementChunk("SURF", "Exception in outSURF", std::move(body));
+    });
+}
+
+// An image name as LightWave stores it: "/" between folders, a volume before ":".
+std::string lightWaveFileName(const MorvLValue& neutral) {
+    const auto volume = getFileNameVolume(neutral);
+    return (volume ? *volume + ":" : "") + (getFileNameAbsolute(neutral) ? "/" : "") + getFileNamePath(neutral);
+}
+
+ChunkPlan clipChunk(const MorvLValue& image, std::uint32_t index) {
+    return underHandler("Exception in outCLIP", [&] {
+        if (!image.isRecord()) throw Error("An image that is not a record cannot be written");
+        const std::string name = lightWaveFileName(requireField(image.fields(), "fileName"));
+        return elementChunk("CLIP", "Exception in outCLIP",
+                            {u4Element(index), subchunk("STIL", {stringElement(name)})});
+    });
+}
+
+ChunkPlan surfaceTagsChunk(const MorvLValue& surfaces) {
+    std::vector<Element> names;
+    for (std::size_t i = 0; i < surfaces.size(); ++i) {
+        const MorvLValue s = surfaces.at(i);
+        names.push_back(stringElement(s.isRecord() ? getStringField(s.fields(), "name", "") : ""));
+    }
+    return elementChunk("TAGS", "Exception in outTAGS", std::move(names));
+}
+
+// Each polygon's own surface; a face without a valid one gets none, which a
+// reader gives its default surface.
+ChunkPlan surfacePtagChunk(const MeshView& mesh, std::size_t surfaces) {
+    ChunkPlan plan{"PTAG", "Exception in outPTAG"};
+    if (surfaces > 0x10000)
+        throw Error(Excn::compose(plan.context, Error("The object has " + intToText(static_cast<std::int64_t>(surfaces)) +
+                                                      " surfaces, more than the 65536 an LWO2 file can tell apart")));
+    const auto surfaceOf = [&mesh, surfaces](std::size_t f) -> std::int32_t {
+        const auto s = mesh.surface(f);
+        return s && *s >= 0 && static_cast<std::size_t>(*s) < surfaces ? *s : -1;
+    };
+    plan.length = underHandler(plan.context, [&] {
+        std::uint64_t sum = 4;
+        for (std::size_t f = 0; f < mesh.faceCount(); ++f)
+            if (surfaceOf(f) >= 0) sum += vertexIndexSize(f) + 2;
+        return sum;
+    });
+    plan.body = [&mesh, surfaceOf](IffWriter& out) {
+        out.putID("SURF");
+        for (std::size_t f = 0; f < mesh.faceCount(); ++f)
+            if (const std::int32_t s = surfaceOf(f); s >= 0) {
+                out.putVertexIndex(f);
+                out.putU2(static_cast<std::uint16_t>(s));
+            }
+    };
+    return plan;
+}
+
+// Slots in use: those any vertex or corner holds, and those textures name.
+// Map names come from the textures (VMAP); slots without one are "UV1",
+// "UV2", ..., skipping names already taken, so that every slot reads back as
+// a map of its own.
+UvSlots uvSlots(const MeshView& mesh, const MorvLValue& surfaces) {
+    std::size_t count = 0;
+    for (std::size_t v = 0; v < mesh.vertexCount(); ++v) count = std::max(count, mesh.vertexSlotCount(v));
+    if (mesh.hasCornerSts())
+        for (std::size_t c = 0; c < mesh.cornerCount(); ++c) count = std::max(count, mesh.cornerSlotCount(c));
+    std::vector<std::pair<std::int32_t, std::string>> named;
+    for (std::size_t i = 0; i < surfaces.size(); ++i) {
+        const MorvLValue s = surfaces.at(i);
+        if (!s.isRecord()) continue;
+        const MorvLValue textures = getListField(s.fields(), "textures", MorvLValue::List({}));
+        for (std::size_t k = 0; k < textures.size(); ++k) {
+            const MorvLValue t = textures.at(k);
+            if (!t.isRecord()) continue;
+            const std::int32_t slot = findIntegerField(t.fields(), "stIndex").value_or(-1);
+            if (slot < 0 || static_cast<std::size_t>(slot) > count + 0xFFFF) continue;  // no map to write
+            count = std::max(count, static_cast<std::size_t>(slot) + 1);
+            if (const auto name = t.fields().find("VMAP"); name && name->kind() == Kind::STRING)
+                named.emplace_back(slot, name->asString());
+        }
+    }
+    UvSlots uv;
+    uv.names.resize(count);
+    std::unordered_set<std::string> taken;
+    for (const auto& [slot, name] : named)
+        if (uv.names[static_cast<std::size_t>(slot)].empty() && !name.empty() && taken.insert(name).second)
+            uv.names[static_cast<std::size_t>(slot)] = name;
+    std::size_t next = 1;
+    for (std::string& name : uv.names)
+        while (name.empty()) {
+            std::string candidate = "UV" + std::to_string(next++);
+            if (taken.insert(candidate).second) name = std::move(candidate);
+        }
+    return uv;
+}
+
+// Map type, dimension and name: the start of VMAP and VMAD.
+std::uint64_t mapHeaderSize(const std::string& name) { return 4 + 2 + stringSize(name); }
+void putMapHeader(IffWriter& out, const std::string& name) {
+    out.putID("TXUV");
+    out.putU2(2);
+    out.putString(name);
+}
+
+// VMAP TXUV: the points that have coordinates in the slot.
+ChunkPlan vertexMapChunk(const MeshView& mesh, std::size_t slot, const std::string& name) {
+    ChunkPlan plan{"VMAP", "Exception in outVMAP"};
+    std::uint64_t length = mapHeaderSize(name);
+    for (std::size_t v = 0; v < mesh.vertexCount(); ++v)
+        if (mesh.vertexSt(slot, v)) length += vertexIndexSize(v) + 8;
+    plan.length = length;
+    plan.body = [&mesh, slot, &name](IffWriter& out) {
+        putMapHeader(out, name);
+        for (std::size_t v = 0; v < mesh.vertexCount(); ++v)
+            if (const auto st = mesh.vertexSt(slot, v)) {
+                out.putVertexIndex(v);
+                out.putReal(st->s);
+                out.putReal(st->t);
+            }
+    };
+    return plan;
+}
+
+// VMAD TXUV: the corners that hold coordinates of their own in the slot.
+ChunkPlan cornerMapChunk(const MeshView& mesh, std::size_t slot, const std::string& name) {
+    ChunkPlan plan{"VMAD", "Exception in outVMAD"};
+    std::uint64_t length = mapHeaderSize(name);
+    for (std::size_t f = 0; f < mesh.faceCount(); ++f)
+        for (std::size_t c = mesh.firstCorner(f); c < mesh.firstCorner(f + 1); ++c)
+            if (mesh.cornerOwnSt(slot, c))
+                length += vertexIndexSize(static_cast<std::uint32_t>(mesh.corners(f)[c - mesh.firstCorner(f)])) +
+                          vertexIndexSize(f) + 8;
+    plan.length = length;
+    plan.body = [&mesh, slot, &name](IffWriter& out) {
+        putMapHeader(out, name);
+        for (std::size_t f = 0; f < mesh.faceCount(); ++f)
+            for (std::size_t c = mesh.firstCorner(f); c < mesh.firstCorner(f + 1); ++c)
+                if (const auto st = mesh.cornerOwnSt(slot, c)) {
+                    out.putVertexIndex(static_cast<std::uint32_t>(mesh.corners(f)[c - mesh.firstCorner(f)]));
+                    out.putVertexIndex(f);
+                    out.putReal(st->s);
+                    out.putReal(st->t);
+                }
     };
     return plan;
 }
@@ -237,18 +547,38 @@ void writeChunk(IffWriter& out, const ChunkPlan& chunk) {
 namespace MorvLToLWO2 {
 
 
-void translate(const MorvLValue& scene, const std::string& destination) {
+void translate(const MorvLValue& scene, const std::string& destination, bool keepSurfaces) {
     if (!scene.isRecord()) raiseMissingSceneData("MorvLToLWO2.translate");
-    const PolygonMesh mesh = unpackPolygonMeshTop(scene);
+    const PolygonMesh polygonMesh = unpackPolygonMeshTop(scene);
+    const MeshView mesh(polygonMesh.mesh);
 
-    const ChunkPlan chunks[] = {
-        constantChunk("TAGS", "Exception in outTAGS", tagsBody),
-        constantChunk("LAYR", "Exception in outLayer", layerBody),
-        pointsChunk(mesh),
-        polygonsChunk(mesh),
-        ptagChunk(mesh),
-        constantChunk("SURF", "Exception in outSURF", surfBody),
-    };
+    std::vector<ChunkPlan> chunks;
+    UvSlots uv;
+    if (!keepSurfaces) {
+        chunks.push_back(constantChunk("TAGS", "Exception in outTAGS", tagsBody));
+        chunks.push_back(constantChunk("LAYR", "Exception in outLayer", layerBody));
+        chunks.push_back(pointsChunk(mesh));
+        chunks.push_back(polygonsChunk(mesh));
+        chunks.push_back(ptagChunk(mesh));
+        chunks.push_back(constantChunk("SURF", "Exception in outSURF", surfBody));
+    } else {
+        const auto [surfaces, images] = getSurfacesImages(scene);
+        uv = uvSlots(mesh, surfaces);
+        chunks.push_back(surfaceTagsChunk(surfaces));
+        chunks.push_back(constantChunk("LAYR", "Exception in outLayer", layerBody));
+        chunks.push_back(pointsChunk(mesh));
+        chunks.push_back(polygonsChunk(mesh));
+        chunks.push_back(surfacePtagChunk(mesh, surfaces.size()));
+        // The maps follow the polygons, slot by slot: a reader numbers the
+        // slots in the order the maps appear.
+        for (std::size_t slot = 0; slot < uv.names.size(); ++slot) {
+            chunks.push_back(underHandler("Exception in outVMAP", [&] { return vertexMapChunk(mesh, slot, uv.names[slot]); }));
+            if (mesh.hasCornerSts())
+                chunks.push_back(underHandler("Exception in outVMAD", [&] { return cornerMapChunk(mesh, slot, uv.names[slot]); }));
+        }
+        for (std::size_t i = 0; i < images.size(); ++i) chunks.push_back(clipChunk(images.at(i), static_cast<std::uint32_t>(i) + 1));
+        for (std::size_t i = 0; i < surfaces.size(); ++i) chunks.push_back(surfaceChunk(surfaces.at(i), images.size(), uv));
+    }
     std::uint64_t formLength = 4;
     for (const ChunkPlan& chunk : chunks) formLength += 8 + chunk.length + chunk.length % 2;
     if (formLength > maxFormLength)
@@ -274,8 +604,8 @@ std::string lwo2WriterProgressLine(const std::string& destination) {
     return MorvLToLWO2::lwo2ProgressLine(destination);
 }
 
-void writeLWO2(const MorvLValue& scene, const std::string& destination, const ExportSettings&) {
-    MorvLToLWO2::translate(scene, destination);
+void writeLWO2(const MorvLValue& scene, const std::string& destination, const ExportSettings& settings) {
+    MorvLToLWO2::translate(scene, destination, settings.keepSurfaces);
 }
 
 }  // namespace morv

@@ -1,7 +1,11 @@
 // The LWO2 writer: a canonical scene as a LightWave object of the IFF form
-// LWO2 holding one layer, its points, its polygons and one surface to which
-// every polygon is bound. Surface attributes, textures, clips and UV maps are
-// not written.
+// LWO2 holding one layer, its points and its polygons. By default every
+// polygon is bound to one surface "default" and surface attributes, textures,
+// clips and UV maps are not written. With keepSurfaces the file holds the
+// whole scene: every surface (TAGS, PTAG SURF, SURF with its channels and its
+// textures as IMAP blocks), one CLIP per image and the texture coordinates
+// (VMAP TXUV per slot for the points, VMAD TXUV for corners with their own),
+// so that reading it gives back the same scene.
 #pragma once
 
 #include <string>
@@ -16,7 +20,7 @@ namespace MorvLToLWO2 {
 // index checked, before the file is opened; the file is then written front to
 // back in one pass. A failure leaves no partial file behind (a destination
 // that is not a regular file, such as a device, is never removed).
-void translate(const MorvLValue& scene, const std::string& destination);
+void translate(const MorvLValue& scene, const std::string& destination, bool keepSurfaces = false);
 
 std::string lwo2ProgressLine(const std::string& destination);
 

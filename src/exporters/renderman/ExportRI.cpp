@@ -44,7 +44,7 @@ void requireFinite(double value, const std::string& what) {
                     ", which is not a finite number; RIB files and shaders hold finite numbers only");
 }
 
-std::string surfaceLabel(const std::string& name) { return "Surface \"" + name + "\""; }
+std::string surfaceLabel(const std::string& name) { return "Surface \"" + printableBytes(name) + "\""; }
 
 // ---- Scene parts ----
 
@@ -424,12 +424,24 @@ void writeSceneStart(RI::Writer& rib, const std::vector<TextureFile>& textures) 
     rib.scale(1.0, 1.0, 1.0);
 }
 
-fs::path shaderPath(const std::string& destination, const std::string& identifier) {
-    return fs::path(destination).parent_path() / (identifier + ".sl");
+std::string shaderPath(const std::string& destination, const std::string& identifier) {
+    const std::string file = identifier + ".sl";
+    // A stream has no folder of its own: its shaders go to the current one.
+    if (isStream(destination)) return file;
+    return (fs::path(destination).parent_path() / file).string();
 }
 
-bool samePath(const fs::path& a, const fs::path& b) {
-    return fs::absolute(a).lexically_normal() == fs::absolute(b).lexically_normal();
+std::vector<std::string> surfaceNames(const MorvLValue& surfaces) {
+    std::vector<std::string> names;
+    names.reserve(surfaces.size());
+    for (std::size_t s = 0; s < surfaces.size(); ++s) names.push_back(surfaceName(surfaces.at(s)));
+    return names;
+}
+
+std::string lowerCase(std::string text) {
+    for (char& c : text)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return text;
 }
 
 }  // namespace
@@ -438,8 +450,8 @@ namespace ExportRI {
 
 std::string progressLine(const std::string& destination) { return "Writing RenderMan RIB file " + destination + "\n"; }
 
-std::vector<std::string> shaderIdentifiers(const std::vector<std::string>& surfaceNames) {
-    std::unordered_set<std::string> taken;
+std::vector<std::string> shaderIdentifiers(const std::vector<std::string>& surfaceNames,
+                                           std::unordered_set<std::string>& taken) {
     std::vector<std::string> result;
     result.reserve(surfaceNames.size());
     for (const std::string& name : surfaceNames) {
@@ -448,11 +460,20 @@ std::vector<std::string> shaderIdentifiers(const std::vector<std::string>& surfa
             if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_')) c = '_';
         if (base.empty() || (base[0] >= '0' && base[0] <= '9') || reservedForShaders(base)) base.insert(0, "_");
         std::string candidate = base;
-        for (int n = 2; taken.count(candidate) != 0; ++n) candidate = base + "_" + std::to_string(n);
-        taken.insert(candidate);
+        for (int n = 2; !taken.insert(lowerCase(candidate)).second; ++n) candidate = base + "_" + std::to_string(n);
         result.push_back(std::move(candidate));
     }
     return result;
+}
+
+std::vector<SurfaceFile> shaderFiles(const MorvLValue& scene, const std::string& destination,
+                                     std::unordered_set<std::string>& taken) {
+    std::vector<SurfaceFile> files;
+    for (std::string& name : shaderIdentifiers(surfaceNames(unpackScene(scene).surfaces), taken)) {
+        std::string file = shaderPath(destination, name);
+        files.push_back({std::move(name), std::move(file)});
+    }
+    return files;
 }
 
 void exportScene(const MorvLValue& scene, const std::string& destination, const ExportSettings& settings) {
@@ -461,13 +482,18 @@ void exportScene(const MorvLValue& scene, const std::string& destination, const 
     std::ostream& messages = settings.messages;
 
     const std::size_t surfaceCount = parts.surfaces.size();
-    std::vector<std::string> names;
-    for (std::size_t s = 0; s < surfaceCount; ++s) names.push_back(surfaceName(parts.surfaces.at(s)));
-    const std::vector<std::string> identifiers = shaderIdentifiers(names);
-    for (const std::string& id : identifiers)
-        if (samePath(shaderPath(destination, id), destination))
-            throw Error("The shader file " + id + ".sl would replace the RIB file " + destination +
-                        " itself; please choose another name with --destFileName=<file>");
+    std::vector<std::string> identifiers;
+    if (!settings.shaderNames) {
+        std::unordered_set<std::string> taken;
+        identifiers = shaderIdentifiers(surfaceNames(parts.surfaces), taken);
+    } else if (settings.shaderNames->size() == surfaceCount) {
+        identifiers = *settings.shaderNames;
+    } else {
+        // Only the planned files were checked against the run's other files.
+        throw Error("The scene has " + intToText(static_cast<std::int64_t>(surfaceCount)) + " surfaces now, but " +
+                    intToText(static_cast<std::int64_t>(settings.shaderNames->size())) +
+                    " when the run was planned: the input file changed meanwhile");
+    }
 
     std::vector<SurfacePlan> plans;
     plans.reserve(surfaceCount);
@@ -498,15 +524,15 @@ void exportScene(const MorvLValue& scene, const std::string& destination, const 
     // Before any surface statement, so that no surface's shader binds them.
     writer.exportPackedMesh({}, unbound, {});
 
-    std::vector<std::unique_ptr<OutputFile>> shaderFiles;
+    std::vector<std::unique_ptr<OutputFile>> shaders;
     for (std::size_t s = 0; s < surfaceCount; ++s) {
         const SurfacePlan& plan = plans[s];
         const std::vector<bool> perCorner = writer.perCorner(plan, groups.of(s));
         writer.surfaceStatements(plan, perCorner);
         messages << "Writing RenderMan shader file " << plan.shader.name << ".sl\n";
-        shaderFiles.push_back(std::make_unique<OutputFile>(shaderPath(destination, plan.shader.name).string()));
-        shaderFiles.back()->write(plan.text);
-        shaderFiles.back()->finish();
+        shaders.push_back(std::make_unique<OutputFile>(shaderPath(destination, plan.shader.name)));
+        shaders.back()->write(plan.text);
+        shaders.back()->finish();
         writer.exportPackedMesh(plan.sets, groups.of(s), perCorner);
     }
     rib.transformEnd();
@@ -517,7 +543,7 @@ void exportScene(const MorvLValue& scene, const std::string& destination, const 
     // Everything is written: the shaders go in place first, so that a RIB
     // never stands without them.
     ribFile.finish();
-    for (auto& file : shaderFiles) file->commit();
+    for (auto& file : shaders) file->commit();
     ribFile.commit();
 }
 

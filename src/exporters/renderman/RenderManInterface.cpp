@@ -6,6 +6,7 @@
 
 #include "base/Excn.hpp"
 #include "base/NumberText.hpp"
+#include "exporters/renderman/ShadingLanguage.hpp"
 
 namespace morv::RI {
 
@@ -162,15 +163,11 @@ void Writer::real(double value) {
     outF(std::string_view(text, static_cast<std::size_t>(formatReal(value, text, '-') - text)));
 }
 
-// Backslashes and double quotes are escaped, so that a Windows path such as
-// C:\new\tex.tif reads back as written.
+// Escaped as the shading language escapes, so that a Windows path such as
+// C:\new\tex.tif, or a name holding a line break, reads back as written.
 void Writer::quotedString(std::string_view text) {
-    scratch_.assign(1, '"');
-    for (char c : text) {
-        if (c == '\\' || c == '"') scratch_.push_back('\\');
-        scratch_.push_back(c);
-    }
-    scratch_.push_back('"');
+    scratch_.clear();
+    SL::appendQuoted(scratch_, text);
     outF(scratch_);
 }
 

@@ -139,13 +139,31 @@ Stmt lightLoop(Stmt::Kind kind, std::vector<Expr> arguments, std::vector<Stmt> b
     return makeStmt(kind, std::move(arguments), std::move(body));
 }
 
-std::string quoted(const std::string& text) {
-    std::string out = "\"";
-    for (char c : text) {
-        if (c == '\\' || c == '"') out.push_back('\\');
-        out.push_back(c);
+void appendQuoted(std::string& out, std::string_view text) {
+    out.push_back('"');
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '\\' || c == '"') {
+            out.push_back('\\');
+            out.push_back(c);
+        } else if (c == '\n') {
+            out.append("\\n");
+        } else if (c == '\t') {
+            out.append("\\t");
+        } else if (byte < 0x20 || byte == 0x7F) {
+            const char octal[] = {'\\', static_cast<char>('0' + (byte >> 6)), static_cast<char>('0' + ((byte >> 3) & 7)),
+                                  static_cast<char>('0' + (byte & 7))};
+            out.append(octal, sizeof octal);
+        } else {
+            out.push_back(c);
+        }
     }
     out.push_back('"');
+}
+
+std::string quoted(const std::string& text) {
+    std::string out;
+    appendQuoted(out, text);
     return out;
 }
 

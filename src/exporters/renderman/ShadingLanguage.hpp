@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace morv::SL {
@@ -137,7 +138,10 @@ struct Program {
 void print(const Program& program, std::string& out);
 
 // A string constant as the language writes it: in double quotes, with "\\"
-// for a backslash and "\"" for a double quote.
+// for a backslash, "\"" for a double quote, "\n" and "\t" for a line feed and
+// a tab, and every other byte below 0x20 and 0x7F as "\" and three octal
+// digits. RIB strings follow the same rules.
 std::string quoted(const std::string& text);
+void appendQuoted(std::string& out, std::string_view text);
 
 }  // namespace morv::SL

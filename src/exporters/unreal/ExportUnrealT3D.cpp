@@ -34,10 +34,11 @@ MorvLValue requireTextureField(const Fields& texture, const char* name, Kind kin
 }
 
 // The editor cuts a texture name at a blank and reads "." as a separator of
-// package, group and name, so only letters, digits and "_" are kept.
+// package, group and name, so only letters, digits and "_" are kept, and the
+// brush reader takes no longer name than longestBrushTextureName.
 std::string brushTextureName(std::string_view raw) {
     std::string name;
-    for (char c : raw) {
+    for (char c : raw.substr(0, longestBrushTextureName)) {
         const bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_';
         name.push_back(plain ? c : '_');
     }
@@ -99,12 +100,18 @@ char* digitsBefore(char* end, std::uint64_t v, int minimum) {
 // Most bytes formatBrushNumber writes: sign and the fixed form of the largest double.
 constexpr std::size_t maxNumberBytes = 1 + 309 + 7;
 
-// Writes value in the brush form at p and returns the end.
+// Writes value at p as printf's "%+013.6f" does and returns the end.
 char* formatBrushNumber(char* p, double value) {
-    // The sign is that of the value, also when it rounds to zero ("-00000.000000"),
-    // as printf gives it.
-    *p++ = std::signbit(value) ? '-' : '+';
+    // The sign is that of the value, also when it rounds to zero ("-00000.000000").
+    const char sign = std::signbit(value) ? '-' : '+';
     const double magnitude = std::fabs(value);
+    if (!std::isfinite(magnitude)) {  // blanks in front, as printf pads these
+        p = std::fill_n(p, 9, ' ');
+        *p++ = sign;
+        std::memcpy(p, std::isnan(magnitude) ? "nan" : "inf", 3);
+        return p + 3;
+    }
+    *p++ = sign;
     // Fast path: millionths as a whole number. Below 1e7 the product is off the
     // exact one by less than 2^-9, so its rounding is the exact one unless it
     // lies that close to a half; those and larger values go through to_chars.
@@ -112,9 +119,11 @@ char* formatBrushNumber(char* p, double value) {
     const double rounded = std::nearbyint(millionths);
     if (magnitude < 1e7 && std::fabs(millionths - rounded) < 0.498) {
         const auto whole = static_cast<std::uint64_t>(rounded);
-        const std::uint64_t units = whole / 1000000;  // below 10^7
+        const std::uint64_t units = whole / 1000000;  // up to 10^7 when the rounding carries
+        int digits = 5;
+        for (std::uint64_t bound = 100000; units >= bound; bound *= 10) ++digits;
         // Written in place from the end: its length is known first.
-        char* const end = p + (units >= 1000000 ? 7 : units >= 100000 ? 6 : 5) + 7;
+        char* const end = p + digits + 7;
         char* const point = digitsBefore(end, whole % 1000000, 6) - 1;
         *point = '.';
         digitsBefore(point, units, 5);
@@ -142,9 +151,6 @@ char* putVectorLine(char* p, std::string_view label, const XYZ& v) {
     p = formatBrushNumber(p, v.z);
     return put(p, "\r\n");
 }
-
-// A computed zero may come out as -0; the file shows it as +0.
-XYZ withoutNegativeZeros(const XYZ& v) { return {v.x + 0.0, v.y + 0.0, v.z + 0.0}; }
 
 // The polygon as written, its numbers rounded to six decimals, still covers
 // some area and faces the way normal does: wider than the tolerance of the
@@ -290,10 +296,10 @@ private:
         p = put(p, " Link=");
         p = std::to_chars(p, p + 24, link_++).ptr;
         p = put(p, "\r\n");
-        p = putVectorLine(p, "      Origin   ", withoutNegativeZeros(t.origin));
-        p = putVectorLine(p, "      Normal   ", withoutNegativeZeros(t.normal));
-        p = putVectorLine(p, "      TextureU ", withoutNegativeZeros(t.textureU));
-        p = putVectorLine(p, "      TextureV ", withoutNegativeZeros(t.textureV));
+        p = putVectorLine(p, "      Origin   ", t.origin);
+        p = putVectorLine(p, "      Normal   ", t.normal);
+        p = putVectorLine(p, "      TextureU ", t.textureU);
+        p = putVectorLine(p, "      TextureV ", t.textureV);
         for (const XYZ& v : piecePoints_) p = putVectorLine(p, "      Vertex   ", v);
         p = put(p, "   End Polygon\r\n");
         out.append(start, static_cast<std::size_t>(p - start));
@@ -337,7 +343,11 @@ PreparedSurface prepareSurface(const MorvLValue& surface, const MorvLValue& imag
     const auto textures = fields.find("textures");
     if (!textures || textures->kind() != Kind::LIST)
         throw Error("Internal Error: Expected field textures not found in ExportUnlrealT3D.prepareSurface!\n");
-    PreparedSurface prepared{brushTextureName(getStringField(fields, "name", "")), {}};
+    // A brush's own "Texture=" word goes back as it came, when the reader would take it again.
+    const std::string kept = getStringField(fields, brushTextureField, "");
+    const bool keep = !kept.empty() && kept.size() <= longestBrushTextureName &&
+                      kept.find_first_of(std::string_view(" \t\r\n\v\f")) == std::string::npos;
+    PreparedSurface prepared{keep ? kept : brushTextureName(getStringField(fields, "name", "")), {}};
     const auto texture = getFirstColorTexture(*textures);
     if (!texture) return prepared;
 
@@ -349,7 +359,7 @@ PreparedSurface prepareSurface(const MorvLValue& surface, const MorvLValue& imag
     if (image >= 0) {
         const MorvLValue record = imageAt(images, image);
         std::tie(w, h) = imageResolution(record);
-        prepared.textureName = brushTextureName(imageBaseName(record));
+        if (!keep) prepared.textureName = brushTextureName(imageBaseName(record));
     }
     if (getStringField(t, "projection", "") == "planar")
         prepared.mapping = TextureSpaceMapping::planar(transforms, w, h);

@@ -31,11 +31,13 @@ struct PreparedSurface {
 // is "planar" or "st"; nullopt when there is none.
 std::optional<MorvLValue> getFirstColorTexture(const MorvLValue& textures);
 
-// The texture name is the base name of the chosen texture's image (no folders,
-// no extension), or the surface's name when the surface has no such texture or
-// it has no image; every character outside A-Z, a-z, 0-9 and "_" becomes "_",
-// and an empty name is "Default". A texture without an image works in the
-// default resolution.
+// The texture name is the surface's brushTextureField as it stands (a surface
+// read from a brush), or else the base name of the chosen texture's image (no
+// folders, no extension), or the surface's name when the surface has no such
+// texture or it has no image; every character outside A-Z, a-z, 0-9 and "_"
+// becomes "_", a name longer than longestBrushTextureName is cut to it, and an
+// empty name is "Default". A texture without an image works in the default
+// resolution.
 PreparedSurface prepareSurface(const MorvLValue& surface, const MorvLValue& images, double defaultWidth,
                                double defaultHeight);
 

@@ -1,5 +1,6 @@
 #include "exporters/unreal/TextureSpaceMapping.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <ostream>
 #include <vector>
@@ -145,13 +146,20 @@ PolygonTexturing TextureSpaceMapping::place(std::span<const XYZ> polygon, const 
 PolygonTexturing TextureSpaceMapping::placePlanar(std::span<const XYZ> polygon, const XYZ& n,
                                                   std::ostream& messages) const {
     if (failure_) return warnAndDefault(polygon, n, failure_, messages);
-    // The projection line through pixel (0, 0) meets the polygon's plane at the
-    // origin; along that line the pixel coordinates do not change.
-    const double offset = -dot(n, centroid(polygon));
-    const double along = dot(n, direction_);
-    XYZ origin = pixelOrigin_;
-    if (along != 0) origin = origin + (-(dot(n, pixelOrigin_) + offset) / along) * direction_;
-    return {origin, n, u_, v_};
+    // Pixel (0, 0) lies on the whole projection line through pixelOrigin_, and
+    // only there. Of that line take the point where it meets the polygon's plane
+    // when that is near the polygon, else the point nearest the polygon's
+    // centre: a projection along the plane meets it nowhere or, with rounding
+    // left in the direction, far off, where the editor's floats would lose the
+    // texels. Near means within the polygon's radius plus the line's distance.
+    const XYZ centre = centroid(polygon);
+    double radius2 = 0;
+    for (const XYZ& p : polygon) radius2 = std::max(radius2, dot(p - centre, p - centre));
+    const XYZ nearest = pixelOrigin_ + dot(centre - pixelOrigin_, direction_) * direction_;
+    const double height = dot(n, centre - nearest), along = dot(n, direction_);
+    const double reach = std::sqrt(radius2) + std::sqrt(dot(centre - nearest, centre - nearest));
+    const double shift = height != 0 && std::fabs(height) <= std::fabs(along) * reach ? height / along : 0;
+    return {nearest + shift * direction_, n, u_, v_};
 }
 
 PolygonTexturing TextureSpaceMapping::placeSt(std::span<const XYZ> polygon, const XYZ& n,

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <functional>
 #include <limits>
 #include <optional>
 #include <ostream>
@@ -11,7 +12,7 @@
 #include <utility>
 
 #include "base/Excn.hpp"
-#include "importers/lightwave/TexturePlacement.hpp"
+#include "scene/TexturePlacement.hpp"
 #include "scene/CanonicalScene.hpp"
 #include "support/GetCs.hpp"
 #include "support/NeutralFileName.hpp"
@@ -132,9 +133,10 @@ std::int32_t intOr(const std::optional<MorvLValue>& v, std::int32_t fallback) {
 }
 
 // One texture coordinate pair of a vertex or corner (key) in a UV map (slot).
+// Keys and slots fit 32 bits: a FORM holds less than 2^31 bytes.
 struct StEntry {
-    std::size_t key;
-    std::size_t slot;
+    std::uint32_t key;
+    std::uint32_t slot;
     float s, t;
 };
 
@@ -143,19 +145,26 @@ struct StEntry {
 std::size_t coordinateLimit(std::size_t fileBytes) { return 2 * fileBytes + (std::size_t{1} << 20); }
 
 // Every vertex or corner with coordinates gets an ARRAY with a slot per UV map
-// of the object. Sorts the entries and refuses a number of slots out of all
-// proportion to the file (many tiny maps over a big mesh).
-void checkStSlots(std::vector<StEntry>& entries, std::size_t slots, std::string_view chunk, std::string_view what,
-                  std::size_t fileBytes) {
+// of the object: refuses a number of slots out of all proportion to the file
+// (many tiny maps over a big mesh).
+void checkSlotCount(std::size_t keys, std::size_t slots, std::string_view chunk, std::string_view what,
+                    std::size_t fileBytes) {
+    const std::size_t limit = coordinateLimit(fileBytes);
+    if (keys != 0 && slots > limit / keys)
+        throw SyntaxError("chunk " + std::string(chunk) + ": " + count(slots) + " UV maps over " + count(keys) + " " +
+                          std::string(what) + " need more texture coordinates than this converter holds");
+}
+
+// Sorts the entries by key and checks their number of slots; returns the number of keys.
+std::size_t checkStSlots(std::vector<StEntry>& entries, std::size_t slots, std::string_view chunk,
+                         std::string_view what, std::size_t fileBytes) {
     const auto byKey = [](const StEntry& a, const StEntry& b) { return a.key < b.key; };
     if (!std::is_sorted(entries.begin(), entries.end(), byKey)) std::stable_sort(entries.begin(), entries.end(), byKey);
     std::size_t keys = 0;
     for (std::size_t i = 0; i < entries.size(); ++i)
         if (i == 0 || entries[i].key != entries[i - 1].key) ++keys;
-    const std::size_t limit = coordinateLimit(fileBytes);
-    if (keys != 0 && slots > limit / keys)
-        throw SyntaxError("chunk " + std::string(chunk) + ": " + count(slots) + " UV maps over " + count(keys) + " " +
-                          std::string(what) + " need more texture coordinates than this converter holds");
+    checkSlotCount(keys, slots, chunk, what, fileBytes);
+    return keys;
 }
 
 // Hands out the texture coordinate slots of each key in ascending order of
@@ -234,6 +243,19 @@ private:
     LWO2File& out_;
     std::ostream& messages_;
     std::string where_;  // the chunk (and subchunk) being read, for messages
+    // The file and the end of the chunk being read: the pages of a mapped
+    // file already read are handed back as reading goes on, since every
+    // chunk is copied into the file-shaped data.
+    const std::uint8_t* fileStart_ = nullptr;
+    const std::uint8_t* chunkEnd_ = nullptr;
+
+    void releaseRead(const ByteCursor& c) const {
+        releaseInputBytes({fileStart_, static_cast<std::size_t>(chunkEnd_ - fileStart_) - c.remaining()});
+    }
+    // Called once per item of a big chunk: every so many items.
+    void releaseEvery(std::size_t item, const ByteCursor& c) const {
+        if (item % (std::size_t{1} << 18) == 0) releaseRead(c);
+    }
 
     [[noreturn]] void fail(const std::string& what) const { throw SyntaxError(where_ + ": " + what); }
 
@@ -246,12 +268,16 @@ private:
             throw SyntaxError("FORM length " + intToText(form.length) + " is too small for the form type");
         const std::size_t left = usableFormLength(form.length, file.remaining(), messages_);
         ByteCursor body = file.readChunkBody("FORM", static_cast<std::int64_t>(left));
+        fileStart_ = bytes.data();
+        const std::uint8_t* const bodyStart = bytes.data() + (bytes.size() - file.remaining() - left);
         while (!body.atEnd()) {
             const ChunkHeader chunk = body.readChunk();
             ByteCursor data = body.readChunkBody(chunk.id, chunk.length);
+            chunkEnd_ = bodyStart + body.position();
             if (chunk.length % 2 != 0 && !body.atEnd()) body.skip(1, chunk.id);
             where_ = "chunk " + chunk.id;
             dispatch(chunk.id, data);
+            releaseRead(data);
             where_.clear();
         }
     }
@@ -309,7 +335,8 @@ private:
         if (!layer) return;
         auto& points = layer->points;
         points.reserve(points.size() + c.remaining() / 4);
-        while (!c.atEnd()) {
+        for (std::size_t i = 1; !c.atEnd(); ++i) {
+            releaseEvery(i, c);
             const XYZ p = c.readPoint();
             points.push_back(static_cast<float>(p.x));
             points.push_back(static_cast<float>(p.y));
@@ -332,7 +359,8 @@ private:
         }
         pols.offsets.reserve(polygons + 1);
         pols.indices.reserve(corners);
-        while (!c.atEnd()) {
+        for (std::size_t p = 1; !c.atEnd(); ++p) {
+            releaseEvery(p, c);
             const std::size_t n = c.readU2() & 0x3FF;
             for (std::size_t k = 0; k < n; ++k) pols.indices.push_back(c.readVertexIndex().index);
             pols.offsets.push_back(static_cast<std::uint32_t>(pols.indices.size()));
@@ -387,7 +415,8 @@ private:
         map.vertices.reserve(n);
         if (perPolygon) map.polygons.reserve(n);
         map.values.reserve(n * map.dimension);
-        while (!c.atEnd()) {
+        for (std::size_t e = 1; !c.atEnd(); ++e) {
+            releaseEvery(e, c);
             map.vertices.push_back(c.readVertexIndex().index);
             if (perPolygon) map.polygons.push_back(c.readVertexIndex().index);
             for (std::size_t d = 0; d < map.dimension; ++d) map.values.push_back(static_cast<float>(c.readReal()));
@@ -549,7 +578,7 @@ std::optional<MorvLValue> LWO2File::convertBlock(const MorvLValue& block, const 
         if (it != clipImages_.end())
             image = it->second;
         else
-            messages << "Warning: A texture of the surface \"" << surface << "\" uses image clip " << clip->asInt()
+            messages << "Warning: A texture of the surface \"" << printableBytes(surface) << "\" uses image clip " << clip->asInt()
                      << ", but the object has no still image of that number; the texture gets no image\n";
     }
 
@@ -560,8 +589,8 @@ std::optional<MorvLValue> LWO2File::convertBlock(const MorvLValue& block, const 
         if (it != uvSlots.end())
             stIndex = static_cast<std::int32_t>(it->second);
         else
-            messages << "Warning: A texture of the surface \"" << surface << "\" uses the UV map \""
-                     << vmap->asString() << "\", but the object has no UV map of that name; the texture gets no "
+            messages << "Warning: A texture of the surface \"" << printableBytes(surface) << "\" uses the UV map \""
+                     << printableBytes(vmap->asString()) << "\", but the object has no UV map of that name; the texture gets no "
                      << "texture coordinates\n";
     }
 
@@ -629,8 +658,8 @@ void LWO2File::convertSurfaces(std::ostream& messages) {
             if (s.source.empty()) break;
             auto parent = byName.find(s.source);
             if (parent == byName.end()) {
-                messages << "Warning: The surface named \"" << s.name << "\" has parent surface \"" << s.source
-                         << "\" and the surface \"" << s.source << "\" does not exist in the object!\n";
+                messages << "Warning: The surface named \"" << printableBytes(s.name) << "\" has parent surface \"" << printableBytes(s.source)
+                         << "\" and the surface \"" << printableBytes(s.source) << "\" does not exist in the object!\n";
                 break;
             }
             if (state[parent->second] == State::Resolving) break;
@@ -720,6 +749,19 @@ void LWO2File::addLayer(Layer& layer, MeshBuilder& mesh, std::ostream& messages)
 
     // Texture coordinates: per vertex from VMAP, per corner from VMAD.
     std::vector<StEntry> vertexSts, cornerSts;
+    // The usual layer, one UV map over its points in ascending order, is read
+    // from the map itself, not copied into entries.
+    const UvMap* onlyMap = nullptr;
+    std::size_t vertexEntries = 0, vertexMaps = 0;
+    for (const UvMap& map : layer.uvMaps)
+        if (!map.perPolygon) {
+            vertexEntries += map.vertices.size();
+            ++vertexMaps;
+            onlyMap = &map;
+        }
+    if (vertexMaps != 1 || !std::is_sorted(onlyMap->vertices.begin(), onlyMap->vertices.end(), std::less_equal<>()))
+        onlyMap = nullptr;
+    if (!onlyMap) vertexSts.reserve(vertexEntries);
     std::vector<std::size_t> cornerBase(layer.pols.size(), none);
     for (std::size_t i = 0, corners = 0; i < layer.pols.size(); ++i)
         if (faceBase[i] != none) {
@@ -738,7 +780,7 @@ void LWO2File::addLayer(Layer& layer, MeshBuilder& mesh, std::ostream& messages)
             if (v >= points) badIndex(chunk, "vertex", v, points, "points of the layer");
             const float s = map.values[2 * e], t = map.values[2 * e + 1];
             if (!map.perPolygon) {
-                vertexSts.push_back({v, map.slot, s, t});
+                if (&map != onlyMap) vertexSts.push_back({v, static_cast<std::uint32_t>(map.slot), s, t});
                 continue;
             }
             const std::uint32_t p = map.polygons[e];
@@ -747,25 +789,27 @@ void LWO2File::addLayer(Layer& layer, MeshBuilder& mesh, std::ostream& messages)
             // The entry belongs to the corners of polygon p that use vertex v.
             const PolsChunk& pols = layer.pols[map.pols];
             for (std::uint32_t k = pols.offsets[p]; k < pols.offsets[p + 1]; ++k)
-                if (pols.indices[k] == v) cornerSts.push_back({cornerBase[map.pols] + k, map.slot, s, t});
+                if (pols.indices[k] == v)
+                    cornerSts.push_back({static_cast<std::uint32_t>(cornerBase[map.pols] + k),
+                                         static_cast<std::uint32_t>(map.slot), s, t});
             // A vertex repeated around big polygons would let a few bytes name
             // a great many corners.
             if (cornerSts.size() > cornerLimit)
                 throw SyntaxError("chunk VMAD: the entries name more polygon corners than this converter holds");
         }
     }
+    if (!onlyMap) std::vector<UvMap>().swap(layer.uvMaps);
     const std::size_t slots = uvNames.size();
-    checkStSlots(vertexSts, slots, "VMAP", "points", fileBytes);
-    checkStSlots(cornerSts, slots, "VMAD", "polygon corners", fileBytes);
-    StSlots vertexSlots(vertexSts, slots), cornerSlots(cornerSts, slots);
-
-    const std::size_t vertexOffset = mesh.vertexCount();
-    for (std::size_t i = 0; i < points; ++i) {
-        const std::uint32_t v = mesh.addVertex({layer.points[3 * i], layer.points[3 * i + 1], layer.points[3 * i + 2]});
-        if (auto sts = vertexSlots.take(i)) mesh.setVertexSts(v, *sts);
+    std::size_t coveredPoints = checkStSlots(vertexSts, slots, "VMAP", "points", fileBytes);
+    if (onlyMap) {
+        coveredPoints = onlyMap->vertices.size();
+        checkSlotCount(coveredPoints, slots, "VMAP", "points", fileBytes);
     }
-    std::vector<float>().swap(layer.points);
-
+    checkStSlots(cornerSts, slots, "VMAD", "polygon corners", fileBytes);
+    // Faces first, then points: each list of the layer is dropped as soon as
+    // the mesh has it, so that a big layer is not held twice.
+    const std::size_t vertexOffset = mesh.vertexCount();
+    StSlots cornerSlots(cornerSts, slots);
     std::vector<std::uint32_t> shifted;
     std::size_t face = 0, corner = 0;
     for (std::size_t i = 0; i < layer.pols.size(); ++i) {
@@ -785,8 +829,26 @@ void LWO2File::addLayer(Layer& layer, MeshBuilder& mesh, std::ostream& messages)
             corner += vertices.size();
         }
     }
-    layer.pols.clear();
-    layer.pols.shrink_to_fit();
+    std::vector<PolsChunk>().swap(layer.pols);
+    std::vector<StEntry>().swap(cornerSts);
+    std::vector<std::int32_t>().swap(faceSurface);
+
+    for (std::size_t i = 0; i < points; ++i)
+        mesh.addVertex({layer.points[3 * i], layer.points[3 * i + 1], layer.points[3 * i + 2]});
+    std::vector<float>().swap(layer.points);
+    if (coveredPoints > 0) mesh.reserveVertexSts(vertexOffset + points, coveredPoints * slots);
+    if (onlyMap) {
+        std::vector<std::optional<ST>> sts(slots);
+        for (std::size_t e = 0; e < onlyMap->vertices.size(); ++e) {
+            sts[onlyMap->slot] = ST{onlyMap->values[2 * e], onlyMap->values[2 * e + 1]};
+            mesh.setVertexSts(static_cast<std::uint32_t>(vertexOffset + onlyMap->vertices[e]), sts);
+        }
+        std::vector<UvMap>().swap(layer.uvMaps);
+        return;
+    }
+    StSlots vertexSlots(vertexSts, slots);
+    for (std::size_t i = 0; i < points; ++i)
+        if (auto sts = vertexSlots.take(i)) mesh.setVertexSts(static_cast<std::uint32_t>(vertexOffset + i), *sts);
 }
 
 MorvLValue LWO2File::toCanonical(std::ostream& messages) {

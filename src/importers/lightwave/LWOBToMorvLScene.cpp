@@ -25,7 +25,7 @@
 #include <utility>
 
 #include "base/Excn.hpp"
-#include "importers/lightwave/TexturePlacement.hpp"
+#include "scene/TexturePlacement.hpp"
 #include "scene/CanonicalScene.hpp"
 #include "support/NeutralFileName.hpp"
 

@@ -391,8 +391,10 @@ MorvLValue BrushFile::toCanonical(std::ostream& messages) {
                 if (!path.empty())
                     image = images.enter(path, MorvLValue::Record({{"fileName", makeNeutralFileName(false, {}, path)}}));
             }
-            surfaces.push_back(MorvLValue::Record({{"name", MorvLValue::String(std::move(name))},
-                                                   {"textures", MorvLValue::List({textureRecord(image)})}}));
+            std::vector<Field> fields{{"name", MorvLValue::String(name)},
+                                      {"textures", MorvLValue::List({textureRecord(image)})}};
+            if (texture != noTexture) fields.push_back({std::string(brushTextureField), MorvLValue::String(name)});
+            surfaces.push_back(MorvLValue::Record(std::move(fields)));
         }
         return s;
     };

@@ -15,8 +15,9 @@
 //   points are collapsed; a polygon left with fewer than 3 points or without
 //   area is left out with a warning that names it.
 // - Surfaces: one per distinct texture name (the first "Texture=" word of a
-//   polygon), in order of first appearance, named by it; polygons without a
-//   texture name share the surface "Default".
+//   polygon), in order of first appearance, named by it and keeping it in
+//   brushTextureField; polygons without a texture name share the surface
+//   "Default". A name longer than longestBrushTextureName is refused.
 // - Textures: every surface has one texture of channel "color" and projection
 //   "st" on slot 0 of the corners' texture coordinates. A point P of a polygon
 //   shows pixel (u, v) = ((P - Origin) . TextureU + PanU, (P - Origin) .
@@ -42,8 +43,6 @@ namespace morv {
 // The most Vertex lines a polygon may have: what a LightWave polygon holds, so
 // that every polygon read can be written in every format.
 inline constexpr std::size_t mostBrushPolygonVertices = 1023;
-// The longest texture name accepted.
-inline constexpr std::size_t longestBrushTextureName = 1024;
 
 // True when the text begins with "Begin PolyList" followed by "Begin Polygon"
 // or "End PolyList"; never fails.

@@ -219,14 +219,15 @@ TEST(MorvLToLWO2, ScenesWithoutMeshOrSurfacesAreInternalErrors) {
 TEST(MorvLToLWO2, UnwritableDestinationsRaise) {
     const MorvLValue scene = lineScene(3, {{0, 1, 2}});
     const std::string dir = ::testing::TempDir();
-    EXPECT_THROW_MSG(MorvLToLWO2::translate(scene, dir), Error, "Could not open output file " + dir);
+    EXPECT_THROW_MSG(MorvLToLWO2::translate(scene, dir), Error, "Could not open output file " + dir + ": Is a directory");
     EXPECT_TRUE(fs::is_directory(dir));
     if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
     // The small file fails when it is flushed at the end; the large one inside
     // the points chunk. The device itself is never removed.
-    EXPECT_THROW_MSG(MorvLToLWO2::translate(scene, "/dev/full"), Error, "Could not write output file /dev/full");
+    EXPECT_THROW_MSG(MorvLToLWO2::translate(scene, "/dev/full"), Error,
+                     "Could not write output file /dev/full: No space left on device");
     EXPECT_THROW_MSG(MorvLToLWO2::translate(lineScene(200000, {}), "/dev/full"), Error,
-                     "Exception in outPoints\nThe error which caused this:\nCould not write output file /dev/full");
+                     "Exception in outPoints\nThe error which caused this:\nCould not write output file /dev/full: No space left on device");
     EXPECT_TRUE(fs::exists("/dev/full"));
 }
 

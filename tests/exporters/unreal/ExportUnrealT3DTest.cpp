@@ -14,7 +14,7 @@
 #include "common/BrushScan.hpp"
 #include "common/SceneFixtures.hpp"
 #include "common/TestHelpers.hpp"
-#include "importers/lightwave/TexturePlacement.hpp"
+#include "scene/TexturePlacement.hpp"
 
 namespace morv {
 namespace {
@@ -34,9 +34,12 @@ Written write(const MorvLValue& scene) {
 double dot(const XYZ& a, const XYZ& b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
 
 // Every number as printf's "%+013.6f", which the editor's own export uses: over
-// many magnitudes, values on a rounding half, and the edges of the padding.
+// many magnitudes, halves, the edges of padding and of carries, -0 and non-finite.
 TEST(ExportUnrealT3D, NumbersAreWrittenAsPrintfsSignedPaddedFixedForm) {
-    std::vector<double> values{128, -3.5, 0.25, 123456.5, -0.0000001, 0, 99999.9999996, 1e20, -12.3456789};
+    std::vector<double> values{128, -3.5, 0.25, 123456.5, -0.0000001, 0, -0.0, 99999.9999996, 1e20, -12.3456789,
+                               -9999999.9999999, INFINITY, -INFINITY, NAN, -NAN, 1.7976931348623157e308, 5e-324};
+    for (double edge : {9999999.9999995, 999999.9999995, 99999.9999995, 0.0000005, 1e7})
+        values.insert(values.end(), {std::nextafter(edge, 0.0), edge, std::nextafter(-edge, -1e300)});
     std::mt19937_64 random(7);
     for (int i = 0; i < 200000; ++i) {
         const double magnitude = std::pow(10.0, static_cast<double>(i % 12) - 3);
@@ -72,8 +75,9 @@ TEST(ExportUnrealT3D, AnUntexturedSquareIsWrittenLineByLine) {
 TEST(ExportUnrealT3D, TextureNamesAreImageBaseNamesOrSurfaceNamesInPlainCharacters) {
     const struct {
         MorvLValue surface;
-        const char* name;
+        std::string name;
     } cases[] = {
+        {surface(std::string(2000, 'x')), std::string(1024, 'x')},  // the most the brush reader takes
         {surface("Stone", {planar()}), "Wall_Stone_v2"},
         {surface("Stone", {texture({{"projection", MorvLValue::String("cylindrical")}}), texture({{"image", MorvLValue::Int(1)}})}),
          "floor"},
@@ -114,14 +118,14 @@ TEST(ExportUnrealT3D, BrokenScenesAreReportedByName) {
 
 TEST(ExportUnrealT3D, APlanarProjectionAlongThePolygonsPlaneKeepsPixelZerosPoint) {
     // Projected along z onto a wall that contains the z direction: no
-    // intersection to find, so the origin is where pixel (0, 0) lies.
+    // intersection to find, so the origin is pixel (0, 0)'s point nearest the wall.
     const MorvLValue transforms = textureTransforms({0, 0, 0}, {0, 0, 0}, {1, 1, 1}, 2);
     const auto polygons = testing::scanBrush(write(scene({{3, 0, 0}, {3, 5, 0}, {3, 5, 4}}, {{{0, 1, 2}}},
                                                          {surface("s", {planar({{"transforms", transforms}})})},
                                                          {image("p.bmp", 64, 32)}))
                                                  .text);
     ASSERT_EQ(polygons.size(), 1u);
-    EXPECT_EQ(polygons[0].origin, (XYZ{-0.5, 0.5, 0}));
+    EXPECT_EQ(polygons[0].origin, (XYZ{-0.5, 0.5, 1.333333}));
     EXPECT_EQ(polygons[0].u, (XYZ{64, 0, 0}));
     EXPECT_EQ(polygons[0].v, (XYZ{0, -32, 0}));
 }

@@ -6,7 +6,7 @@
 #include "common/SceneGeometry.hpp"
 #include "common/TestHelpers.hpp"
 #include "importers/lightwave/LWO2Reader.hpp"
-#include "importers/lightwave/TexturePlacement.hpp"
+#include "scene/TexturePlacement.hpp"
 #include "scene/CanonicalScene.hpp"
 #include "support/NeutralFileName.hpp"
 

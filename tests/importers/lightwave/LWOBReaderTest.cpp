@@ -515,7 +515,7 @@ TEST(LWOBReaderObject, sampleObjectFieldByField) {
     EXPECT_EQ(field(bump, "opacity").asReal(), 1.0);
     EXPECT_EQ(field(bump, "transforms"),
               V::List({makeTranslateXYZ(0, 0, 0), makeRotateY(0), makeRotateX(0), makeRotateZ(0),
-                       makeScaleXYZ(1, 1, 1), makeRotateX(1.5707963267948966), makeTranslateXYZ(-0.5, -0.5, 0)}));
+                       makeScaleXYZ(1, 1, 1), makeIntDegRotateX(90), makeTranslateXYZ(-0.5, -0.5, 0)}));
 
     const V colour = ts.at(1);
     const V expected = V::Record({

@@ -1,9 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <numbers>
 #include <vector>
 
-#include "importers/lightwave/TexturePlacement.hpp"
+#include "scene/TexturePlacement.hpp"
 #include "scene/Matrix4x4.hpp"
 #include "scene/MorvLCoordTransforms.hpp"
 
@@ -18,8 +19,8 @@ struct AxisCase {
 TEST(TexturePlacement, ListHasTheFiveStepsInOrderForEveryAxis) {
     const XYZ center{1, 2, 3}, rotation{0.25, 0.5, 0.75}, size{4, 5, 6};
     const AxisCase cases[] = {
-        {0, {makeRotateY(-1.5707963267948966)}},
-        {1, {makeRotateX(1.5707963267948966)}},
+        {0, {makeIntDegRotateY(-90)}},
+        {1, {makeIntDegRotateX(90)}},
         {2, {}},
         {7, {}},  // an axis outside 0..2 turns nothing
         {-1, {}},
@@ -31,6 +32,10 @@ TEST(TexturePlacement, ListHasTheFiveStepsInOrderForEveryAxis) {
         expected.push_back(makeTranslateXYZ(-0.5, -0.5, 0.0));
         EXPECT_EQ(textureTransforms(center, rotation, size, c.axis), MorvLValue::List(expected)) << "axis " << c.axis;
     }
+    const float quarter = std::numbers::pi / 2;  // whole degrees stored as single floats turn exactly
+    const auto turns = textureTransforms(center, {quarter, -2 * quarter, 0}, size, 2).items();
+    EXPECT_EQ(std::vector(turns.begin() + 1, turns.begin() + 4),
+              (std::vector{makeIntDegRotateY(90), makeIntDegRotateX(-180), makeRotateZ(0)}));
 }
 
 // Where the corners and the middle of the image end up in object space.
