@@ -281,7 +281,10 @@ PolygonShape ConvexSplitter::split(std::span<const XYZ> polygon, PolygonPieces& 
     PolygonShape shape = PolygonShape::Concave;
     if (!crosses_) {
         if (reflexCount(outline_, sign(signedArea2(outline_)), nullptr) == 0) shape = PolygonShape::Convex;
-        if (!fixConvex(outline_, out)) {
+        // An outline that only touches itself is split as it runs; that is
+        // sound where it goes round a hole or past itself, but where it winds
+        // round some region twice its pieces would cover that region twice.
+        if (!fixConvex(outline_, out) || (passesAPointTwice(outline_) && piecesOverlap(out))) {
             out.clear();
             return PolygonShape::Unsplittable;
         }
@@ -518,14 +521,39 @@ bool ConvexSplitter::isSimple(std::span<const std::uint32_t> part) {
         turning += std::atan2(ax * by - ay * bx, ax * bx + ay * by);
     }
     if (std::fabs(turning) > 3 * std::numbers::pi) return false;
+    return !passesAPointTwice(part);
+}
+
+bool ConvexSplitter::passesAPointTwice(std::span<const std::uint32_t> part) {
     auto& byX = lefts_;
     byX.clear();
     for (std::uint32_t i : part) byX.push_back({flat_[i].x, i});
     std::sort(byX.begin(), byX.end());
     for (std::size_t i = 0; i < byX.size(); ++i)
         for (std::size_t j = i + 1; j < byX.size() && byX[j].first - byX[i].first <= tol_; ++j)
-            if (near(byX[i].second, byX[j].second)) return false;
-    return true;
+            if (near(byX[i].second, byX[j].second)) return true;
+    return false;
+}
+
+// Whether two convex pieces share more than an edge or a point: no edge of
+// either has the other wholly on its outer side (up to the tolerance).
+bool ConvexSplitter::piecesOverlap(const PolygonPieces& pieces) const {
+    const auto separates = [&](std::span<const std::uint32_t> a, std::span<const std::uint32_t> b) {
+        const int orientation = sign(signedArea2(a));
+        for (std::size_t i = 0; i < a.size(); ++i) {
+            const FlatPoint p = flat_[a[i]], q = flat_[a[(i + 1) % a.size()]];
+            const double length = std::hypot(q.x - p.x, q.y - p.y);
+            if (std::all_of(b.begin(), b.end(),
+                            [&](std::uint32_t r) { return orientation * cross(p, q, flat_[r]) <= tol_ * length; }))
+                return true;
+        }
+        return false;
+    };
+    for (std::size_t a = 0; a < pieces.count(); ++a)
+        for (std::size_t b = a + 1; b < pieces.count(); ++b)
+            if (!separates(pieces.piece(a), pieces.piece(b)) && !separates(pieces.piece(b), pieces.piece(a)))
+                return true;
+    return false;
 }
 
 // The fewest convex pieces of a small part: a reflex corner of a part must be

@@ -105,6 +105,8 @@ private:
     int cutAtCrossings(std::span<const XYZ> polygon);
     bool keepOuterLoops();
     bool isSimple(std::span<const std::uint32_t> part);
+    bool passesAPointTwice(std::span<const std::uint32_t> part);
+    bool piecesOverlap(const PolygonPieces& pieces) const;
     bool exactSplit(std::span<const std::uint32_t> part, int orientation, PolygonPieces& out);
     int exactCount(std::uint32_t mask);
     void emitExact(std::uint32_t mask, PolygonPieces& out);

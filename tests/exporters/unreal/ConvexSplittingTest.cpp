@@ -151,6 +151,16 @@ TEST(ConvexSplitting, AFaceFarFromFlatThatCrossesItselfIsCutIntoTriangles) {
                   (std::vector<std::uint32_t>{0, k + 1, k + 2}));
 }
 
+// Found by the fuzzer: an outline that only touches itself, at two points, and
+// winds round part of its area twice; split as it runs, its pieces overlapped.
+TEST(ConvexSplitting, anOutlineThatTouchesItselfAndWindsRoundTwiceIsLeftOutNotCoveredTwice) {
+    const Outline outline{{0, 0, 0}, {10, 0, 0}, {20, 0, 0}, {20, 10, 0}, {20, 20, 0}, {10, 20, 0}, {0, 20, 0}, {0, 10, 0}, {5, 10, 0}, {5, 15, 0}, {15, 15, 0}, {-37, -37, 0}, {-37, 72, 0}, {72, 72, 0}, {72, -37, 0}, {-37, -37, 0}, {-37, 15, 0}, {5, 5, 0}, {10, 0, 0}};
+    ConvexSplitter splitter;
+    PolygonPieces pieces;
+    EXPECT_EQ(splitter.split(outline, pieces), PolygonShape::Unsplittable);
+    EXPECT_EQ(pieces.count(), 0u);
+}
+
 // The fewest convex pieces of the polygon idx (positions of p, counter-clockwise)
 // by trying every diagonal and both sides, remembered per set of positions.
 int fewestPieces(const Outline& p, const std::vector<std::uint32_t>& idx, std::map<std::vector<std::uint32_t>, int>& memo) {
