@@ -27,7 +27,7 @@ using morv::XYZ;
 std::string collect(const std::function<void(IffWriter&)>& fill) {
     IffWriter w;
     fill(w);
-    return w.bytes();
+    return std::string(w.bytes());
 }
 
 void putBytes(IffWriter& w, const std::string& bytes) {

@@ -33,7 +33,7 @@ public:
     }
 
     void set(std::size_t owner, std::span<const std::optional<ST>> slots) {
-        beginOwner(owner, slots.size());
+        beginOwner(owner, s_.size(), slots.size());
         for (const auto& slot : slots) slot ? add(slot->s, slot->t) : addUncovered();
     }
 
@@ -43,7 +43,7 @@ public:
         if (sts.kind() == Kind::ABSENT) return;
         if (sts.kind() != Kind::ARRAY) throw Error("Internal error: texture coordinates are not an ARRAY\n");
         const std::size_t n = sts.size();
-        beginOwner(owner, n);
+        beginOwner(owner, s_.size(), n);
         for (std::size_t i = 0; i < n; ++i) {
             const MorvLValue slot = sts.at(i);
             auto sv = slot.isRecord() ? slot.fields().find("s") : std::nullopt;
@@ -55,15 +55,43 @@ public:
         }
     }
 
-    // One covered slot for each owner 0 .. s.size() - 1, taken over whole.
-    void setOnePerOwner(std::vector<double> s, std::vector<double> t) {
-        if (!empty() || s.size() != t.size() || s.size() > std::numeric_limits<std::uint32_t>::max())
-            throw Bug("Internal error: texture coordinates given whole do not fit the mesh\n");
-        offsets_.resize(s.size() + 1);
-        for (std::size_t i = 0; i < offsets_.size(); ++i) offsets_[i] = static_cast<std::uint32_t>(i);
-        present_.assign(s.size(), true);
-        s_ = std::move(s);
-        t_ = std::move(t);
+    // One covered slot for each of n owners, ownerOf(i) holding s[i] and
+    // t[i]; the columns are taken over whole when nothing is held yet.
+    template <class OwnerOf>
+    void appendOneSlotEach(std::size_t n, OwnerOf ownerOf, std::vector<double> s, std::vector<double> t) {
+        if (s.size() != n || t.size() != n) throw Bug("Internal error: texture coordinates given whole do not fit the mesh\n");
+        if (n > std::numeric_limits<std::uint32_t>::max() - s_.size())
+            throw Error("Internal error: too many texture coordinates in one mesh\n");
+        const std::size_t first = s_.size();
+        if (first == 0) {
+            s_ = std::move(s);
+            t_ = std::move(t);
+        } else {
+            s_.insert(s_.end(), s.begin(), s.end());
+            t_.insert(t_.end(), t.begin(), t.end());
+        }
+        if (!covered_.empty()) covered_.resize(s_.size(), true);
+        const std::size_t prior = present_.size();
+        if (!ordered_ || n == 0 || ownerOf(0) < prior) {
+            for (std::size_t i = 0; i < n; ++i) beginOwner(ownerOf(i), first + i, 1);
+            return;
+        }
+        // Ascending owners past those so far: the offsets are written in one go.
+        const std::size_t end = ownerOf(n - 1) + 1;
+        if (end >= std::numeric_limits<std::uint32_t>::max())
+            throw Error("Internal error: too many texture coordinates in one mesh\n");
+        offsets_.resize(end + 1);
+        present_.resize(end, false);
+        std::size_t i = 0;
+        for (std::size_t owner = prior; owner < end; ++owner) {
+            offsets_[owner] = static_cast<std::uint32_t>(first + i);
+            if (i < n && ownerOf(i) == owner) {
+                present_[owner] = true;
+                ++i;
+            }
+        }
+        offsets_[end] = static_cast<std::uint32_t>(first + i);
+        if (i != n) throw Bug("Internal error: texture coordinates given whole are not in ascending order\n");
     }
 
     // Column `column` of owners becomes the owners' sts ARRAYs; owners that
@@ -86,11 +114,12 @@ private:
         std::uint32_t first, count;
     };
 
-    void beginOwner(std::size_t owner, std::size_t count) {
-        if (count > std::numeric_limits<std::uint32_t>::max() - s_.size() ||
+    // The owner's slots are to be s_[firstSlot .. firstSlot + count).
+    void beginOwner(std::size_t owner, std::size_t firstSlot, std::size_t count) {
+        if (count > std::numeric_limits<std::uint32_t>::max() - firstSlot ||
             owner >= std::numeric_limits<std::uint32_t>::max())
             throw Error("Internal error: too many texture coordinates in one mesh\n");
-        const auto first = static_cast<std::uint32_t>(s_.size());
+        const auto first = static_cast<std::uint32_t>(firstSlot);
         if (ordered_ && owner >= present_.size()) {
             offsets_.resize(owner + 1, first);  // owners skipped in between have no slots
             offsets_.push_back(static_cast<std::uint32_t>(first + count));
@@ -182,6 +211,27 @@ struct FaceColumns {
             std::vector<std::int32_t>().swap(surfaceIndices);
         }
         surfaces.push_back(std::move(surface));
+    }
+    // Faces given whole; see MeshBuilder::addFaces.
+    void addFaces(std::vector<std::uint32_t> newOffsets, std::vector<std::int32_t> corners,
+                  std::vector<std::int32_t> newSurfaces) {
+        if (newOffsets.size() != newSurfaces.size() + 1 || newOffsets.front() != 0 || newOffsets.back() != corners.size())
+            throw Bug("Internal error: faces given whole do not fit together\n");
+        if (corners.size() > std::numeric_limits<std::uint32_t>::max() - cornerVertices.size())
+            throw Error("Internal error: too many polygon corners in one mesh\n");
+        if (faceCount() == 0 && surfaces.empty()) {
+            offsets = std::move(newOffsets);
+            cornerVertices = std::move(corners);
+            surfaceIndices = std::move(newSurfaces);
+            return;
+        }
+        const auto base = static_cast<std::uint32_t>(cornerVertices.size());
+        for (std::size_t f = 1; f < newOffsets.size(); ++f) offsets.push_back(base + newOffsets[f]);
+        cornerVertices.insert(cornerVertices.end(), corners.begin(), corners.end());
+        if (surfaces.empty())
+            surfaceIndices.insert(surfaceIndices.end(), newSurfaces.begin(), newSurfaces.end());
+        else
+            for (const std::int32_t i : newSurfaces) surfaces.push_back(MorvLValue::Int(i));
     }
     // Corner c of the face added last.
     std::size_t lastFaceCorner(std::size_t c) const { return offsets[offsets.size() - 2] + c; }
@@ -323,6 +373,7 @@ MeshBuilder::~MeshBuilder() = default;
 
 std::size_t MeshBuilder::vertexCount() const { return parts_->xs.size(); }
 std::size_t MeshBuilder::faceCount() const { return parts_->faces.faceCount(); }
+std::size_t MeshBuilder::cornerCount() const { return parts_->faces.cornerVertices.size(); }
 
 void MeshBuilder::reserve(std::size_t vertices, std::size_t faces, std::size_t corners) {
     parts_->xs.reserve(vertices);
@@ -346,6 +397,31 @@ std::uint32_t MeshBuilder::addVertex(const XYZ& p) {
     return static_cast<std::uint32_t>(parts_->xs.size() - 1);
 }
 
+void MeshBuilder::addVertices(std::vector<double> xs, std::vector<double> ys, std::vector<double> zs) {
+    if (ys.size() != xs.size() || zs.size() != xs.size())
+        throw Bug("Internal error: vertex columns of different lengths\n");
+    Parts& p = *parts_;
+    if (xs.size() > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max()) - p.xs.size())
+        throw Error("Internal error: too many vertices in one mesh\n");
+    if (p.xs.empty()) {
+        p.xs = std::move(xs);
+        p.ys = std::move(ys);
+        p.zs = std::move(zs);
+        return;
+    }
+    p.xs.insert(p.xs.end(), xs.begin(), xs.end());
+    p.ys.insert(p.ys.end(), ys.begin(), ys.end());
+    p.zs.insert(p.zs.end(), zs.begin(), zs.end());
+}
+
+void MeshBuilder::addVertexStsOfOneSlot(std::span<const std::uint32_t> vertices, std::size_t base,
+                                        std::vector<double> s, std::vector<double> t) {
+    for (const std::uint32_t v : vertices)
+        if (base + v >= parts_->xs.size()) throw Bug("Internal error: texture coordinates for a missing vertex\n");
+    parts_->vertexSts.appendOneSlotEach(
+        vertices.size(), [&](std::size_t i) { return base + vertices[i]; }, std::move(s), std::move(t));
+}
+
 void MeshBuilder::setVertexSts(std::uint32_t vertex, std::span<const std::optional<ST>> slots) {
     if (vertex >= parts_->xs.size()) throw Bug("Internal error: texture coordinates for a missing vertex\n");
     parts_->vertexSts.set(vertex, slots);
@@ -359,8 +435,18 @@ void MeshBuilder::addFace(std::span<const std::uint32_t> vertices, MorvLValue su
     parts_->faces.addFace(vertices, std::move(surface));
 }
 
+void MeshBuilder::addFaces(std::vector<std::uint32_t> offsets, std::vector<std::int32_t> corners,
+                           std::vector<std::int32_t> surfaces) {
+    parts_->faces.addFaces(std::move(offsets), std::move(corners), std::move(surfaces));
+}
+
 void MeshBuilder::setCornerSts(std::size_t corner, std::span<const std::optional<ST>> slots) {
-    parts_->faces.cornerSts.set(parts_->faces.lastFaceCorner(corner), slots);
+    setMeshCornerSts(parts_->faces.lastFaceCorner(corner), slots);
+}
+
+void MeshBuilder::setMeshCornerSts(std::size_t corner, std::span<const std::optional<ST>> slots) {
+    if (corner >= parts_->faces.cornerVertices.size()) throw Bug("Internal error: texture coordinates for a missing corner\n");
+    parts_->faces.cornerSts.set(corner, slots);
 }
 void MeshBuilder::setCornerSts(std::size_t corner, const MorvLValue& sts) {
     parts_->faces.cornerSts.set(parts_->faces.lastFaceCorner(corner), sts);
@@ -369,7 +455,9 @@ void MeshBuilder::setCornerSts(std::size_t corner, const MorvLValue& sts) {
 void MeshBuilder::setAllCornerSts(std::vector<double> s, std::vector<double> t) {
     if (s.size() != parts_->faces.cornerVertices.size())
         throw Bug("Internal error: texture coordinates given whole do not fit the mesh\n");
-    parts_->faces.cornerSts.setOnePerOwner(std::move(s), std::move(t));
+    if (!parts_->faces.cornerSts.empty()) throw Bug("Internal error: texture coordinates given whole do not fit the mesh\n");
+    const std::size_t n = s.size();
+    parts_->faces.cornerSts.appendOneSlotEach(n, [](std::size_t i) { return i; }, std::move(s), std::move(t));
 }
 
 MorvLValue MeshBuilder::build() && {
@@ -516,9 +604,8 @@ MorvLValue reverseFaceWindings(const MorvLValue& faces) {
     return std::move(out).build();
 }
 
-void checkVertexCoordinates(const XYZ& p, std::size_t vertex, std::string_view format, double limit) {
+void raiseVertexCoordinates(const XYZ& p, std::size_t vertex, std::string_view format, double limit) {
     const bool finite = std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z);
-    if (finite && std::fabs(p.x) <= limit && std::fabs(p.y) <= limit && std::fabs(p.z) <= limit) return;
     std::string text = "Vertex " + intToText(static_cast<std::int64_t>(vertex)) + " lies at (" + realToText(p.x) +
                        ", " + realToText(p.y) + ", " + realToText(p.z) + ") after the transforms; ";
     if (!finite)
@@ -617,21 +704,6 @@ MeshView::MeshView(const MorvLValue& mesh) {
     const std::size_t surfaceCol = *faceView.column("surface");
     surfaceInts_ = faceView.ints(surfaceCol);
     surfaceValues_ = faceView.values(surfaceCol);
-}
-
-std::optional<std::int32_t> MeshView::surface(std::size_t face) const {
-    if (!surfaceInts_.empty()) return surfaceInts_[face];
-    const MorvLValue& v = surfaceValues_[face];
-    if (v.kind() != Kind::INT) return std::nullopt;
-    return v.asInt();
-}
-
-std::optional<ST> MeshView::Slots::get(std::size_t slot, std::size_t owner) const {
-    if (offsets.empty()) return std::nullopt;
-    const std::size_t first = offsets[owner];
-    if (slot >= offsets[owner + 1] - first) return std::nullopt;
-    if (!covered->empty() && !(*covered)[first + slot]) return std::nullopt;
-    return ST{s[first + slot], t[first + slot]};
 }
 
 std::optional<ST> MeshView::cornerSt(std::size_t slot, std::size_t corner) const {

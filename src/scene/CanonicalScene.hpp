@@ -3,6 +3,7 @@
 // table keyed by file name.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 #include <functional>
 #include <limits>
@@ -30,26 +31,42 @@ public:
 
     void reserve(std::size_t vertices, std::size_t faces, std::size_t corners);
     std::uint32_t addVertex(const XYZ& point);
+    // Many vertices at once, as columns of one length: taken over whole when
+    // the builder has none yet, so that a big reader's lists are not copied.
+    void addVertices(std::vector<double> xs, std::vector<double> ys, std::vector<double> zs);
     // Optional per-vertex texture coordinates, one slot per UV map of the
     // object; a slot without a value is one that no map covers (it reads as a
     // record without s and t). Kept packed: no allocation per vertex.
     void setVertexSts(std::uint32_t vertex, std::span<const std::optional<ST>> slots);
     // The same given as an ARRAY of st records.
     void setVertexSts(std::uint32_t vertex, const MorvLValue& sts);
+    // One covered slot for each vertex base + vertices[i] (ascending, past
+    // every vertex given coordinates so far): s[i] and t[i], taken over whole
+    // when no vertex has any yet.
+    void addVertexStsOfOneSlot(std::span<const std::uint32_t> vertices, std::size_t base, std::vector<double> s,
+                               std::vector<double> t);
     // Room for the texture coordinates of vertices up to `vertices` holding
     // `values` slots in all, so that a big UV map is not copied as it grows.
     void reserveVertexSts(std::size_t vertices, std::size_t values);
     // surface is an INT index, or a STRING name resolved later by setFaceSurfaceIndex.
     void addFace(std::span<const std::uint32_t> vertices, MorvLValue surface);
+    // Many faces at once: offsets (from 0, one more than the faces) into the
+    // corners' vertex indices, and each face's surface index. Taken over
+    // whole when the builder has no faces yet.
+    void addFaces(std::vector<std::uint32_t> offsets, std::vector<std::int32_t> corners,
+                  std::vector<std::int32_t> surfaces);
     // Optional per-corner texture coordinates of the face added last; corner is its position.
     void setCornerSts(std::size_t corner, std::span<const std::optional<ST>> slots);
     void setCornerSts(std::size_t corner, const MorvLValue& sts);
+    // The same for the corner of that number among all corners of the mesh.
+    void setMeshCornerSts(std::size_t corner, std::span<const std::optional<ST>> slots);
     // One slot for every corner of the faces added, given whole instead of
     // corner by corner (s[i] and t[i] for corner i; taken over, not copied),
     // for readers that compute them all at once. No corner may have any yet.
     void setAllCornerSts(std::vector<double> s, std::vector<double> t);
     std::size_t vertexCount() const;
     std::size_t faceCount() const;
+    std::size_t cornerCount() const;
     MorvLValue build() &&;
 
 private:
@@ -97,8 +114,14 @@ inline constexpr std::size_t longestBrushTextureName = 1024;
 // Raises Error naming the vertex when a coordinate of p is not a finite number
 // or is larger in size than limit, the largest the output format can hold.
 // format names the output ("an LWO2 file").
-void checkVertexCoordinates(const XYZ& p, std::size_t vertex, std::string_view format,
-                            double limit = std::numeric_limits<double>::max());
+[[noreturn, gnu::cold]] void raiseVertexCoordinates(const XYZ& p, std::size_t vertex, std::string_view format,
+                                                    double limit);
+inline void checkVertexCoordinates(const XYZ& p, std::size_t vertex, std::string_view format,
+                                   double limit = std::numeric_limits<double>::max()) {
+    // The comparisons fail for NaN and infinities as well as for coordinates too large.
+    if (!(std::fabs(p.x) <= limit && std::fabs(p.y) <= limit && std::fabs(p.z) <= limit))
+        raiseVertexCoordinates(p, vertex, format, limit);
+}
 
 // Read-only look at a mesh for writers: points, faces and texture coordinates
 // by index. A mesh built by MeshBuilder is read in place; any other mesh is
@@ -119,7 +142,12 @@ public:
         return cornerVertices_.subspan(offsets_[face], offsets_[face + 1] - offsets_[face]);
     }
     // The face's surface index; nullopt when the face holds no INT there.
-    std::optional<std::int32_t> surface(std::size_t face) const;
+    std::optional<std::int32_t> surface(std::size_t face) const {
+        if (!surfaceInts_.empty()) return surfaceInts_[face];
+        const MorvLValue& v = surfaceValues_[face];
+        if (v.kind() != Kind::INT) return std::nullopt;
+        return v.asInt();
+    }
 
     // Texture coordinates of one slot: the vertex's, the corner's own, and
     // what a writer uses at a corner (its own when it has them, else its vertex's).
@@ -136,7 +164,13 @@ private:
         std::span<const std::uint32_t> offsets;  // per owner; empty when no owner has coordinates
         std::span<const double> s, t;
         const std::vector<bool>* covered = nullptr;  // slots that have s and t; empty when all have
-        std::optional<ST> get(std::size_t slot, std::size_t owner) const;
+        std::optional<ST> get(std::size_t slot, std::size_t owner) const {
+            if (offsets.empty()) return std::nullopt;
+            const std::size_t first = offsets[owner];
+            if (slot >= offsets[owner + 1] - first) return std::nullopt;
+            if (!covered->empty() && !(*covered)[first + slot]) return std::nullopt;
+            return ST{s[first + slot], t[first + slot]};
+        }
         std::size_t count(std::size_t owner) const {
             return offsets.empty() ? 0 : offsets[owner + 1] - offsets[owner];
         }

@@ -315,7 +315,9 @@ void raiseIndexTooLarge(std::uint64_t index) {
 IffWriter::IffWriter() = default;
 
 IffWriter::IffWriter(std::string path) : file_(std::make_unique<OutputFile>(std::move(path))) {
-    buffer_.reserve(blockSize + 4096);
+    // Room for a whole block and then some, so that what goes out is never less than a block.
+    capacity_ = blockSize + 4096;
+    buffer_ = std::make_unique_for_overwrite<char[]>(capacity_);
 }
 
 IffWriter::~IffWriter() = default;
@@ -323,29 +325,36 @@ IffWriter::~IffWriter() = default;
 void IffWriter::putID(std::string_view id) {
     if (id.size() != 4)
         throw Bug("Internal error: GetCs.putID needs a 4-character identifier, got \"" + std::string(id) + "\"");
-    buffer_.append(id);
-    maybeFlush();
+    std::copy(id.begin(), id.end(), room(4));
 }
 
 void IffWriter::putString(std::string_view s) {
     if (s.find('\0') != std::string_view::npos)
         throw Error("Cannot write a string with a NUL character inside to an IFF file");
-    buffer_.append(s);
-    buffer_.push_back('\0');
-    if (s.size() % 2 == 0) buffer_.push_back('\0');
-    maybeFlush();
+    char* at = room(stringSize(s));
+    at = std::copy(s.begin(), s.end(), at);
+    std::fill_n(at, stringSize(s) - s.size(), '\0');
 }
 
-void IffWriter::flushBlock() {
-    if (buffer_.empty()) return;
-    file_->write(buffer_);
-    flushed_ += buffer_.size();
-    buffer_.clear();
+void IffWriter::makeRoom(std::size_t n) {
+    if (file_ && used_ > 0) {
+        file_->write(bytes());
+        flushed_ += used_;
+        used_ = 0;
+    }
+    if (capacity_ - used_ >= n) return;
+    const std::size_t capacity = std::max({n + used_, 2 * capacity_, std::size_t{4096}});
+    auto grown = std::make_unique_for_overwrite<char[]>(capacity);
+    std::copy_n(buffer_.get(), used_, grown.get());
+    buffer_ = std::move(grown);
+    capacity_ = capacity;
 }
 
 void IffWriter::finish() {
     if (!file_) return;
-    flushBlock();
+    file_->write(bytes());
+    flushed_ += used_;
+    used_ = 0;
     file_->commit();
 }
 

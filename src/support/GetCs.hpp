@@ -260,20 +260,18 @@ public:
     IffWriter& operator=(const IffWriter&) = delete;
     ~IffWriter();
 
-    void putU1(std::uint8_t v) {
-        buffer_.push_back(static_cast<char>(v));
-        maybeFlush();
-    }
+    void putU1(std::uint8_t v) { *room(1) = static_cast<char>(v); }
     void putU2(std::uint16_t v) {
-        const char b[2] = {static_cast<char>(v >> 8), static_cast<char>(v)};
-        buffer_.append(b, 2);
-        maybeFlush();
+        char* p = room(2);
+        p[0] = static_cast<char>(v >> 8);
+        p[1] = static_cast<char>(v);
     }
     void putU4(std::uint32_t v) {
-        const char b[4] = {static_cast<char>(v >> 24), static_cast<char>(v >> 16), static_cast<char>(v >> 8),
-                           static_cast<char>(v)};
-        buffer_.append(b, 4);
-        maybeFlush();
+        char* p = room(4);
+        p[0] = static_cast<char>(v >> 24);
+        p[1] = static_cast<char>(v >> 16);
+        p[2] = static_cast<char>(v >> 8);
+        p[3] = static_cast<char>(v);
     }
     void putID(std::string_view id);
     void putReal(double v) { putU4(std::bit_cast<std::uint32_t>(static_cast<float>(v))); }
@@ -293,22 +291,29 @@ public:
     }
 
     // Bytes put so far, written or not.
-    std::uint64_t size() const { return flushed_ + buffer_.size(); }
+    std::uint64_t size() const { return flushed_ + used_; }
     // Collected bytes of a writer without a file (of a file writer: those not yet written).
-    const std::string& bytes() const { return buffer_; }
+    std::string_view bytes() const { return {buffer_.get(), used_}; }
     // Writes what is left and closes the file.
     void finish();
 
     static constexpr std::size_t blockSize = std::size_t{1} << 20;
 
 private:
-    void maybeFlush() {
-        if (buffer_.size() >= blockSize && file_) flushBlock();
+    // The next n bytes of the buffer, for the caller to fill. Items are
+    // stored straight into the buffer: the writers put tens of millions.
+    char* room(std::size_t n) {
+        if (capacity_ - used_ < n) makeRoom(n);
+        char* at = buffer_.get() + used_;
+        used_ += n;
+        return at;
     }
-    void flushBlock();
+    // A file writer writes the buffer out; one without a file grows it.
+    void makeRoom(std::size_t n);
 
     std::unique_ptr<OutputFile> file_;
-    std::string buffer_;
+    std::unique_ptr<char[]> buffer_;
+    std::size_t used_ = 0, capacity_ = 0;
     std::uint64_t flushed_ = 0;
 };
 

@@ -182,5 +182,49 @@ TEST(CanonicalScene, CornerCoordinatesGivenWholeMakeTheSameMesh) {
     EXPECT_THROW(b.setAllCornerSts({0, 0}, {0, 0}), Bug);
 }
 
+// Readers hand over whole columns in batches (a layer at a time); the first
+// is taken over, later ones appended. The mesh equals one built item by item,
+// and vertices skipped by the UV map have no coordinates.
+TEST(CanonicalScene, ColumnsGivenWholeInBatchesMakeTheSameMesh) {
+    const std::vector<std::uint32_t> offsets{0, 3, 7};
+    const std::vector<std::int32_t> corners{0, 1, 2, 0, 2, 3, 4};
+    const std::vector<std::int32_t> surfaces{1, 0};
+    const std::vector<std::uint32_t> mapped{0, 2, 3};  // vertex 1 and 4 have no coordinates
+    const auto build = [&](bool whole) {
+        MeshBuilder b;
+        for (int batch = 0; batch < 2; ++batch) {
+            const std::size_t base = b.vertexCount();
+            std::vector<double> xs, s, t;
+            for (int i = 0; i < 5; ++i) xs.push_back(batch * 10 + i);
+            for (std::uint32_t v : mapped) s.push_back(v * 0.5), t.push_back(batch + v * 0.25);
+            std::vector<std::int32_t> shifted = corners;
+            for (auto& v : shifted) v += static_cast<std::int32_t>(base);
+            if (whole) {
+                b.addVertices(xs, xs, std::vector<double>(5, 1.0));
+                b.addVertexStsOfOneSlot(mapped, base, s, t);
+                b.addFaces(offsets, shifted, surfaces);
+                continue;
+            }
+            for (double x : xs) b.addVertex({x, x, 1.0});
+            for (std::size_t i = 0; i < mapped.size(); ++i) {
+                const std::optional<ST> st = ST{s[i], t[i]};
+                b.setVertexSts(static_cast<std::uint32_t>(base + mapped[i]), std::span(&st, 1));
+            }
+            const std::vector<std::uint32_t> indices(shifted.begin(), shifted.end());
+            for (std::size_t f = 0; f + 1 < offsets.size(); ++f)
+                b.addFace(std::span(indices).subspan(offsets[f], offsets[f + 1] - offsets[f]), V::Int(surfaces[f]));
+        }
+        return std::move(b).build();
+    };
+    const V mesh = build(true);
+    EXPECT_EQ(mesh, build(false));
+    const MeshView view(mesh);
+    EXPECT_EQ(view.faceCount(), 4u);
+    EXPECT_EQ(view.corners(3)[0], 5);
+    EXPECT_EQ(view.vertexSt(0, 8)->t, 1 + 3 * 0.25);
+    EXPECT_FALSE(view.vertexSt(0, 6).has_value());
+    EXPECT_FALSE(view.vertexSt(0, 9).has_value());
+}
+
 }  // namespace
 }  // namespace morv

@@ -21,7 +21,7 @@ std::string tempPath(const std::string& name) {
     return ::testing::TempDir() + "getcs_" + std::to_string(::getpid()) + "_" + name;
 }
 
-Bytes toBytes(const std::string& s) { return Bytes(s.begin(), s.end()); }
+Bytes toBytes(std::string_view s) { return Bytes(s.begin(), s.end()); }
 
 // The reading rule written out step by step, to hold the fast decoder against.
 double referenceReal(std::uint32_t w) {
@@ -406,7 +406,7 @@ TEST(GetCsWrite, RealsRoundTripThroughSinglePrecision) {
 
 TEST(GetCsWriteFile, LargeFileIsWrittenWhole) {
     const std::string path = tempPath("large.lwo");
-    std::string expected;
+    const std::string longText(3 * IffWriter::blockSize, 'x');
     {
         IffWriter w(path);
         // More than two blocks, mixing item sizes so that block ends fall mid-run.
@@ -415,19 +415,21 @@ TEST(GetCsWriteFile, LargeFileIsWrittenWhole) {
             w.putU1(static_cast<std::uint8_t>(i));
             w.putString(i % 3 ? "ab" : "abc");
         }
-        EXPECT_EQ(w.size(), 700000u * 9);
+        w.putString(longText);  // longer than the writer's buffer
+        EXPECT_EQ(w.size(), 700000u * 9 + longText.size() + 2);
         w.finish();
-        EXPECT_EQ(w.size(), 700000u * 9);
+        EXPECT_EQ(w.size(), 700000u * 9 + longText.size() + 2);
     }
     const Bytes b = readWholeFile(path);
     std::remove(path.c_str());
-    ASSERT_EQ(b.size(), 700000u * 9);
+    ASSERT_EQ(b.size(), 700000u * 9 + longText.size() + 2);
     ByteCursor c(b);
     for (std::uint32_t i = 0; i < 700000; ++i) {
         ASSERT_EQ(c.readRawWord32(), i);
         ASSERT_EQ(c.readU1(), static_cast<std::uint8_t>(i));
         ASSERT_EQ(c.readString().value, i % 3 ? "ab" : "abc");
     }
+    EXPECT_EQ(c.readString().value, longText);
 }
 
 TEST(GetCsWriteFile, FailuresNameTheFile) {

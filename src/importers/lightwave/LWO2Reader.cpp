@@ -30,7 +30,7 @@ constexpr std::size_t none = std::numeric_limits<std::size_t>::max();
 struct PolsChunk {
     std::string typeTag;
     std::vector<std::uint32_t> offsets{0};  // polygon p: indices[offsets[p] .. offsets[p + 1])
-    std::vector<std::uint32_t> indices;
+    std::vector<std::int32_t> indices;  // at most 2^24 - 1, as the file holds them
     std::size_t polygonCount() const { return offsets.size() - 1; }
 };
 
@@ -50,16 +50,18 @@ struct UvMap {
     std::size_t pols = none;  // VMAD: the POLS chunk its polygon indices refer to
     std::vector<std::uint32_t> vertices;
     std::vector<std::uint32_t> polygons;  // VMAD only
-    std::vector<float> values;            // dimension values per entry
+    std::vector<double> s, t;             // the first two values of each entry
 };
 
 struct Layer {
     MorvLValue header;          // RECORD: number, flags, pivot, name, parent (optional)
-    std::vector<float> points;  // x, y, z per point; several PNTS chunks add to one list
+    // The points as the mesh holds them, so that it takes them over whole;
+    // several PNTS chunks add to one list.
+    std::vector<double> xs, ys, zs;
     std::vector<PolsChunk> pols;
     std::vector<SurfTags> surfTags;
     std::vector<UvMap> uvMaps;
-    std::size_t pointCount() const { return points.size() / 3; }
+    std::size_t pointCount() const { return xs.size(); }
 };
 
 struct Clip {
@@ -167,26 +169,19 @@ std::size_t checkStSlots(std::vector<StEntry>& entries, std::size_t slots, std::
     return keys;
 }
 
-// Hands out the texture coordinate slots of each key in ascending order of
-// keys; a slot that no map covers stays empty.
-class StSlots {
-public:
-    StSlots(const std::vector<StEntry>& entries, std::size_t slots) : entries_(entries), sts_(slots) {}
-    // The slots of key, or nothing when no map covers it.
-    std::optional<std::span<const std::optional<ST>>> take(std::size_t key) {
-        while (next_ < entries_.size() && entries_[next_].key < key) ++next_;
-        if (next_ == entries_.size() || entries_[next_].key != key) return std::nullopt;
-        std::fill(sts_.begin(), sts_.end(), std::nullopt);
-        for (; next_ < entries_.size() && entries_[next_].key == key; ++next_)
-            sts_[entries_[next_].slot] = ST{entries_[next_].s, entries_[next_].t};
-        return std::span<const std::optional<ST>>(sts_);
+// Calls fn(key, slots) for each key of the sorted entries in ascending
+// order, slots holding the key's coordinates by slot; a slot that no map
+// covers stays empty.
+template <class Fn>
+void forEachKey(const std::vector<StEntry>& entries, std::size_t slots, Fn&& fn) {
+    std::vector<std::optional<ST>> sts(slots);
+    for (std::size_t e = 0; e < entries.size();) {
+        std::fill(sts.begin(), sts.end(), std::nullopt);
+        const std::uint32_t key = entries[e].key;
+        for (; e < entries.size() && entries[e].key == key; ++e) sts[entries[e].slot] = ST{entries[e].s, entries[e].t};
+        fn(key, std::span<const std::optional<ST>>(sts));
     }
-
-private:
-    const std::vector<StEntry>& entries_;
-    std::vector<std::optional<ST>> sts_;
-    std::size_t next_ = 0;
-};
+}
 
 class LWO2File final : public ImportedFile {
 public:
@@ -333,52 +328,48 @@ private:
         if (c.remaining() % 12 != 0) fail("length " + count(c.remaining()) + " is not a multiple of 12");
         Layer* layer = currentLayer();
         if (!layer) return;
-        auto& points = layer->points;
-        points.reserve(points.size() + c.remaining() / 4);
+        // Sized by the first chunk only: a file of many small chunks must
+        // not make every chunk copy the list.
+        if (layer->xs.empty()) {
+            const std::size_t n = c.remaining() / 12;
+            layer->xs.reserve(n);
+            layer->ys.reserve(n);
+            layer->zs.reserve(n);
+        }
         for (std::size_t i = 1; !c.atEnd(); ++i) {
             releaseEvery(i, c);
             const XYZ p = c.readPoint();
-            points.push_back(static_cast<float>(p.x));
-            points.push_back(static_cast<float>(p.y));
-            points.push_back(static_cast<float>(p.z));
+            layer->xs.push_back(p.x);
+            layer->ys.push_back(p.y);
+            layer->zs.push_back(p.z);
         }
     }
 
     PolsChunk readPolygons(ByteCursor& c) {
         PolsChunk pols;
         pols.typeTag = c.readId();
-        // A first walk counts, so that the lists are sized once and exactly.
+        // A first walk counts, so that the lists are sized once and exactly;
+        // the second reports a polygon that does not fit.
         std::size_t polygons = 0, corners = 0;
-        for (ByteCursor scan = c; !scan.atEnd(); ++polygons) {
+        for (ByteCursor scan = c; scan.remaining() >= 2; ++polygons) {
             const std::size_t n = scan.readU2() & 0x3FF;  // the six high bits are flags
-            if (n > scan.remaining() / 2)
-                fail("polygon " + count(polygons) + " has " + count(n) + " vertices but only " +
-                     count(scan.remaining()) + " bytes are left");
+            if (n > scan.remaining() / 2) break;
             for (std::size_t k = 0; k < n; ++k) scan.readVertexIndex();
             corners += n;
         }
         pols.offsets.reserve(polygons + 1);
         pols.indices.reserve(corners);
-        for (std::size_t p = 1; !c.atEnd(); ++p) {
-            releaseEvery(p, c);
+        for (std::size_t p = 0; !c.atEnd(); ++p) {
+            releaseEvery(p + 1, c);
             const std::size_t n = c.readU2() & 0x3FF;
-            for (std::size_t k = 0; k < n; ++k) pols.indices.push_back(c.readVertexIndex().index);
+            if (n > c.remaining() / 2)
+                fail("polygon " + count(p) + " has " + count(n) + " vertices but only " + count(c.remaining()) +
+                     " bytes are left");
+            for (std::size_t k = 0; k < n; ++k)
+                pols.indices.push_back(static_cast<std::int32_t>(c.readVertexIndex().index));
             pols.offsets.push_back(static_cast<std::uint32_t>(pols.indices.size()));
         }
         return pols;
-    }
-
-    // Entries of `indices` variable-length indices followed by `fixedBytes`
-    // bytes, as far as they fit: an exact count for a sound chunk.
-    static std::size_t countEntries(ByteCursor scan, int indices, std::size_t fixedBytes) {
-        std::size_t n = 0;
-        while (!scan.atEnd()) {
-            for (int i = 0; i < indices; ++i) scan.readVertexIndex();
-            if (fixedBytes > scan.remaining()) break;
-            scan.skip(static_cast<std::int64_t>(fixedBytes), "");
-            ++n;
-        }
-        return n;
     }
 
     void readPolygonTags(ByteCursor& c) {
@@ -388,7 +379,8 @@ private:
             return;
         }
         SurfTags tags;
-        const std::size_t n = countEntries(c, 1, 2);
+        // Room for the most entries that fit: exact while polygon indices take two bytes.
+        const std::size_t n = c.remaining() / 4;
         tags.polygons.reserve(n);
         tags.tags.reserve(n);
         while (!c.atEnd()) {
@@ -411,15 +403,22 @@ private:
         map.perPolygon = perPolygon;
         map.dimension = c.readU2();
         map.name = c.readString().value;
-        const std::size_t n = countEntries(c, perPolygon ? 2 : 1, std::size_t{4} * map.dimension);
+        // Room for the most entries that fit: exact while indices take two bytes.
+        const std::size_t n = c.remaining() / ((perPolygon ? 4 : 2) + std::size_t{4} * map.dimension);
         map.vertices.reserve(n);
         if (perPolygon) map.polygons.reserve(n);
-        map.values.reserve(n * map.dimension);
+        // Only maps of two values per entry are used; others are refused later.
+        map.s.reserve(n);
+        map.t.reserve(n);
         for (std::size_t e = 1; !c.atEnd(); ++e) {
             releaseEvery(e, c);
             map.vertices.push_back(c.readVertexIndex().index);
             if (perPolygon) map.polygons.push_back(c.readVertexIndex().index);
-            for (std::size_t d = 0; d < map.dimension; ++d) map.values.push_back(static_cast<float>(c.readReal()));
+            for (std::size_t d = 0; d < map.dimension; ++d) {
+                const double v = c.readReal();
+                if (d == 0) map.s.push_back(v);
+                if (d == 1) map.t.push_back(v);
+            }
         }
         Layer* layer = currentLayer();
         if (!layer) return;
@@ -706,8 +705,8 @@ std::int32_t LWO2File::surfaceOfTag(std::uint16_t tag) {
 void LWO2File::addLayer(Layer& layer, MeshBuilder& mesh, std::ostream& messages) {
     const std::size_t points = layer.pointCount();
     for (const PolsChunk& pols : layer.pols)
-        for (std::uint32_t v : pols.indices)
-            if (v >= points) badIndex("POLS", "vertex", v, points, "points of the layer");
+        for (const std::int32_t v : pols.indices)
+            if (static_cast<std::size_t>(v) >= points) badIndex("POLS", "vertex", v, points, "points of the layer");
 
     // Which POLS chunks become faces. Several chunks: the FACE ones are kept
     // (patches, curves and bones next to them are dropped).
@@ -727,9 +726,11 @@ void LWO2File::addLayer(Layer& layer, MeshBuilder& mesh, std::ostream& messages)
         }
     auto polygonsOf = [&](std::size_t pols) { return pols == none ? 0 : layer.pols[pols].polygonCount(); };
 
-    // Surfaces by PTAG SURF; faces without one get "Default".
+    // Surfaces by PTAG SURF, per FACE chunk; faces without one get "Default".
     constexpr std::int32_t unset = -1;
-    std::vector<std::int32_t> faceSurface(faces, unset);
+    std::vector<std::vector<std::int32_t>> faceSurfaces(layer.pols.size());
+    for (std::size_t i = 0; i < layer.pols.size(); ++i)
+        if (faceBase[i] != none) faceSurfaces[i].assign(layer.pols[i].polygonCount(), unset);
     for (const SurfTags& st : layer.surfTags) {
         const std::size_t polygons = polygonsOf(st.pols);
         for (std::size_t i = 0; i < st.polygons.size(); ++i) {
@@ -737,30 +738,34 @@ void LWO2File::addLayer(Layer& layer, MeshBuilder& mesh, std::ostream& messages)
                 badIndex("PTAG", "polygon", st.polygons[i], polygons, "polygons of its POLS chunk");
             if (st.tags[i] >= tags.size()) badIndex("PTAG", "tag", st.tags[i], tags.size(), "tags of the object");
             if (st.pols != none && faceBase[st.pols] != none)
-                faceSurface[faceBase[st.pols] + st.polygons[i]] = surfaceOfTag(st.tags[i]);
+                faceSurfaces[st.pols][st.polygons[i]] = surfaceOfTag(st.tags[i]);
         }
     }
+    std::vector<SurfTags>().swap(layer.surfTags);
     std::int32_t defaultSurface = unset;
-    for (auto& s : faceSurface)
-        if (s == unset) {
-            if (defaultSurface == unset) defaultSurface = surfaceNamed("Default");
-            s = defaultSurface;
-        }
+    for (auto& chunk : faceSurfaces)
+        for (auto& s : chunk)
+            if (s == unset) {
+                if (defaultSurface == unset) defaultSurface = surfaceNamed("Default");
+                s = defaultSurface;
+            }
 
-    // Texture coordinates: per vertex from VMAP, per corner from VMAD.
-    std::vector<StEntry> vertexSts, cornerSts;
-    // The usual layer, one UV map over its points in ascending order, is read
-    // from the map itself, not copied into entries.
-    const UvMap* onlyMap = nullptr;
+    // Texture coordinates: per vertex from VMAP, per corner from VMAD. The
+    // usual layer, one UV map over its points in ascending order in an object
+    // of one UV map, goes to the mesh whole; others become sorted entries.
+    const std::size_t slots = uvNames.size();
+    UvMap* onlyMap = nullptr;
     std::size_t vertexEntries = 0, vertexMaps = 0;
-    for (const UvMap& map : layer.uvMaps)
+    for (UvMap& map : layer.uvMaps)
         if (!map.perPolygon) {
             vertexEntries += map.vertices.size();
             ++vertexMaps;
             onlyMap = &map;
         }
-    if (vertexMaps != 1 || !std::is_sorted(onlyMap->vertices.begin(), onlyMap->vertices.end(), std::less_equal<>()))
+    if (vertexMaps != 1 || slots != 1 ||
+        !std::is_sorted(onlyMap->vertices.begin(), onlyMap->vertices.end(), std::less_equal<>()))
         onlyMap = nullptr;
+    std::vector<StEntry> vertexSts, cornerSts;
     if (!onlyMap) vertexSts.reserve(vertexEntries);
     std::vector<std::size_t> cornerBase(layer.pols.size(), none);
     for (std::size_t i = 0, corners = 0; i < layer.pols.size(); ++i)
@@ -778,7 +783,7 @@ void LWO2File::addLayer(Layer& layer, MeshBuilder& mesh, std::ostream& messages)
         for (std::size_t e = 0; e < map.vertices.size(); ++e) {
             const std::uint32_t v = map.vertices[e];
             if (v >= points) badIndex(chunk, "vertex", v, points, "points of the layer");
-            const float s = map.values[2 * e], t = map.values[2 * e + 1];
+            const auto s = static_cast<float>(map.s[e]), t = static_cast<float>(map.t[e]);
             if (!map.perPolygon) {
                 if (&map != onlyMap) vertexSts.push_back({v, static_cast<std::uint32_t>(map.slot), s, t});
                 continue;
@@ -789,7 +794,7 @@ void LWO2File::addLayer(Layer& layer, MeshBuilder& mesh, std::ostream& messages)
             // The entry belongs to the corners of polygon p that use vertex v.
             const PolsChunk& pols = layer.pols[map.pols];
             for (std::uint32_t k = pols.offsets[p]; k < pols.offsets[p + 1]; ++k)
-                if (pols.indices[k] == v)
+                if (static_cast<std::uint32_t>(pols.indices[k]) == v)
                     cornerSts.push_back({static_cast<std::uint32_t>(cornerBase[map.pols] + k),
                                          static_cast<std::uint32_t>(map.slot), s, t});
             // A vertex repeated around big polygons would let a few bytes name
@@ -798,57 +803,33 @@ void LWO2File::addLayer(Layer& layer, MeshBuilder& mesh, std::ostream& messages)
                 throw SyntaxError("chunk VMAD: the entries name more polygon corners than this converter holds");
         }
     }
-    if (!onlyMap) std::vector<UvMap>().swap(layer.uvMaps);
-    const std::size_t slots = uvNames.size();
-    std::size_t coveredPoints = checkStSlots(vertexSts, slots, "VMAP", "points", fileBytes);
-    if (onlyMap) {
-        coveredPoints = onlyMap->vertices.size();
-        checkSlotCount(coveredPoints, slots, "VMAP", "points", fileBytes);
-    }
+    const std::size_t coveredPoints = checkStSlots(vertexSts, slots, "VMAP", "points", fileBytes);
     checkStSlots(cornerSts, slots, "VMAD", "polygon corners", fileBytes);
-    // Faces first, then points: each list of the layer is dropped as soon as
-    // the mesh has it, so that a big layer is not held twice.
+
+    // The layer's lists go to the mesh whole; each layer's corners are
+    // displaced past the vertices of the layers before it.
     const std::size_t vertexOffset = mesh.vertexCount();
-    StSlots cornerSlots(cornerSts, slots);
-    std::vector<std::uint32_t> shifted;
-    std::size_t face = 0, corner = 0;
+    const std::size_t cornerOffset = mesh.cornerCount();
+    mesh.addVertices(std::move(layer.xs), std::move(layer.ys), std::move(layer.zs));
+    if (onlyMap) {
+        mesh.addVertexStsOfOneSlot(onlyMap->vertices, vertexOffset, std::move(onlyMap->s), std::move(onlyMap->t));
+    } else {
+        if (coveredPoints > 0) mesh.reserveVertexSts(vertexOffset + points, coveredPoints * slots);
+        forEachKey(vertexSts, slots, [&](std::uint32_t v, auto sts) {
+            mesh.setVertexSts(static_cast<std::uint32_t>(vertexOffset + v), sts);
+        });
+    }
+    std::vector<UvMap>().swap(layer.uvMaps);
+    std::vector<StEntry>().swap(vertexSts);
     for (std::size_t i = 0; i < layer.pols.size(); ++i) {
         if (faceBase[i] == none) continue;
-        const PolsChunk& pols = layer.pols[i];
-        for (std::size_t p = 0; p < pols.polygonCount(); ++p, ++face) {
-            std::span<const std::uint32_t> vertices(pols.indices.data() + pols.offsets[p],
-                                                    pols.offsets[p + 1] - pols.offsets[p]);
-            if (vertexOffset != 0) {
-                shifted.assign(vertices.begin(), vertices.end());
-                for (auto& v : shifted) v += static_cast<std::uint32_t>(vertexOffset);
-                vertices = shifted;
-            }
-            mesh.addFace(vertices, MorvLValue::Int(faceSurface[face]));
-            for (std::size_t k = 0; k < vertices.size(); ++k)
-                if (auto sts = cornerSlots.take(corner + k)) mesh.setCornerSts(k, *sts);
-            corner += vertices.size();
-        }
+        PolsChunk& pols = layer.pols[i];
+        if (vertexOffset != 0)
+            for (auto& v : pols.indices) v += static_cast<std::int32_t>(vertexOffset);
+        mesh.addFaces(std::move(pols.offsets), std::move(pols.indices), std::move(faceSurfaces[i]));
     }
     std::vector<PolsChunk>().swap(layer.pols);
-    std::vector<StEntry>().swap(cornerSts);
-    std::vector<std::int32_t>().swap(faceSurface);
-
-    for (std::size_t i = 0; i < points; ++i)
-        mesh.addVertex({layer.points[3 * i], layer.points[3 * i + 1], layer.points[3 * i + 2]});
-    std::vector<float>().swap(layer.points);
-    if (coveredPoints > 0) mesh.reserveVertexSts(vertexOffset + points, coveredPoints * slots);
-    if (onlyMap) {
-        std::vector<std::optional<ST>> sts(slots);
-        for (std::size_t e = 0; e < onlyMap->vertices.size(); ++e) {
-            sts[onlyMap->slot] = ST{onlyMap->values[2 * e], onlyMap->values[2 * e + 1]};
-            mesh.setVertexSts(static_cast<std::uint32_t>(vertexOffset + onlyMap->vertices[e]), sts);
-        }
-        std::vector<UvMap>().swap(layer.uvMaps);
-        return;
-    }
-    StSlots vertexSlots(vertexSts, slots);
-    for (std::size_t i = 0; i < points; ++i)
-        if (auto sts = vertexSlots.take(i)) mesh.setVertexSts(static_cast<std::uint32_t>(vertexOffset + i), *sts);
+    forEachKey(cornerSts, slots, [&](std::uint32_t corner, auto sts) { mesh.setMeshCornerSts(cornerOffset + corner, sts); });
 }
 
 MorvLValue LWO2File::toCanonical(std::ostream& messages) {
@@ -864,16 +845,6 @@ MorvLValue LWO2File::toCanonical(std::ostream& messages) {
     if (layers.empty()) mergeMeshList({});
 
     MeshBuilder mesh;
-    std::size_t points = 0, faces = 0, corners = 0;
-    for (const Layer& layer : layers) {
-        points += layer.pointCount();
-        for (const PolsChunk& pols : layer.pols)
-            if (pols.typeTag == "FACE") {
-                faces += pols.polygonCount();
-                corners += pols.indices.size();
-            }
-    }
-    mesh.reserve(points, faces, corners);
     // Layers are merged in file order, each layer's faces displaced past the
     // vertices of the layers before it.
     for (Layer& layer : layers) addLayer(layer, mesh, messages);

@@ -241,13 +241,14 @@ TEST(LWO2ReaderSurfaces, CountWordFlagsAreNotPartOfTheVertexCount) {
     EXPECT_EQ(surfaceNames(scene), (std::vector<std::string>{"Default"}));
 }
 
+// The points come one PNTS chunk each, which add up to one list (without
+// copying the list for every chunk, which took minutes).
 TEST(LWO2ReaderSurfaces, LongIndicesReachPointsPastTheShortForm) {
-    std::vector<XYZ> many(70000);
-    many[69999] = {7, 8, 9};
     IffBuilder b;
-    b.chunk("LAYR", testing::lwo2Layer(0, "l"))
-        .chunk("PNTS", testing::lwo2Points(many))
-        .chunk("POLS", testing::lwo2Polygons("FACE", {{0, 65280, 69999}}));
+    b.chunk("LAYR", testing::lwo2Layer(0, "l"));
+    for (int i = 0; i < 70000; ++i)
+        b.chunk("PNTS", testing::lwo2Points({i == 69999 ? XYZ{7, 8, 9} : XYZ{0, 0, 0}}));
+    b.chunk("POLS", testing::lwo2Polygons("FACE", {{0, 65280, 69999}}));
     const auto [scene, messages] = convert(testing::iffForm("LWO2", b));
     EXPECT_EQ(faces(scene)[0].corners, (std::vector<std::int32_t>{0, 65280, 69999}));
     EXPECT_EQ(points(scene)[69999], (XYZ{7, 8, 9}));
