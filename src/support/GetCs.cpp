@@ -336,12 +336,14 @@ void IffWriter::putString(std::string_view s) {
     std::fill_n(at, stringSize(s) - s.size(), '\0');
 }
 
+void IffWriter::writeBuffer() {
+    file_->write(bytes());
+    flushed_ += used_;
+    used_ = 0;
+}
+
 void IffWriter::makeRoom(std::size_t n) {
-    if (file_ && used_ > 0) {
-        file_->write(bytes());
-        flushed_ += used_;
-        used_ = 0;
-    }
+    if (file_ && used_ > 0) writeBuffer();
     if (capacity_ - used_ >= n) return;
     const std::size_t capacity = std::max({n + used_, 2 * capacity_, std::size_t{4096}});
     auto grown = std::make_unique_for_overwrite<char[]>(capacity);
@@ -352,9 +354,7 @@ void IffWriter::makeRoom(std::size_t n) {
 
 void IffWriter::finish() {
     if (!file_) return;
-    file_->write(bytes());
-    flushed_ += used_;
-    used_ = 0;
+    writeBuffer();
     file_->commit();
 }
 

@@ -310,6 +310,7 @@ private:
     }
     // A file writer writes the buffer out; one without a file grows it.
     void makeRoom(std::size_t n);
+    void writeBuffer();  // to the file, emptying the buffer
 
     std::unique_ptr<OutputFile> file_;
     std::unique_ptr<char[]> buffer_;
