@@ -607,6 +607,10 @@ std::optional<MorvLValue> LWO2File::convertBlock(const MorvLValue& block, const 
         {"opacity", MorvLValue::Real(getRealField(header, "opacity", 1.0))},
         {"opacityType", MorvLValue::Int(intOr(header.find("opacityType"), 0))},
         {"enabled", MorvLValue::Bool(getBooleanField(header, "enabled", true))},
+        {"wrapModeWidth", MorvLValue::Int(intOr(imagemap.find("wrapOptionsWidth"), 1))},
+        {"wrapModeHeight", MorvLValue::Int(intOr(imagemap.find("wrapOptionsHeight"), 1))},
+        {"wrapCountWidth", MorvLValue::Real(getRealField(imagemap, "wrapWidth", 1.0))},
+        {"wrapCountHeight", MorvLValue::Real(getRealField(imagemap, "wrapHeight", 1.0))},
     };
     if (vmap) texture.push_back({"VMAP", *vmap});
     return MorvLValue::Record(std::move(texture));
