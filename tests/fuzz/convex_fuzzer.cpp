@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "exporters/unreal/ConvexSplitting.hpp"
+#include "exporters/ConvexSplitting.hpp"
 
 namespace {
 using Points = std::vector<morv::XYZ>;

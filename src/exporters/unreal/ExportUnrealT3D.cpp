@@ -11,9 +11,10 @@
 
 #include "base/Excn.hpp"
 #include "base/NumberText.hpp"
-#include "exporters/unreal/ConvexSplitting.hpp"
+#include "exporters/ConvexSplitting.hpp"
 #include "exporters/PolygonMesh.hpp"
 #include "scene/CanonicalScene.hpp"
+#include "scene/Vector.hpp"
 #include "support/NeutralFileName.hpp"
 #include "support/OutputFile.hpp"
 
@@ -165,13 +166,12 @@ bool keepsItsAreaAsWritten(std::span<const XYZ> polygon, const XYZ& normal, doub
     XYZ previous = o;
     for (std::size_t i = 1; i <= polygon.size(); ++i) {
         const XYZ p = i < polygon.size() ? rounded(polygon[i]) : o;
-        const XYZ a{previous.x - o.x, previous.y - o.y, previous.z - o.z}, b{p.x - o.x, p.y - o.y, p.z - o.z};
-        sum = {sum.x + a.y * b.z - a.z * b.y, sum.y + a.z * b.x - a.x * b.z, sum.z + a.x * b.y - a.y * b.x};
-        extent2 = std::max(extent2, b.x * b.x + b.y * b.y + b.z * b.z);
+        const XYZ b = p - o;
+        sum = sum + cross(previous - o, b);
+        extent2 = std::max(extent2, dot(b, b));
         previous = p;
     }
-    const double length = std::sqrt(normal.x * normal.x + normal.y * normal.y + normal.z * normal.z);
-    return sum.x * normal.x + sum.y * normal.y + sum.z * normal.z > tolerance * std::sqrt(extent2) * length;
+    return dot(sum, normal) > tolerance * std::sqrt(extent2) * length(normal);
 }
 
 // Writes the polygons of one scene; keeps its working storage from face to face.
@@ -280,9 +280,8 @@ private:
             const XYZ normal = newellNormal(piecePoints_);
             // A piece thinner than a written step would lose its area or turn over in the file.
             if (!keepsItsAreaAsWritten(piecePoints_, normal, splitter_.tolerance())) continue;
-            const double length = std::sqrt(normal.x * normal.x + normal.y * normal.y + normal.z * normal.z);
-            const XYZ unit{normal.x / length, normal.y / length, normal.z / length};
-            writePolygon(out, surface.textureName, surface.mapping.place(piecePoints_, unit, pieceSts_, messages_));
+            writePolygon(out, surface.textureName,
+                         surface.mapping.place(piecePoints_, normalized(normal), pieceSts_, messages_));
         }
     }
 

@@ -7,6 +7,7 @@
 
 #include "base/Excn.hpp"
 #include "scene/MorvLCoordTransforms.hpp"
+#include "scene/Vector.hpp"
 
 namespace morv {
 namespace {
@@ -17,13 +18,6 @@ const char* const textureToObjectFailed = "Could not transform vertex from textu
 const char* const zeroProjectionDirection = "Found texture with a projection direction of zero length!\n";
 const char* const placementOutOfRange = "Found polygon whose texture placement is out of range!\n";
 
-XYZ operator+(const XYZ& a, const XYZ& b) { return {a.x + b.x, a.y + b.y, a.z + b.z}; }
-XYZ operator-(const XYZ& a, const XYZ& b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
-XYZ operator*(double s, const XYZ& a) { return {s * a.x, s * a.y, s * a.z}; }
-double dot(const XYZ& a, const XYZ& b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
-XYZ crossProduct(const XYZ& a, const XYZ& b) {
-    return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
-}
 
 XYZ centroid(std::span<const XYZ> polygon) {
     XYZ sum{};
@@ -64,7 +58,7 @@ XYZ newellNormal(std::span<const XYZ> polygon) {
     if (polygon.empty()) return sum;
     const XYZ& v0 = polygon[0];
     for (std::size_t i = 2; i < polygon.size(); ++i)
-        sum = sum + crossProduct(polygon[i - 1] - v0, polygon[i] - v0);
+        sum = sum + cross(polygon[i - 1] - v0, polygon[i] - v0);
     return sum;
 }
 
@@ -101,8 +95,8 @@ TextureSpaceMapping TextureSpaceMapping::planar(const MorvLValue& transforms, do
     const Matrix4x4 toPixels = transformToMatrix4x4(invertTransformList(pixelToObject));
     m.u_ = linearRow(toPixels, 0);
     m.v_ = linearRow(toPixels, 1);
-    const XYZ d = crossProduct(m.u_, m.v_);
-    const double length = std::sqrt(dot(d, d));
+    const XYZ d = cross(m.u_, m.v_);
+    const double length = morv::length(d);
     if (!(length > 0) || !std::isfinite(length)) {
         m.failure_ = zeroProjectionDirection;
         return m;
@@ -157,7 +151,7 @@ PolygonTexturing TextureSpaceMapping::placePlanar(std::span<const XYZ> polygon, 
     for (const XYZ& p : polygon) radius2 = std::max(radius2, dot(p - centre, p - centre));
     const XYZ nearest = pixelOrigin_ + dot(centre - pixelOrigin_, direction_) * direction_;
     const double height = dot(n, centre - nearest), along = dot(n, direction_);
-    const double reach = std::sqrt(radius2) + std::sqrt(dot(centre - nearest, centre - nearest));
+    const double reach = std::sqrt(radius2) + length(centre - nearest);
     const double shift = height != 0 && std::fabs(height) <= std::fabs(along) * reach ? height / along : 0;
     return {nearest + shift * direction_, n, u_, v_};
 }
@@ -176,8 +170,8 @@ PolygonTexturing TextureSpaceMapping::placeSt(std::span<const XYZ> polygon, cons
             if (!sts[j]) continue;
             for (std::size_t k = j + 1; k < count; ++k) {
                 if (!sts[k]) continue;
-                if (crossProduct(pixel(j) - pixel(i), pixel(k) - pixel(i)).z == 0) continue;
-                const XYZ c = crossProduct(polygon[j] - polygon[i], polygon[k] - polygon[i]);
+                if (cross(pixel(j) - pixel(i), pixel(k) - pixel(i)).z == 0) continue;
+                const XYZ c = cross(polygon[j] - polygon[i], polygon[k] - polygon[i]);
                 const double area = dot(c, c);
                 if (area > bestArea) {
                     bestArea = area;

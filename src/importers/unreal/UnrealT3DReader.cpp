@@ -16,6 +16,7 @@
 #include "base/Excn.hpp"
 #include "importers/unreal/ParserCombinators.hpp"
 #include "scene/CanonicalScene.hpp"
+#include "scene/Vector.hpp"
 #include "support/GetCs.hpp"
 #include "support/NeutralFileName.hpp"
 
@@ -25,12 +26,6 @@ namespace {
 // ---- File-shaped data ----
 
 constexpr std::uint32_t noTexture = 0xFFFFFFFF;
-
-XYZ minus(const XYZ& a, const XYZ& b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
-double dot(const XYZ& a, const XYZ& b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
-XYZ cross(const XYZ& a, const XYZ& b) {
-    return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
-}
 
 struct BrushPolygon {
     std::size_t line = 0;               // of its Begin Polygon
@@ -253,7 +248,7 @@ private:
             const XYZ point = vector();
             out_.corners.push_back(0);
             pool_.add(point, out_.corners.size() - 1);
-            const XYZ d = minus(point, origin);
+            const XYZ d = point - origin;
             out_.us.push_back(dot(d, textureU) + panU);
             out_.vs.push_back(dot(d, textureV) + panV);
         }
@@ -322,13 +317,13 @@ private:
 bool hasArea(std::span<const XYZ> points) {
     double largest = 0;
     for (const XYZ& p : points) {
-        const XYZ d = minus(p, points[0]);
+        const XYZ d = p - points[0];
         largest = std::max({largest, std::abs(d.x), std::abs(d.y), std::abs(d.z)});
     }
     if (!std::isfinite(largest)) return true;  // too far apart to measure: the writers refuse such points
     if (largest == 0) return false;
     const auto scaled = [&](const XYZ& p) {
-        const XYZ d = minus(p, points[0]);
+        const XYZ d = p - points[0];
         return XYZ{d.x / largest, d.y / largest, d.z / largest};
     };
     XYZ normal;
@@ -336,7 +331,7 @@ bool hasArea(std::span<const XYZ> points) {
         const XYZ c = cross(scaled(points[i]), scaled(points[i + 1]));
         normal = {normal.x + c.x, normal.y + c.y, normal.z + c.z};
     }
-    return std::sqrt(dot(normal, normal)) > 1e-12;
+    return length(normal) > 1e-12;
 }
 
 MorvLValue textureRecord(std::int32_t image) {

@@ -1,4 +1,4 @@
-#include "exporters/unreal/ConvexSplitting.hpp"
+#include "exporters/ConvexSplitting.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -6,6 +6,7 @@
 #include <numeric>
 
 #include "base/Excn.hpp"
+#include "scene/Vector.hpp"
 
 namespace morv {
 namespace {
@@ -40,21 +41,19 @@ FlatPoint flatten(const XYZ& p, int plane) {
     }
 }
 
+// Twice the signed area of the triangle o, a, b of the working plane.
 template <class P>
-double cross(P o, P a, P b) {
+double twiceArea(P o, P a, P b) {
     return (a.x - o.x) * (b.y - o.y) - (a.y - o.y) * (b.x - o.x);
 }
 
 int sign(double v) { return v > 0 ? 1 : (v < 0 ? -1 : 0); }
 
-XYZ sub(const XYZ& a, const XYZ& b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
-XYZ crossXYZ(const XYZ& a, const XYZ& b) { return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x}; }
-double dot(const XYZ& a, const XYZ& b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
 
 // Both segments cross at a point inside each of them; touching is no crossing.
 bool properlyCross(FlatPoint p1, FlatPoint p2, FlatPoint q1, FlatPoint q2) {
-    const int d1 = sign(cross(q1, q2, p1)), d2 = sign(cross(q1, q2, p2));
-    const int d3 = sign(cross(p1, p2, q1)), d4 = sign(cross(p1, p2, q2));
+    const int d1 = sign(twiceArea(q1, q2, p1)), d2 = sign(twiceArea(q1, q2, p2));
+    const int d3 = sign(twiceArea(p1, p2, q1)), d4 = sign(twiceArea(p1, p2, q2));
     return d1 * d2 < 0 && d3 * d4 < 0;
 }
 
@@ -67,24 +66,24 @@ bool isFlat(std::size_t n, PointOf point) {
     XYZ normal{}, largest{};
     double extent2 = 0, largestLength = -1;
     for (std::size_t i = 1; i + 1 < n; ++i) {
-        const XYZ t = crossXYZ(sub(point(i), o), sub(point(i + 1), o));
+        const XYZ t = cross(point(i) - o, point(i + 1) - o);
         if (dot(t, t) > largestLength) largestLength = dot(t, t), largest = t;
     }
     for (std::size_t i = 1; i < n; ++i) {
-        const XYZ d = sub(point(i), o);
+        const XYZ d = (point(i) - o);
         extent2 = std::max(extent2, dot(d, d));
         if (i + 1 < n) {
-            const XYZ t = crossXYZ(d, sub(point(i + 1), o));
+            const XYZ t = cross(d, point(i + 1) - o);
             const double s = dot(t, largest) < 0 ? -1 : 1;
-            normal = {normal.x + s * t.x, normal.y + s * t.y, normal.z + s * t.z};
+            normal = normal + s * t;
         }
     }
     // Narrower than flatFace of its length, no point can be further off a plane.
-    const double length = std::sqrt(dot(normal, normal));
+    const double length = morv::length(normal);
     if (!(length > flatFace * extent2)) return true;
     double lowest = 0, highest = 0;
     for (std::size_t i = 0; i < n; ++i) {
-        const double h = dot(normal, sub(point(i), o)) / length;
+        const double h = dot(normal, point(i) - o) / length;
         lowest = std::min(lowest, h);
         highest = std::max(highest, h);
     }
@@ -97,8 +96,8 @@ int windingAround(std::span<const FlatPoint> flat, std::span<const std::uint32_t
     for (std::size_t k = 0; k < loop.size(); ++k) {
         const FlatPoint p = flat[loop[k]], q = flat[loop[(k + 1) % loop.size()]];
         if (p.y <= m.y) {
-            if (q.y > m.y && cross(p, q, m) > 0) ++winding;
-        } else if (q.y <= m.y && cross(p, q, m) < 0) {
+            if (q.y > m.y && twiceArea(p, q, m) > 0) ++winding;
+        } else if (q.y <= m.y && twiceArea(p, q, m) < 0) {
             --winding;
         }
     }
@@ -129,7 +128,7 @@ int workingPlane(std::span<const XYZ> polygon) {
         double sum = 0;
         const FlatPoint p = flatten(polygon[0], plane);
         for (std::size_t i = 1; i + 1 < polygon.size(); ++i)
-            sum += std::fabs(cross(p, flatten(polygon[i], plane), flatten(polygon[i + 1], plane)));
+            sum += std::fabs(twiceArea(p, flatten(polygon[i], plane), flatten(polygon[i + 1], plane)));
         if (sum > best) {
             best = sum;
             chosen = plane;
@@ -176,7 +175,7 @@ bool ConvexSplitter::isSpike(std::uint32_t a, std::uint32_t b, std::uint32_t c) 
 double ConvexSplitter::signedArea2(std::span<const std::uint32_t> part) const {
     double area2 = 0;
     const FlatPoint o = flat_[part[0]];
-    for (std::size_t i = 1; i + 1 < part.size(); ++i) area2 += cross(o, flat_[part[i]], flat_[part[i + 1]]);
+    for (std::size_t i = 1; i + 1 < part.size(); ++i) area2 += twiceArea(o, flat_[part[i]], flat_[part[i + 1]]);
     return area2;
 }
 
@@ -269,7 +268,7 @@ PolygonShape ConvexSplitter::split(std::span<const XYZ> polygon, PolygonPieces& 
     // No area up to the tolerance: every fan triangle is thinner than it.
     double fan = 0;
     for (std::size_t i = 1; i + 1 < outline_.size(); ++i)
-        fan += std::fabs(cross(flat_[outline_[0]], flat_[outline_[i]], flat_[outline_[i + 1]]));
+        fan += std::fabs(twiceArea(flat_[outline_[0]], flat_[outline_[i]], flat_[outline_[i + 1]]));
     if (!(fan > tol_ * extentOf(outline_))) return PolygonShape::Degenerate;
 
     const int crossings = cutAtCrossings(polygon);
@@ -356,7 +355,7 @@ int ConvexSplitter::cutAtCrossings(std::span<const XYZ> polygon) {
                 continue;
             }
             if (added_.size() >= crossingsPerPoint * k) return -1;
-            const double ca = cross(c, d, a), cb = cross(c, d, b), cc = cross(a, b, c), cd = cross(a, b, d);
+            const double ca = twiceArea(c, d, a), cb = twiceArea(c, d, b), cc = twiceArea(a, b, c), cd = twiceArea(a, b, d);
             const double te = ca / (ca - cb), tf = cc / (cc - cd);
             const XYZ& p = polygon[outline_[e]];
             const XYZ& q = polygon[outline_[(e + 1) % k]];
@@ -544,7 +543,7 @@ bool ConvexSplitter::piecesOverlap(const PolygonPieces& pieces) const {
             const FlatPoint p = flat_[a[i]], q = flat_[a[(i + 1) % a.size()]];
             const double length = std::hypot(q.x - p.x, q.y - p.y);
             if (std::all_of(b.begin(), b.end(),
-                            [&](std::uint32_t r) { return orientation * cross(p, q, flat_[r]) <= tol_ * length; }))
+                            [&](std::uint32_t r) { return orientation * twiceArea(p, q, flat_[r]) <= tol_ * length; }))
                 return true;
         }
         return false;
@@ -725,8 +724,8 @@ bool ConvexSplitter::inCone(std::span<const std::uint32_t> part, int orientation
     const std::size_t n = part.size();
     const FlatPoint p = flat_[part[a]], to = flat_[part[b]];
     const FlatPoint before = flat_[part[(a + n - 1) % n]], after = flat_[part[(a + 1) % n]];
-    const auto left = [&](FlatPoint u, FlatPoint v, FlatPoint w) { return orientation * cross(u, v, w) > 0; };
-    const auto leftOn = [&](FlatPoint u, FlatPoint v, FlatPoint w) { return orientation * cross(u, v, w) >= 0; };
+    const auto left = [&](FlatPoint u, FlatPoint v, FlatPoint w) { return orientation * twiceArea(u, v, w) > 0; };
+    const auto leftOn = [&](FlatPoint u, FlatPoint v, FlatPoint w) { return orientation * twiceArea(u, v, w) >= 0; };
     if (leftOn(p, after, before)) return left(p, to, before) && left(to, p, after);
     return !(leftOn(p, to, after) && leftOn(to, p, before));
 }
