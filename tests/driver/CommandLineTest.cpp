@@ -35,6 +35,8 @@ Supported options:
   --scale=<factor>              : Scale object by <factor>
   --coordTransformsLH=<trans>   : Apply a list of coordinate transforms
   --destFileName=<file>         : Write to the destination file <file>
+  --destDir=<folder>            : Write every output into the folder <folder>
+  --keepGoing=true              : Convert the other files when one fails
   --keepSurfaces=true           : Keep surfaces, textures and UV maps in LWO2
   --to=<format>                 : Convert to <format> which is one of:
 

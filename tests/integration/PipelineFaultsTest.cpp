@@ -87,8 +87,6 @@ protected:
 
 const std::string banner = "Morv3D Converter (0.4.9)\n\n";
 const std::string separateRuns = "Please convert these files in separate runs, each with --destFileName=<file>.\n";
-const std::string shaderAdvice = "Shader files go beside the RIB file, named after the surfaces; please choose another "
-                                 "destination, or another folder, with --destFileName=<file>.\n";
 
 // Every clash is found before the first job reads anything: no input is
 // destroyed and no output written.
@@ -109,28 +107,27 @@ TEST_F(PipelineFaults, JobsThatWouldDestroyAnInputOrAnOutputStopBeforeAnythingIs
         {{"--to=LWO2", "--destFileName=link.lwo", "chair.lwo"},  // a hard link to the input
          "Error: The destination file link.lwo is the input file chair.lwo itself; writing it would destroy the "
          "input.\nPlease choose another name with --destFileName=<file>.\n"},
-        // Shader files, named after the surfaces "Red" and "Checker".
-        {{"Red.sl"}, "Error: The shader file Red.sl of the input file Red.sl is the input file Red.sl; writing it would "
-                     "destroy that input.\n" + shaderAdvice},
-        {{"a.lwo", "Checker.sl"}, "Error: The shader file Checker.sl of the input file a.lwo is the input file "
-                                  "Checker.sl; writing it would destroy that input.\n" + shaderAdvice},
-        {{"--destFileName=link.rib", "s.lwo"},  // a link to Red.sl
-         "Error: The destination file link.rib of the input file s.lwo and the shader file Red.sl of the input file "
-         "s.lwo are the same file; the second would replace the first.\n" + shaderAdvice},
+        // "l" links to "real/sub": l/.. is this folder, taken lexically as the writer takes it.
+        {{"--to=LWO2", "l/../m.x", "m.y"},
+         "Error: The input files l/../m.x and m.y would both be written to m.lwo; the second would replace the "
+         "first.\nPlease convert them in separate runs, each with --destFileName=<file>.\n"},
+        // A picture the run reads is an input too, also when it is found beside the object.
+        {{"--to=LWO2", "--destFileName=sub/pic.bmp", "sub/tex.lwo"},
+         "Error: The image file sub/pic.bmp, which the input file sub/tex.lwo names, is also the destination file "
+         "sub/pic.bmp of the input file sub/tex.lwo; a run never writes over a picture it reads.\nPlease choose "
+         "another destination with --destFileName=<file> or --destDir=<folder>.\n"},
         {{"--to=LWO2", "/dev/stdin"},  // here /dev/null
          "Error: The input file /dev/stdin is a stream (standard input, a pipe or a device); a destination name "
          "cannot be made from it.\nPlease name the destination with --destFileName=<file>.\n"},
     };
     const Bytes original = triangleObject();
     fs::create_directories(dir / "sub");
+    fs::create_directories(dir / "real" / "sub");
     put("chair.lwob", testing::lwobSampleObject());
-    put("Checker.sl", testing::lwobSampleObject());
-    for (const char* name : {"chair.lwo", "model", "model.lwo", "m.x", "m.y"}) put(name, original);
-    put("Red.sl", surfacesObject({"Red"}));
-    put("s.lwo", surfacesObject({"Red"}));
-    put("a.lwo", surfacesObject({"Checker"}));
+    for (const char* name : {"chair.lwo", "model", "model.lwo", "m.x", "m.y", "sub/pic.bmp"}) put(name, original);
+    put("sub/tex.lwo", surfacesObject({"Red"}, "pic.bmp"));
     fs::create_hard_link(dir / "chair.lwo", dir / "link.lwo");
-    fs::create_symlink("Red.sl", dir / "link.rib");
+    fs::create_symlink("real/sub", dir / "l");
     std::map<fs::path, Bytes> before;
     for (const auto& entry : fs::recursive_directory_iterator(dir)) before[entry.path()] = get(entry.path());
     for (const auto& c : cases) {
