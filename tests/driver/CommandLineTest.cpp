@@ -1,6 +1,8 @@
 #include "driver/CommandLine.hpp"
 
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <limits>
@@ -67,6 +69,27 @@ TEST(CommandLineText, UsageAndBannerAreExact) {
     EXPECT_EQ(bannerText(), "Morv3D Converter (0.4.9)\n\n");
 }
 
+// The manual page documents every option of the usage text and renders
+// without a warning.
+TEST(CommandLineText, ManualPageHasEveryOptionAndRendersCleanly) {
+    const std::string page = MORV3D_SOURCE_DIR "/docs/morv3d.1";
+    std::ostringstream text;
+    text << std::ifstream(page).rdbuf();
+    std::istringstream usage(usageText("morv3d"));
+    for (std::string line; std::getline(usage, line);)
+        if (line.starts_with("  --")) {
+            const std::string name = line.substr(4, line.find('=') - 4);
+            EXPECT_NE(text.str().find("\\-\\-" + name + "="), std::string::npos) << name;
+        }
+    if (std::system("command -v groff >/dev/null") != 0) GTEST_SKIP() << "no groff";
+    std::FILE* warnings = ::popen(("groff -man -ww -z -Tutf8 " + page + " 2>&1").c_str(), "r");
+    ASSERT_NE(warnings, nullptr);
+    std::string said;
+    for (int c; (c = std::fgetc(warnings)) != EOF;) said.push_back(static_cast<char>(c));
+    EXPECT_EQ(::pclose(warnings), 0);
+    EXPECT_EQ(said, "");
+}
+
 struct BadOption {
     Args args;
     std::string message;
@@ -90,6 +113,8 @@ TEST(CommandLineScan, BadOptionsGiveTheirMessage) {
         {{"--toOSType=unix"}, "Only --toOSType=Unix and --toOSType=Windows is supported."},
         {{"--toOSType="}, "Only --toOSType=Unix and --toOSType=Windows is supported."},
         {{"--keepSurfaces=yes"}, "Only --keepSurfaces=true and --keepSurfaces=false is supported."},
+        {{"--keepGoing=1"}, "Only --keepGoing=true and --keepGoing=false is supported."},
+        {{"--destDir=out", "--destFileName=x.rib"}, "Only one of --destDir=<folder> and --destFileName=<file> can be given."},
         {{"--coordTransformsLH=foo"}, "Invalid transform command: foo"},
         // The scan stops at the first bad option, whatever follows.
         {{"a.lwo", "--to=x", "--scale=y"}, "Unsupported format x"},
@@ -294,6 +319,8 @@ TEST_F(CommandLineProgram, StopsWithMessageAndUsage) {
         {{"--textureHeight=65537", "x.lwo"}, "Value for --textureHeight" + pixels},
         {{"--toOSType=unix", "x.lwo"}, "Only --toOSType=Unix and --toOSType=Windows is supported.\n"},
         {{"--coordTransformsLH=foo", "x.lwo"}, "Invalid transform command: foo\n"},
+        {{"--keepGoing=yes", "x.lwo"}, "Only --keepGoing=true and --keepGoing=false is supported.\n"},
+        {{"--destFileName=a", "x.lwo", "--destDir=d"}, "Only one of --destDir=<folder> and --destFileName=<file> can be given.\n"},
         // A bad option after a file name still converts nothing.
         {{"x.lwo", "--destFileName=out.rib", "--bad=1"}, "Unsupported option --bad\n"},
         {{"x.lwo", "--to=\xff\xfe"}, "Unsupported format \xff\xfe\n"},
