@@ -147,13 +147,7 @@ void OutputFile::openStream() {
     if (fd < 0) raiseOpenFailure();
     const int flags = ::fcntl(fd, F_GETFL);
     if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
-    file_ = ::fdopen(fd, "ab");
-    if (!file_) {
-        const int error = errno;
-        ::close(fd);
-        errno = error;
-        raiseOpenFailure();
-    }
+    attach(fd, "ab");
 }
 
 void OutputFile::openTemporary(Mode mode) {
@@ -174,7 +168,11 @@ void OutputFile::openTemporary(Mode mode) {
     if (fd < 0) raiseOpenFailure();
     temporary_ = pattern;
     ::fchmod(fd, exists ? (existing.st_mode & 07777) : defaultFileMode());
-    file_ = ::fdopen(fd, "wb");
+    attach(fd, "wb");
+}
+
+void OutputFile::attach(int fd, const char* mode) {
+    file_ = ::fdopen(fd, mode);
     if (!file_) {
         const int error = errno;
         ::close(fd);

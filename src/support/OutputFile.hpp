@@ -91,6 +91,7 @@ private:
     void discard() noexcept;
     void openStream();
     void openTemporary(Mode mode);
+    void attach(int fd, const char* mode);
 
     std::string destination_;
     std::string target_;     // the file that is replaced: the destination, or what its link points to

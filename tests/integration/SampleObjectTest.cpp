@@ -119,25 +119,3 @@ TEST(SampleObject, ConvertsToRibWithAShaderPerSurface) {
 
 }  // namespace
 }  // namespace morv
-
-namespace morv {
-namespace {
-
-// The README's examples: both samples convert to every format without a
-// warning, also from another folder, their pictures found beside them.
-TEST(SampleObject, SamplesConvertWithoutAWarningFromAnyFolder) {
-    const std::string work = ::testing::TempDir() + "morv3d-samples-" + std::to_string(::getpid());
-    std::filesystem::create_directories(work);
-    for (const char* sample : {"sample.lwo", "sample_old.lwo"})
-        for (const char* format : {"LWO2", "Unreal.T3D", "RIB"}) {
-            const auto r = testing::runProgram(
-                {std::string("--to=") + format, "--keepSurfaces=true", "--destDir=.", examplesDir + "/" + sample}, work);
-            EXPECT_EQ(r.status, 0) << sample << " " << format << r.err;
-            EXPECT_EQ(r.out.find("Warning"), std::string::npos) << sample << " " << format << r.out;
-            EXPECT_EQ(r.out.find("Could not"), std::string::npos) << r.out;
-        }
-    std::filesystem::remove_all(work);
-}
-
-}  // namespace
-}  // namespace morv

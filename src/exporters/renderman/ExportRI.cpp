@@ -569,7 +569,8 @@ void exportScene(const MorvLValue& scene, const std::string& destination, const 
 
     RunFiles alone;  // a file written outside a run keeps its shaders off itself
     alone.isRunFile = [&](const std::string& file) {
-        return fs::absolute(writtenName(file)) == fs::absolute(writtenName(destination));
+        std::error_code ec;
+        return fs::absolute(writtenName(file), ec) == fs::absolute(writtenName(destination), ec);
     };
     ShaderFiles shaders(destination, settings.run ? *settings.run : alone, plans);
     shaders.chooseNames();
