@@ -1,8 +1,6 @@
 #include "driver/CommandLine.hpp"
 
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <limits>
@@ -69,25 +67,16 @@ TEST(CommandLineText, UsageAndBannerAreExact) {
     EXPECT_EQ(bannerText(), "Morv3D Converter (0.4.9)\n\n");
 }
 
-// The manual page documents every option of the usage text and renders
-// without a warning.
-TEST(CommandLineText, ManualPageHasEveryOptionAndRendersCleanly) {
-    const std::string page = MORV3D_SOURCE_DIR "/docs/morv3d.1";
-    std::ostringstream text;
-    text << std::ifstream(page).rdbuf();
+// The manual page documents every option of the usage text (.ci/run checks
+// that it renders without a warning).
+TEST(CommandLineText, ManualPageHasEveryOption) {
+    std::ostringstream page;
+    page << std::ifstream(MORV3D_SOURCE_DIR "/docs/morv3d.1").rdbuf();
     std::istringstream usage(usageText("morv3d"));
-    for (std::string line; std::getline(usage, line);)
-        if (line.starts_with("  --")) {
-            const std::string name = line.substr(4, line.find('=') - 4);
-            EXPECT_NE(text.str().find("\\-\\-" + name + "="), std::string::npos) << name;
-        }
-    if (std::system("command -v groff >/dev/null") != 0) GTEST_SKIP() << "no groff";
-    std::FILE* warnings = ::popen(("groff -man -ww -z -Tutf8 " + page + " 2>&1").c_str(), "r");
-    ASSERT_NE(warnings, nullptr);
-    std::string said;
-    for (int c; (c = std::fgetc(warnings)) != EOF;) said.push_back(static_cast<char>(c));
-    EXPECT_EQ(::pclose(warnings), 0);
-    EXPECT_EQ(said, "");
+    for (std::string line; std::getline(usage, line);) {
+        if (!line.starts_with("  --")) continue;
+        EXPECT_NE(page.str().find("\\-\\-" + line.substr(4, line.find('=') - 3)), std::string::npos) << line;
+    }
 }
 
 struct BadOption {
