@@ -274,7 +274,7 @@ void writeTga(const std::string& path, std::uint32_t width, std::uint32_t height
     putLE(tga, 0, 1);  // no identification field
     putLE(tga, 0, 1);  // no colour map
     putLE(tga, 2, 1);  // true colour
-    putLE(tga, 0, 4);  // colour-map specification (5 bytes)
+    putLE(tga, 0, 4);  // colour-map layout (5 bytes)
     putLE(tga, 0, 1);
     putLE(tga, 0, 4);  // origin
     putLE(tga, width, 2);
