@@ -2,7 +2,8 @@
 // two layers (the second a child of the first), two surfaces of different
 // colours, a UV map, an image texture mapped with it and a planar image
 // texture; and images/checker.bmp (64 x 32) and images/stripes.bmp (64 x 64),
-// the images the textures name.
+// the images the textures name, and images/wood.tga (32 x 32), the image that
+// sample_old.lwo names.
 //
 //   make_samples [OUTDIR]     (default: the current directory)
 #include <cstdint>
@@ -266,6 +267,39 @@ void writeBmp(const std::string& path, std::uint32_t width, std::uint32_t height
     if (!out) throw std::runtime_error("Could not write " + path);
 }
 
+// An uncompressed 24-bit Targa picture, rows stored bottom-up; pixel(x, y) counts y from the top.
+void writeTga(const std::string& path, std::uint32_t width, std::uint32_t height,
+              const std::function<Rgb(std::uint32_t, std::uint32_t)>& pixel) {
+    std::string tga;
+    putLE(tga, 0, 1);  // no identification field
+    putLE(tga, 0, 1);  // no colour map
+    putLE(tga, 2, 1);  // true colour
+    putLE(tga, 0, 4);  // colour-map layout (5 bytes)
+    putLE(tga, 0, 1);
+    putLE(tga, 0, 4);  // origin
+    putLE(tga, width, 2);
+    putLE(tga, height, 2);
+    putLE(tga, 24, 1);  // bits per pixel
+    putLE(tga, 0, 1);   // bottom-up rows
+    for (std::uint32_t row = 0; row < height; ++row)
+        for (std::uint32_t x = 0; x < width; ++x) {
+            const Rgb c = pixel(x, height - 1 - row);
+            tga += {static_cast<char>(c.b), static_cast<char>(c.g), static_cast<char>(c.r)};
+        }
+    std::ofstream out(path, std::ios::binary);
+    out.write(tga.data(), static_cast<std::streamsize>(tga.size()));
+    out.close();
+    if (!out) throw std::runtime_error("Could not write " + path);
+}
+
+// 32 x 32 pixels of wavy brown grain, the picture the LWOB sample names.
+void writeWoodImage(const std::string& path) {
+    writeTga(path, 32, 32, [](std::uint32_t x, std::uint32_t y) {
+        const bool dark = (x + (y / 4) % 3) % 6 < 2;
+        return dark ? Rgb{0x6B, 0x42, 0x20} : Rgb{0xB0, 0x7A, 0x45};
+    });
+}
+
 // 64 x 32 pixels in 8 x 8 squares, the bottom left one light.
 void writeCheckerImage(const std::string& path) {
     writeBmp(path, 64, 32, [](std::uint32_t x, std::uint32_t y) {
@@ -295,6 +329,7 @@ int main(int argc, char** argv) {
         writeSampleObject((dir / "sample.lwo").string());
         writeCheckerImage((dir / "images" / "checker.bmp").string());
         writeStripesImage((dir / "images" / "stripes.bmp").string());
+        writeWoodImage((dir / "images" / "wood.tga").string());
     } catch (const std::exception& e) {
         std::fprintf(stderr, "make_samples: %s\n", e.what());
         return 1;

@@ -58,11 +58,14 @@ struct EGeneric : MorvException {
 };
 // Kinds that carry nothing, or whose payload is not printed: only their name matters.
 struct NamedException : MorvException {
-    explicit NamedException(std::string name) : MorvException(std::move(name)) {}
+    explicit NamedException(std::string name, std::optional<std::string> m = std::nullopt)
+        : MorvException(std::move(name), std::move(m)) {}
 };
 inline NamedException NotBMPImage() { return NamedException("NotBMPImage"); }
 inline NamedException NotTargaImage() { return NamedException("NotTargaImage"); }
 inline NamedException IoFailure() { return NamedException("Io"); }
+// An input or output failure with the system's reason ("Is a directory").
+inline NamedException IoFailure(std::string reason) { return NamedException("Io", std::move(reason)); }
 
 // Printable name of any exception: ours by name(), the standard library's by the
 // run-time kind it stands for.

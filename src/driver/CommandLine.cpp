@@ -61,6 +61,11 @@ void applyOption(ConversionOptions& o, std::string_view name, std::string_view v
     } else if (name == "keepSurfaces") {
         o.keepSurfaces = requireOneOf(value, {"true", "false"},
                                       "Only --keepSurfaces=true and --keepSurfaces=false is supported.") == "true";
+    } else if (name == "keepGoing") {
+        o.keepGoing = requireOneOf(value, {"true", "false"},
+                                   "Only --keepGoing=true and --keepGoing=false is supported.") == "true";
+    } else if (name == "destDir") {
+        o.destDir = value;
     } else {
         throw CLOptionsError("Unsupported option --" + std::string(name));
     }
@@ -116,6 +121,8 @@ ConversionOptions scanOptions(const std::vector<std::string>& args, std::vector<
             throw CLOptionsError("Options must have the format: --<option>=<value> but you have: " + arg);
         applyOption(options, body.substr(0, eq), body.substr(eq + 1));
     }
+    if (!options.destDir.empty() && !options.destFileName.empty())
+        throw CLOptionsError("Only one of --destDir=<folder> and --destFileName=<file> can be given.");
     return options;
 }
 
@@ -138,6 +145,8 @@ std::string usageText(std::string_view programName) {
         "  --scale=<factor>              : Scale object by <factor>\n"
         "  --coordTransformsLH=<trans>   : Apply a list of coordinate transforms\n"
         "  --destFileName=<file>         : Write to the destination file <file>\n"
+        "  --destDir=<folder>            : Write every output into the folder <folder>\n"
+        "  --keepGoing=true              : Convert the other files when one fails\n"
         "  --keepSurfaces=true           : Keep surfaces, textures and UV maps in LWO2\n"
         "  --to=<format>                 : Convert to <format> which is one of:\n"
         "\n"

@@ -33,6 +33,8 @@ struct ConversionOptions {
     std::string fromTextureRoot;
     std::string toOSType = "Unix";
     bool keepSurfaces = false;  // LWO2 output with every surface, texture, image and UV map
+    bool keepGoing = false;     // convert the other inputs when one fails
+    std::string destDir;        // the folder every output goes to under its default name; "" for none
 };
 
 struct CommandLine {
@@ -43,7 +45,8 @@ struct CommandLine {
 
 // Scans the arguments after the program name: options go into the record (the
 // last occurrence wins), everything not starting with "--" is appended to
-// inputs. Raises CLOptionsError at the first bad option.
+// inputs. Raises CLOptionsError at the first bad option, and when both
+// --destDir and --destFileName are given.
 ConversionOptions scanOptions(const std::vector<std::string>& args, std::vector<std::string>& inputs);
 
 // printedName is "--scale", "--textureWidth" or "--textureHeight"; it appears

@@ -1,7 +1,10 @@
 #include "driver/Morv3DConverter.hpp"
 
+#include <signal.h>
 #include <sys/stat.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <iostream>
 #include <memory>
@@ -10,7 +13,6 @@
 #include <span>
 #include <sstream>
 #include <unordered_map>
-#include <unordered_set>
 #include <utility>
 
 #include "base/Excn.hpp"
@@ -43,7 +45,7 @@ const std::vector<Exporter>& exporterTable() {
     static const std::vector<Exporter> table = {
         {"LWO2", lwo2WriterProgressLine, writeLWO2},
         {"Unreal.T3D", unrealT3DProgressLine, writeUnrealT3D},
-        {"RIB", ribWriterProgressLine, writeRIB, ExportRI::shaderFiles},
+        {"RIB", ribWriterProgressLine, writeRIB},
     };
     return table;
 }
@@ -67,7 +69,6 @@ namespace {
 struct Job {
     std::string input;
     std::string destination;
-    std::vector<SurfaceFile> shaders;  // the RIB writer's, planned before anything is written
 };
 
 // ---- The steps of modifyCanonical ----
@@ -99,15 +100,20 @@ MorvLValue rewriteImageNames(const MorvLValue& scene, const ConversionOptions& o
     });
 }
 
+// Every image gets its resolution and, when its picture file was opened,
+// that file's name as sourceFile.
 MorvLValue resolveImageResolutions(const MorvLValue& scene, const ConversionOptions& options,
-                                   TextureResolution defaults, std::ostream& out) {
+                                   TextureResolution defaults, const std::string& objectFile, std::ostream& out) {
     return mapImages(scene, [&](const MorvLValue& image) {
         const Fields fields = image.fields();
         const std::string name = neutralToPlatform(options.toOSType, requireField(fields, "fileName"));
-        return setField(fields, "resolution",
-                        resolutionForImage(name, defaults.width, defaults.height,
-                                           options.forceTextureResolution, out))
-            .record();
+        const std::optional<std::string> found =
+            options.forceTextureResolution ? std::nullopt : findImageFile(name, objectFile);
+        const MorvLValue resolution = resolutionForImage(found.value_or(name), defaults.width, defaults.height,
+                                                         options.forceTextureResolution, out);
+        const Fields withResolution = setField(fields, "resolution", resolution);
+        if (!found) return withResolution.record();
+        return setField(withResolution, "sourceFile", MorvLValue::String(*found)).record();
     });
 }
 
@@ -168,9 +174,11 @@ ObjectBytes readInput(const std::string& input, std::ostream& out) {
         return loadObjectFile(input);
     } catch (const std::bad_alloc&) {
         reportOutOfMemory(input, out);
-    } catch (const std::exception&) {
+    } catch (const std::exception& e) {
         out.flush();
-        Excn::reportingStream() << "Could not open file " << input << "\n";
+        const auto* failure = dynamic_cast<const MorvException*>(&e);
+        const std::string reason = failure && failure->hasMessage() ? ": " + failure->message() : "";
+        Excn::reportingStream() << "Could not open file " << input << reason << "\n";
         throw IoFailure();
     }
 }
@@ -188,61 +196,61 @@ std::string fileIdentity(const std::string& name) {
     return "path " + (ec ? absolute : resolved).string();
 }
 
-// One file a job writes: its destination (shader null) or one of its shaders.
-struct Output {
-    const Job* job;
-    const SurfaceFile* shader;
-    const std::string& name() const { return shader ? shader->file : job->destination; }
-    std::string described() const {
-        return (shader ? "shader file " : "destination file ") + name() + " of the input file " + job->input;
-    }
+// The identity of a file the run writes: writers take ".." steps lexically
+// (see writtenName), so the identity is that of the name so normalised.
+std::string outputIdentity(const std::string& name) { return fileIdentity(writtenName(name)); }
+
+// The files of a run by identity: each input and each destination with its job.
+struct RunIdentities {
+    std::unordered_map<std::string, const Job*> inputs;
+    std::unordered_map<std::string, const Job*> outputs;
 };
 
-const char* const shaderAdvice =
-    "Shader files go beside the RIB file, named after the surfaces; please choose another destination, or "
-    "another folder, with --destFileName=<file>.";
-
-// No file a run writes may be any job's input (which a run must never
-// destroy, whether it is read before or after) or another file of the run.
-// Checked for all jobs before anything is written.
-void refuseClashes(const std::vector<Job>& jobs, std::ostream& out) {
-    std::unordered_map<std::string, const Job*> inputs;
-    std::unordered_map<std::string, Output> outputs;
-    for (const Job& job : jobs) inputs.emplace(fileIdentity(job.input), &job);
+// No destination may be any job's input (which a run must never destroy,
+// whether it is read before or after) or another job's destination. Checked
+// for all jobs before anything is read.
+RunIdentities refuseClashes(const std::vector<Job>& jobs, std::ostream& out) {
+    RunIdentities run;
+    for (const Job& job : jobs) run.inputs.emplace(fileIdentity(job.input), &job);
     for (const Job& job : jobs) {
-        std::vector<Output> written{{&job, nullptr}};
-        for (const SurfaceFile& shader : job.shaders) written.push_back({&job, &shader});
-        for (const Output& output : written) {
-            const std::string identity = fileIdentity(output.name());
-            if (auto it = inputs.find(identity); it != inputs.end()) {
-                const std::string& victim = it->second->input;
-                if (output.shader)
-                    reportAndRaise("Error: The " + output.described() + " is the input file " + victim +
-                                       "; writing it would destroy that input.\n" + shaderAdvice,
-                                   out);
-                if (it->second == &job)
-                    reportAndRaise("Error: The destination file " + job.destination + " is the input file " + victim +
-                                       " itself; writing it would destroy the input.\n"
-                                       "Please choose another name with --destFileName=<file>.",
-                                   out);
-                reportAndRaise("Error: The destination file " + job.destination + " of the input file " + job.input +
-                                   " is the input file " + victim + "; writing it would destroy that input.\n"
-                                   "Please convert these files in separate runs, each with --destFileName=<file>.",
+        const std::string identity = outputIdentity(job.destination);
+        if (auto it = run.inputs.find(identity); it != run.inputs.end()) {
+            const std::string& victim = it->second->input;
+            if (it->second == &job)
+                reportAndRaise("Error: The destination file " + job.destination + " is the input file " + victim +
+                                   " itself; writing it would destroy the input.\n"
+                                   "Please choose another name with --destFileName=<file>.",
                                out);
-            }
-            const auto [it, added] = outputs.emplace(identity, output);
-            if (added) continue;
-            const Output& first = it->second;
-            if (!first.shader && !output.shader)
-                reportAndRaise("Error: The input files " + first.job->input + " and " + job.input +
-                                   " would both be written to " + job.destination +
-                                   "; the second would replace the first.\n"
-                                   "Please convert them in separate runs, each with --destFileName=<file>.",
-                               out);
-            reportAndRaise("Error: The " + first.described() + " and the " + output.described() +
-                               " are the same file; the second would replace the first.\n" + shaderAdvice,
+            reportAndRaise("Error: The destination file " + job.destination + " of the input file " + job.input +
+                               " is the input file " + victim + "; writing it would destroy that input.\n"
+                               "Please convert these files in separate runs, each with --destFileName=<file>.",
                            out);
         }
+        const auto [it, added] = run.outputs.emplace(identity, &job);
+        if (!added)
+            reportAndRaise("Error: The input files " + it->second->input + " and " + job.input +
+                               " would both be written to " + job.destination +
+                               "; the second would replace the first.\n"
+                               "Please convert them in separate runs, each with --destFileName=<file>.",
+                           out);
+    }
+    return run;
+}
+
+// A picture the job reads counts as an input: no destination of the run may be it.
+void refusePictureClashes(const Job& job, const MorvLValue& scene, const RunIdentities& run, std::ostream& out) {
+    const MorvLValue images = getSurfacesImages(scene).second;
+    for (std::size_t i = 0; i < images.size(); ++i) {
+        const auto picture = images.at(i).fields().find("sourceFile");
+        if (!picture) continue;
+        const auto it = run.outputs.find(fileIdentity(picture->asString()));
+        if (it == run.outputs.end()) continue;
+        reportAndRaise("Error: The image file " + printableBytes(picture->asString()) + ", which the input file " +
+                           job.input + " names, is also the destination file " + it->second->destination +
+                           " of the input file " + it->second->input +
+                           "; a run never writes over a picture it reads.\n"
+                           "Please choose another destination with --destFileName=<file> or --destDir=<folder>.",
+                       out);
     }
 }
 
@@ -302,76 +310,29 @@ ConversionOptions optionsForInput(const ConversionOptions& options, const Import
     return adjusted;
 }
 
-// The scene of an input read only to learn what its job will write: read
-// without a word, and nothing when it cannot be read (the job then fails in
-// its turn, when it reads the input again, before it writes anything).
-std::optional<MorvLValue> sceneForPlanning(const std::string& input, TextureResolution resolution) {
-    std::ostream quiet(nullptr);
-    try {
-        const ObjectBytes bytes = loadObjectFile(input);
-        const std::vector<const Importer*> chosen = recognisers(bytes);
-        if (chosen.size() != 1) return std::nullopt;
-        const std::unique_ptr<ImportedFile> parsed = chosen.front()->parse(bytes, quiet);
-        parsed->setDefaultTextureResolution(resolution.width, resolution.height);
-        return parsed->toCanonical(quiet);
-    } catch (const std::exception&) {
-        return std::nullopt;
-    }
-}
-
-// For a writer that names files after the surfaces (RIB shaders), learns
-// every job's files before anything is written, so that they can be checked.
-// A single job keeps its scene for the conversion (a stream input can be read
-// only once). Of several jobs only the file names are kept and each input is
-// read again in its turn: a second reading costs time, holding every scene of
-// the run at once would cost memory without bound.
-std::optional<ReadResult> planSurfaceFiles(std::vector<Job>& jobs, const ConversionOptions& options,
-                                           std::ostream& out) {
-    const Exporter* exporter = findExporter(options.to);
-    if (!exporter || !exporter->surfaceFiles) return std::nullopt;
-    std::unordered_set<std::string> taken;
-    std::optional<ReadResult> kept;
-    for (Job& job : jobs) {
-        if (jobs.size() == 1) kept = readScene(job.input, defaultResolution(options), out);
-        const auto scene = kept ? std::optional(kept->scene) : sceneForPlanning(job.input, defaultResolution(options));
-        if (!scene) continue;
-        try {
-            job.shaders = exporter->surfaceFiles(*scene, job.destination, taken);
-        } catch (const std::exception& e) {
-            out.flush();
-            Excn::raiseWithCause("Error: Could not write output file " + job.destination + "\n", e);
-        }
-    }
-    return kept;
-}
-
-void convertOne(const Job& job, const ConversionOptions& runOptions, std::optional<ReadResult> read,
-                std::ostream& out) {
+void convertOne(const Job& job, const ConversionOptions& runOptions, RunFiles& runFiles,
+                const RunIdentities& identities, std::ostream& out) {
     const std::string& input = job.input;
     const std::string& destination = job.destination;
-    if (!read) read = readScene(input, defaultResolution(runOptions), out);
-    const auto& [scene, importer] = *read;
+    const auto [scene, importer] = readScene(input, defaultResolution(runOptions), out);
     const ConversionOptions options = optionsForInput(runOptions, *importer);
     const TextureResolution resolution = announceSettings(options, out);
     out << "Converting imported data\n";
     MorvLValue modified;
     try {
-        modified = modifyCanonical(scene, options, resolution, out);
+        modified = modifyCanonical(scene, options, resolution, out, input);
     } catch (const std::exception& e) {
         out.flush();
         Excn::raiseWithCause("Error: Could not convert the data of input file " + input + "\n", e);
     }
+    refusePictureClashes(job, modified, identities, out);
     const Exporter* exporter = findExporter(options.to);
     if (!exporter) {  // the option scan admits only the formats of the table
         out << "Internal error: Unsupported format " << options.to << "\n";
         throw Bug("Internal error: Unsupported format " + options.to + "\n");
     }
     out << exporter->progressLine(destination);
-    // The writer writes exactly the files that were checked.
-    std::vector<std::string> shaderNames;
-    for (const SurfaceFile& shader : job.shaders) shaderNames.push_back(shader.name);
-    ExportSettings settings{resolution.width, resolution.height, out, options.toOSType, options.keepSurfaces};
-    if (exporter->surfaceFiles) settings.shaderNames = &shaderNames;
+    ExportSettings settings{resolution.width, resolution.height, out, options.toOSType, options.keepSurfaces, &runFiles};
     try {
         exporter->write(modified, destination, settings);
     } catch (const std::exception& e) {
@@ -380,38 +341,122 @@ void convertOne(const Job& job, const ConversionOptions& runOptions, std::option
     }
 }
 
-}  // namespace
-
-MorvLValue modifyCanonical(const MorvLValue& scene, const ConversionOptions& options,
-                           TextureResolution defaultResolution, std::ostream& out) {
-    if (scene.kind() != Kind::RECORD)
-        throw Error("Internal error: Expected RECORD type not found in Morv3DConverter.modifyCanonical!\n");
-    MorvLValue result = moveMeshAndTextures(scene, options);
-    result = rewriteImageNames(result, options);
-    return resolveImageResolutions(result, options, defaultResolution, out);
+// The folder of --destDir must exist before anything is written.
+void checkDestinationFolder(const std::string& folder, std::ostream& out) {
+    if (folder.empty()) return;
+    struct stat info {};
+    const int error = ::stat(folder.c_str(), &info) != 0 ? errno : S_ISDIR(info.st_mode) ? 0 : ENOTDIR;
+    if (error != 0)
+        reportAndRaise("Error: Could not use the destination folder " + folder + ": " + std::strerror(error), out);
 }
 
-void convertFiles(const CommandLine& commandLine, std::ostream& out) {
+// A job's destination: --destFileName, or the input's name with the output
+// extension, in the --destDir folder when one is given.
+std::string destinationFor(const std::string& input, const CommandLine& commandLine) {
     const ConversionOptions& options = commandLine.options;
+    if (!options.destFileName.empty()) return options.destFileName;
+    const std::string derived = destinationName(input, commandLine.extension);
+    if (options.destDir.empty()) return derived;
+    return (std::filesystem::path(options.destDir) / std::filesystem::path(derived).filename()).string();
+}
+
+std::vector<Job> makeJobs(const CommandLine& commandLine, std::ostream& out) {
     std::vector<Job> jobs;
     jobs.reserve(commandLine.inputs.size());
     for (const auto& input : commandLine.inputs) {
-        if (options.destFileName.empty() && isStream(input))
+        if (commandLine.options.destFileName.empty() && isStream(input))
             reportAndRaise("Error: The input file " + input +
                                " is a stream (standard input, a pipe or a device); a destination name cannot "
                                "be made from it.\nPlease name the destination with --destFileName=<file>.",
                            out);
-        jobs.push_back({input, options.destFileName.empty() ? destinationName(input, commandLine.extension)
-                                                            : options.destFileName, {}});
+        jobs.push_back({input, destinationFor(input, commandLine)});
     }
-    // The destinations are checked before any input is read, the shader files
-    // (named after the surfaces, so known only once the inputs are read) before
-    // anything is written.
-    refuseClashes(jobs, out);
-    std::optional<ReadResult> firstRead = planSurfaceFiles(jobs, options, out);
-    refuseClashes(jobs, out);
-    for (const Job& job : jobs) convertOne(job, options, std::exchange(firstRead, std::nullopt), out);
+    return jobs;
 }
+
+// The last-resort line of a failure that ends a job.
+void reportUnhandled(const std::exception* e, std::ostream& out) {
+    out.flush();
+    std::cerr << "unhandled exception " << (e ? exceptionName(*e) : std::string("Fail")) << "\n";
+}
+
+}  // namespace
+
+MorvLValue modifyCanonical(const MorvLValue& scene, const ConversionOptions& options,
+                           TextureResolution defaultResolution, std::ostream& out, const std::string& objectFile) {
+    if (scene.kind() != Kind::RECORD)
+        throw Error("Internal error: Expected RECORD type not found in Morv3DConverter.modifyCanonical!\n");
+    MorvLValue result = moveMeshAndTextures(scene, options);
+    result = rewriteImageNames(result, options);
+    return resolveImageResolutions(result, options, defaultResolution, objectFile, out);
+}
+
+bool convertFiles(const CommandLine& commandLine, std::ostream& out) {
+    const ConversionOptions& options = commandLine.options;
+    checkDestinationFolder(options.destDir, out);
+    const std::vector<Job> jobs = makeJobs(commandLine, out);
+    const RunIdentities identities = refuseClashes(jobs, out);
+    RunFiles runFiles;
+    runFiles.isRunFile = [&](const std::string& file) {
+        const std::string identity = outputIdentity(file);
+        return identities.inputs.contains(identity) || identities.outputs.contains(identity);
+    };
+    if (!options.keepGoing) {
+        for (const Job& job : jobs) convertOne(job, options, runFiles, identities, out);
+        return true;
+    }
+    std::vector<const Job*> failed;
+    for (const Job& job : jobs) {
+        try {
+            convertOne(job, options, runFiles, identities, out);
+        } catch (const std::exception& e) {
+            reportUnhandled(&e, out);
+            failed.push_back(&job);
+        } catch (...) {
+            reportUnhandled(nullptr, out);
+            failed.push_back(&job);
+        }
+    }
+    out.flush();
+    std::cerr << "Converted " << jobs.size() - failed.size() << " of " << jobs.size() << " files";
+    for (std::size_t i = 0; i < failed.size(); ++i) std::cerr << (i == 0 ? "; failed: " : ", ") << failed[i]->input;
+    std::cerr << "\n";
+    return failed.empty();
+}
+
+namespace {
+
+// SIGINT, SIGTERM and SIGHUP take away the run's temporary files, then end the
+// process as the signal would have.
+void endBySignal(int signal) {
+    removeTemporaryFiles();
+    ::signal(signal, SIG_DFL);
+    ::raise(signal);  // delivered when the handler returns
+}
+
+// Whether some destination of the run is a stream, named or derived, itself
+// or through links: the run's own lines then go to standard error.
+bool writesToStream(const CommandLine& commandLine) {
+    for (const std::string& input : commandLine.inputs)
+        if (isStream(writtenName(destinationFor(input, commandLine)))) return true;
+    return false;
+}
+
+void installSignalHandlers() {
+    // A reader that goes away makes a write fail with EPIPE, reported as any other write error.
+    ::signal(SIGPIPE, SIG_IGN);
+    struct sigaction action {};
+    action.sa_handler = endBySignal;
+    ::sigemptyset(&action.sa_mask);
+    for (int s : {SIGINT, SIGTERM, SIGHUP}) ::sigaddset(&action.sa_mask, s);
+    for (int s : {SIGINT, SIGTERM, SIGHUP}) {
+        struct sigaction previous {};
+        // A signal ignored by whoever started the run (nohup) stays ignored.
+        if (::sigaction(s, nullptr, &previous) == 0 && previous.sa_handler != SIG_IGN) ::sigaction(s, &action, nullptr);
+    }
+}
+
+}  // namespace
 
 int runProgram(int argc, char** argv) {
     const std::string programName = argc > 0 && argv[0] ? argv[0] : "morv3d";
@@ -423,23 +468,28 @@ int runProgram(int argc, char** argv) {
         if (!bannerShown) *out << bannerText();
         bannerShown = true;
     };
+    // Lines that standard output could not take (its reader went away) fail the run.
+    const auto finished = [&](bool succeeded) {
+        out->flush();
+        std::cout.flush();
+        if (std::cout) return succeeded ? 0 : 1;
+        std::cerr << "Error: Could not write to standard output\n";
+        return 1;
+    };
+    installSignalHandlers();
     try {
         std::vector<std::string> args;
         for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);
         std::ostringstream checks;
         const auto commandLine = parseCommandLine(args, programName, checks);
-        if (commandLine && !commandLine->options.destFileName.empty() && isStream(commandLine->options.destFileName))
-            out = &std::cerr;
+        if (commandLine && writesToStream(*commandLine)) out = &std::cerr;
         banner();
         *out << checks.str();
-        if (commandLine) convertFiles(*commandLine, *out);
-        out->flush();
-        return 0;
+        return finished(!commandLine || convertFiles(*commandLine, *out));
     } catch (const CLOptionsError& e) {
         banner();
         *out << e.message() << "\n" << usageText(programName);
-        out->flush();
-        return 0;
+        return finished(true);
     } catch (const std::exception& e) {
         banner();
         out->flush();

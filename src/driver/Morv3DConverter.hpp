@@ -29,12 +29,18 @@ struct TextureResolution {
 };
 
 // Moves and scales the mesh and its texture placements, rewrites every image
-// file name for the target platform and gives every image its resolution.
+// file name for the target platform and gives every image its resolution,
+// read from its picture file, which is looked for also beside objectFile (see
+// findImageFile) and kept as the image's sourceFile.
 MorvLValue modifyCanonical(const MorvLValue& scene, const ConversionOptions& options,
-                           TextureResolution defaultResolution, std::ostream& out);
+                           TextureResolution defaultResolution, std::ostream& out,
+                           const std::string& objectFile = "");
 
-// Converts every input in order; the first failure raises and ends the run.
-void convertFiles(const CommandLine& commandLine, std::ostream& out);
+// Converts every input in order. The first failure raises and ends the run,
+// unless --keepGoing=true: then every input is converted, each failure
+// reported, and a last line counts the files and names the failed ones;
+// false when some failed.
+bool convertFiles(const CommandLine& commandLine, std::ostream& out);
 
 // The whole program: banner, options, conversion; returns the exit status.
 int runProgram(int argc, char** argv);

@@ -1,14 +1,23 @@
 // What every writer offers the pipeline.
 #pragma once
 
+#include <functional>
 #include <iosfwd>
 #include <string>
 #include <unordered_set>
-#include <vector>
 
 #include "scene/MorvLValue.hpp"
 
 namespace morv {
+
+// What the files of one run share: the RIB writer names its shaders so that
+// none is given twice in the run and none lands on a file the run reads or
+// writes.
+struct RunFiles {
+    std::unordered_set<std::string> shaderNames;  // lower case: the shader names given so far
+    // Whether a file name is an input, destination or picture of the run.
+    std::function<bool(const std::string& file)> isRunFile;
+};
 
 struct ExportSettings {
     double textureWidth;   // default texture resolution in force
@@ -16,26 +25,13 @@ struct ExportSettings {
     std::ostream& messages;
     std::string toOSType = "Unix";  // the platform texture file names are written for
     bool keepSurfaces = false;      // LWO2: write surfaces, textures, images and UV maps too
-    // RIB: the shader names given to the scene's surfaces when the run was
-    // planned, one per surface; null: the writer names them itself.
-    const std::vector<std::string>* shaderNames = nullptr;
-};
-
-// A file a writer writes besides the destination, named after a surface.
-struct SurfaceFile {
-    std::string name;  // the identifier it is named after
-    std::string file;  // the file's name
+    RunFiles* run = nullptr;        // null: the file is written as if alone in its run
 };
 
 struct Exporter {
     const char* format;  // the --to value
     std::string (*progressLine)(const std::string& destination);
     void (*write)(const MorvLValue& scene, const std::string& destination, const ExportSettings& settings);
-    // For a writer whose files depend on the scene (the RIB writer's shaders):
-    // the files beside destination, one per surface, with names unique in the
-    // run; taken holds the names given so far (in lower case) and gains these.
-    std::vector<SurfaceFile> (*surfaceFiles)(const MorvLValue& scene, const std::string& destination,
-                                             std::unordered_set<std::string>& taken) = nullptr;
 };
 
 }  // namespace morv

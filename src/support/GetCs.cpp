@@ -51,7 +51,7 @@ void readInto(std::FILE* file, std::vector<std::uint8_t>& bytes, std::uint64_t l
         bytes.insert(bytes.end(), block, block + got);
         if (got < want) break;
     }
-    if (std::ferror(file)) throw IoFailure();
+    if (std::ferror(file)) throw IoFailure(std::strerror(errno));
 }
 
 // The mappings of live ObjectBytes, with the prefix of each that has been
@@ -98,11 +98,11 @@ void catchCutShortMappings() {
 // regular file is mapped rather than read.
 ObjectBytes readFile(const std::string& path, bool stopAtFormEnd, bool mayMap) {
     std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (!file) throw IoFailure();
+    if (!file) throw IoFailure(std::strerror(errno));
     FileCloser closer{file};
     struct stat info {};
     const bool known = ::fstat(::fileno(file), &info) == 0;
-    if (known && S_ISDIR(info.st_mode)) throw IoFailure();
+    if (known && S_ISDIR(info.st_mode)) throw IoFailure(std::strerror(EISDIR));
 
     constexpr std::uint64_t everything = std::numeric_limits<std::uint64_t>::max();
     // Only the size of a regular file is known in advance; it may still change while it is read.

@@ -83,6 +83,27 @@ MorvLValue makeImageResolution(double w, double h) {
     }
 }
 
+std::optional<std::string> findImageFile(const std::string& platformName, const std::string& objectFile) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    if (fs::is_regular_file(platformName, ec)) return platformName;
+    const fs::path name(platformName);
+    const fs::path current = fs::current_path(ec);
+    if (platformName.empty() || name.is_absolute() || objectFile.empty() || ec) return std::nullopt;
+    const bool showRelative = !fs::path(objectFile).is_absolute();
+    // ".." in the object's name is taken lexically, as the shell's cd takes it.
+    fs::path folder = (current / objectFile).lexically_normal().parent_path();
+    for (;;) {
+        const fs::path candidate = (folder / name).lexically_normal();
+        if (folder != current && fs::is_regular_file(candidate, ec)) {
+            const fs::path shown = showRelative ? candidate.lexically_relative(current) : candidate;
+            return (shown.empty() ? candidate : shown).string();
+        }
+        if (folder == folder.root_path() || !folder.has_relative_path()) return std::nullopt;
+        folder = folder.parent_path();
+    }
+}
+
 ImageProbe probeImage(const std::string& platformName) {
     std::error_code ec;
     if (!std::filesystem::is_regular_file(platformName, ec) || ec)

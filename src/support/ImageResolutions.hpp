@@ -36,6 +36,14 @@ struct ImageProbe {
     std::string cause;  // for the read errors: which read fell short
 };
 
+// The picture file an image name leads to, for an object read from
+// objectFile: the name itself when it is a file (a relative name from the
+// current folder); otherwise, for a relative name, the name beside the object,
+// then in each folder above the object's, up to the root. A relative object
+// name gives a found name relative to the current folder. Only regular files
+// count; empty when there is none.
+std::optional<std::string> findImageFile(const std::string& platformName, const std::string& objectFile);
+
 // Never throws (but for memory exhaustion).
 ImageProbe probeImage(const std::string& platformName);
 std::optional<std::pair<int, int>> probeImageFile(const std::string& platformName);

@@ -1,8 +1,12 @@
 #include "support/OutputFile.hpp"
 
+#include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -38,6 +42,43 @@ bool namesDescriptor(const fs::path& path) {
            (folder.parent_path() == "/dev" || folder.parent_path().parent_path() == "/proc");
 }
 
+// The temporary files not yet in place. Changed only while the signals that
+// end the run are blocked, so that a handler always finds the list whole.
+std::vector<std::string> temporaryFiles;
+std::vector<std::string>& temporaries() { return temporaryFiles; }
+
+class EndingSignalsBlocked {
+public:
+    EndingSignalsBlocked() {
+        sigset_t ending;
+        ::sigemptyset(&ending);
+        for (int s : {SIGINT, SIGTERM, SIGHUP}) ::sigaddset(&ending, s);
+        ::pthread_sigmask(SIG_BLOCK, &ending, &previous_);
+    }
+    ~EndingSignalsBlocked() { ::pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
+
+private:
+    sigset_t previous_;
+};
+
+void forgetTemporary(const std::string& name) {
+    auto& files = temporaries();
+    if (const auto it = std::find(files.begin(), files.end(), name); it != files.end()) files.erase(it);
+}
+
+// The mkstemp pattern of a temporary file for target: ".NAME.morv3d-XXXXXX"
+// in the same folder, with NAME cut short when the whole would not fit in the
+// longest file name the folder takes.
+std::string temporaryPattern(const fs::path& target) {
+    const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
+    const std::string suffix = ".morv3d-XXXXXX";
+    const long longest = ::pathconf(folder.c_str(), _PC_NAME_MAX);
+    const std::size_t room = (longest > 0 ? static_cast<std::size_t>(longest) : 255) - 1 - suffix.size();
+    std::string name = target.filename().string();
+    if (name.size() > room) name.resize(room);
+    return (folder / ("." + name + suffix)).string();
+}
+
 mode_t defaultFileMode() {
     const mode_t mask = ::umask(0);
     ::umask(mask);
@@ -45,6 +86,30 @@ mode_t defaultFileMode() {
 }
 
 }  // namespace
+
+std::string writtenName(const std::string& name) { return fs::path(name).lexically_normal().string(); }
+
+bool holdsExactly(const std::string& name, std::string_view bytes) {
+    const int fd = ::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat info {};
+    bool same = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
+                static_cast<std::uint64_t>(info.st_size) == bytes.size();
+    std::array<char, 65536> block;
+    for (std::size_t done = 0; same && done < bytes.size();) {
+        const ssize_t got = ::read(fd, block.data(), std::min(block.size(), bytes.size() - done));
+        if (got < 0 && errno == EINTR) continue;
+        same = got > 0 && bytes.compare(done, static_cast<std::size_t>(got),
+                                        std::string_view(block.data(), static_cast<std::size_t>(got))) == 0;
+        done += got > 0 ? static_cast<std::size_t>(got) : 0;
+    }
+    ::close(fd);
+    return same;
+}
+
+void removeTemporaryFiles() noexcept {
+    for (const std::string& name : temporaries()) ::unlink(name.c_str());
+}
 
 bool isStream(const std::string& name) {
     struct stat info {};
@@ -66,41 +131,54 @@ bool isStream(const std::string& name) {
     return false;
 }
 
-OutputFile::OutputFile(std::string destination) : destination_(std::move(destination)) {
-    if (isStream(destination_)) {
-        // A stream cannot be replaced by a rename: write into it, after what it
-        // already holds (a file that standard output was appended to with >>
-        // keeps its start).
-        file_ = std::fopen(destination_.c_str(), "ab");
-        if (!file_) raiseOpenFailure();
-    } else {
-        target_ = replacedFile(destination_);
-        struct stat existing {};
-        const bool exists = ::stat(target_.c_str(), &existing) == 0;
-        if (exists && S_ISDIR(existing.st_mode)) {
-            errno = EISDIR;
-            raiseOpenFailure();
-        }
-        const fs::path target(target_);
-        const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
-        std::string hidden(".");
-        hidden.append(target.filename().string()).append(".morv3d-XXXXXX");
-        const std::string pattern = (folder / hidden).string();
-        std::vector<char> name(pattern.begin(), pattern.end());
-        name.push_back('\0');
-        const int fd = ::mkstemp(name.data());
-        if (fd < 0) raiseOpenFailure();
-        temporary_ = name.data();
-        ::fchmod(fd, exists ? (existing.st_mode & 07777) : defaultFileMode());
-        file_ = ::fdopen(fd, "wb");
-        if (!file_) {
-            const int error = errno;
-            ::close(fd);
-            errno = error;
-            raiseOpenFailure();
-        }
-    }
+OutputFile::OutputFile(std::string destination, Mode mode) : destination_(std::move(destination)) {
+    if (mode == Mode::Replace && isStream(writtenName(destination_)))
+        openStream();
+    else
+        openTemporary(mode);
     buffer_.reserve(blockSize + 4096);
+}
+
+// A stream cannot be replaced by a rename: it is written into, after what it
+// already holds (a file that standard output was appended to with >> keeps its
+// start). Opened without waiting, so that a pipe nobody reads is an error.
+void OutputFile::openStream() {
+    const int fd = ::open(writtenName(destination_).c_str(), O_WRONLY | O_APPEND | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) raiseOpenFailure();
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    attach(fd, "ab");
+}
+
+void OutputFile::openTemporary(Mode mode) {
+    target_ = mode == Mode::Replace ? replacedFile(writtenName(destination_)) : writtenName(destination_);
+    struct stat existing {};
+    const bool exists = mode == Mode::Replace && ::stat(target_.c_str(), &existing) == 0;
+    if (exists && S_ISDIR(existing.st_mode)) {
+        errno = EISDIR;
+        raiseOpenFailure();
+    }
+    std::string pattern = temporaryPattern(target_);
+    int fd = -1;
+    {
+        const EndingSignalsBlocked blocked;
+        fd = ::mkstemp(pattern.data());
+        if (fd >= 0) temporaries().push_back(pattern);
+    }
+    if (fd < 0) raiseOpenFailure();
+    temporary_ = pattern;
+    ::fchmod(fd, exists ? (existing.st_mode & 07777) : defaultFileMode());
+    attach(fd, "wb");
+}
+
+void OutputFile::attach(int fd, const char* mode) {
+    file_ = ::fdopen(fd, mode);
+    if (!file_) {
+        const int error = errno;
+        ::close(fd);
+        errno = error;
+        raiseOpenFailure();
+    }
 }
 
 OutputFile::~OutputFile() {
@@ -110,7 +188,10 @@ OutputFile::~OutputFile() {
 void OutputFile::discard() noexcept {
     if (file_) std::fclose(file_);
     file_ = nullptr;
-    if (!temporary_.empty()) ::unlink(temporary_.c_str());
+    if (temporary_.empty()) return;
+    const EndingSignalsBlocked blocked;
+    ::unlink(temporary_.c_str());
+    forgetTemporary(temporary_);
     temporary_.clear();
 }
 
@@ -150,10 +231,25 @@ void OutputFile::commit() {
     if (committed_) return;
     finish();
     if (!temporary_.empty()) {
+        const EndingSignalsBlocked blocked;
         if (std::rename(temporary_.c_str(), target_.c_str()) != 0) raiseWriteFailure(errno);
+        forgetTemporary(temporary_);
         temporary_.clear();
     }
     committed_ = true;
+}
+
+bool OutputFile::commitIfAbsent() {
+    if (committed_) return true;
+    finish();
+    int placed = ::link(temporary_.c_str(), target_.c_str());
+    // File systems without hard links: a rename that never replaces.
+    if (placed != 0 && (errno == EPERM || errno == EOPNOTSUPP || errno == ENOSYS))
+        placed = ::renameat2(AT_FDCWD, temporary_.c_str(), AT_FDCWD, target_.c_str(), RENAME_NOREPLACE);
+    if (placed != 0 && errno != EEXIST) raiseWriteFailure(errno);
+    discard();
+    committed_ = placed == 0;
+    return committed_;
 }
 
 void OutputFile::raiseOpenFailure() {

@@ -5,8 +5,13 @@
 // destination is either complete or as it was before.
 //
 // A destination that is a stream (see isStream) cannot be replaced that way;
-// it is written directly. A destination that is a symbolic link is resolved,
-// so the link stays and its target is replaced.
+// it is written directly (a pipe without a reader is an error, never a wait).
+// A destination that is a symbolic link is resolved, so the link stays and
+// its target is replaced. A destination's ".." steps are taken lexically
+// before any link is followed: "l/../m.lwo" is "m.lwo" whatever l links to.
+//
+// When a signal ends the process, removeTemporaryFiles() takes away every
+// temporary file that is not yet in place.
 #pragma once
 
 #include <cstdint>
@@ -22,11 +27,28 @@ namespace morv {
 // /proc/PID/fd/N), itself or through links, whatever the descriptor refers to.
 bool isStream(const std::string& name);
 
+// The name a destination is written to: name with "." and ".." steps taken
+// lexically ("a/./b/../c" is "a/c").
+std::string writtenName(const std::string& name);
+
+// Whether name is a regular file (itself or through links) holding exactly
+// bytes. Opens nothing that could block, such as a pipe.
+bool holdsExactly(const std::string& name, std::string_view bytes);
+
+// Removes every temporary file of the process that is not yet in place.
+// Safe to call from a signal handler.
+void removeTemporaryFiles() noexcept;
+
 class OutputFile {
 public:
+    enum class Mode {
+        Replace,    // commit() puts the file in place of any older one
+        CreateNew,  // commitIfAbsent() puts it in place only where no file of that name exists
+    };
+
     // Opens the temporary file; raises Error("Could not open output file " +
     // destination + ": " + the system's reason).
-    explicit OutputFile(std::string destination);
+    explicit OutputFile(std::string destination, Mode mode = Mode::Replace);
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;
     ~OutputFile();
@@ -54,6 +76,11 @@ public:
     // writer that completes several files before it puts any of them in
     // place; commit() then only renames. Failures raise as in commit().
     void finish();
+    // For Mode::CreateNew: writes the rest and links the file to its name
+    // when no file (nor link, nor anything else) of that name exists, so
+    // that even a process writing the same name at the same time is never
+    // replaced. False, and the temporary file gone, when the name exists.
+    bool commitIfAbsent();
 
     static constexpr std::size_t blockSize = std::size_t{1} << 20;
 
@@ -62,6 +89,9 @@ private:
     [[noreturn]] void raiseOpenFailure();
     [[noreturn]] void raiseWriteFailure(int error);
     void discard() noexcept;
+    void openStream();
+    void openTemporary(Mode mode);
+    void attach(int fd, const char* mode);
 
     std::string destination_;
     std::string target_;     // the file that is replaced: the destination, or what its link points to

@@ -119,9 +119,12 @@ ProgramResult runProgram(const std::vector<std::string>& args, const RunSetup& s
             }
             inWrite.close();
         });
+    std::thread watcher;
+    if (setup.whileRunning) watcher = std::thread(setup.whileRunning, pid);
     ProgramResult result;
     drain(outRead, errRead, result.out, result.err);
     if (feeder.joinable()) feeder.join();
+    if (watcher.joinable()) watcher.join();
 
     int wstatus = 0;
     while (::waitpid(pid, &wstatus, 0) < 0)

@@ -35,6 +35,8 @@ Supported options:
   --scale=<factor>              : Scale object by <factor>
   --coordTransformsLH=<trans>   : Apply a list of coordinate transforms
   --destFileName=<file>         : Write to the destination file <file>
+  --destDir=<folder>            : Write every output into the folder <folder>
+  --keepGoing=true              : Convert the other files when one fails
   --keepSurfaces=true           : Keep surfaces, textures and UV maps in LWO2
   --to=<format>                 : Convert to <format> which is one of:
 
@@ -65,6 +67,18 @@ TEST(CommandLineText, UsageAndBannerAreExact) {
     EXPECT_EQ(bannerText(), "Morv3D Converter (0.4.9)\n\n");
 }
 
+// The manual page documents every option of the usage text (.ci/run checks
+// that it renders without a warning).
+TEST(CommandLineText, ManualPageHasEveryOption) {
+    std::ostringstream page;
+    page << std::ifstream(MORV3D_SOURCE_DIR "/docs/morv3d.1").rdbuf();
+    std::istringstream usage(usageText("morv3d"));
+    for (std::string line; std::getline(usage, line);) {
+        if (!line.starts_with("  --")) continue;
+        EXPECT_NE(page.str().find("\\-\\-" + line.substr(4, line.find('=') - 3)), std::string::npos) << line;
+    }
+}
+
 struct BadOption {
     Args args;
     std::string message;
@@ -88,6 +102,8 @@ TEST(CommandLineScan, BadOptionsGiveTheirMessage) {
         {{"--toOSType=unix"}, "Only --toOSType=Unix and --toOSType=Windows is supported."},
         {{"--toOSType="}, "Only --toOSType=Unix and --toOSType=Windows is supported."},
         {{"--keepSurfaces=yes"}, "Only --keepSurfaces=true and --keepSurfaces=false is supported."},
+        {{"--keepGoing=1"}, "Only --keepGoing=true and --keepGoing=false is supported."},
+        {{"--destDir=out", "--destFileName=x.rib"}, "Only one of --destDir=<folder> and --destFileName=<file> can be given."},
         {{"--coordTransformsLH=foo"}, "Invalid transform command: foo"},
         // The scan stops at the first bad option, whatever follows.
         {{"a.lwo", "--to=x", "--scale=y"}, "Unsupported format x"},
@@ -292,6 +308,8 @@ TEST_F(CommandLineProgram, StopsWithMessageAndUsage) {
         {{"--textureHeight=65537", "x.lwo"}, "Value for --textureHeight" + pixels},
         {{"--toOSType=unix", "x.lwo"}, "Only --toOSType=Unix and --toOSType=Windows is supported.\n"},
         {{"--coordTransformsLH=foo", "x.lwo"}, "Invalid transform command: foo\n"},
+        {{"--keepGoing=yes", "x.lwo"}, "Only --keepGoing=true and --keepGoing=false is supported.\n"},
+        {{"--destFileName=a", "x.lwo", "--destDir=d"}, "Only one of --destDir=<folder> and --destFileName=<file> can be given.\n"},
         // A bad option after a file name still converts nothing.
         {{"x.lwo", "--destFileName=out.rib", "--bad=1"}, "Unsupported option --bad\n"},
         {{"x.lwo", "--to=\xff\xfe"}, "Unsupported format \xff\xfe\n"},

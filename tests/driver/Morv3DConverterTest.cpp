@@ -136,7 +136,7 @@ TEST_F(PipelineTest, AMissingSecondInputEndsTheRunAfterTheFirstIsWritten) {
     const auto r = testing::runProgram({"--to=LWO2", "a.obj", "missing.obj"}, dir.string());
     EXPECT_EQ(r.status, 1);
     EXPECT_TRUE(fs::exists(dir / "a.lwo"));
-    EXPECT_EQ(r.err, "Could not open file missing.obj\nunhandled exception Io\n");
+    EXPECT_EQ(r.err, "Could not open file missing.obj: No such file or directory\nunhandled exception Io\n");
 }
 
 TEST_F(PipelineTest, EachFailureEndsWithItsKind) {
@@ -150,7 +150,7 @@ TEST_F(PipelineTest, EachFailureEndsWithItsKind) {
         {{"--to=LWO2", "--destFileName=x.lwo", "text.lwo"},
          "Error: The file text.lwo is not a LightWave object (LWOB or LWO2) or an Unreal brush\n"
          "unhandled exception NoImporterFound\n"},
-        {{"--to=LWO2", "--destFileName=x.lwo", "folder.lwo"}, "Could not open file folder.lwo\nunhandled exception Io\n"},
+        {{"--to=LWO2", "--destFileName=x.lwo", "folder.lwo"}, "Could not open file folder.lwo: Is a directory\nunhandled exception Io\n"},
         {{"--to=LWO2", "--destFileName=x.lwo", "cut.lwo"},
          "Syntax error: Error in GetCs.getSWord32 in readChunk length\n"
          "The error which caused this:\nCould not read 4 bytes as raw word32!\n"

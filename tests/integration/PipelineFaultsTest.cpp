@@ -6,9 +6,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <algorithm>
+#include <iterator>
+#include <set>
 #include <sstream>
 #include <thread>
 
@@ -63,9 +67,35 @@ Bytes surfacesObject(const std::vector<std::string>& names, const std::string& i
     return testing::iffForm("LWO2", chunks);
 }
 
+// A flat grid of side x side quads, big enough that writing it takes a while.
+Bytes gridObject(std::uint32_t side) {
+    std::vector<XYZ> points;
+    std::vector<std::vector<std::uint32_t>> quads;
+    for (std::uint32_t i = 0; i < (side + 1) * (side + 1); ++i) {
+        points.push_back({double(i % (side + 1)), double(i / (side + 1)), 0});
+        if (i % (side + 1) < side && i / (side + 1) < side) quads.push_back({i, i + 1, i + side + 2, i + side + 1});
+    }
+    return testing::iffForm("LWO2", IffBuilder().chunk("LAYR", testing::lwo2Layer(0, "grid")).chunk("PNTS", testing::lwo2Points(points))
+                                        .chunk("POLS", testing::lwo2Polygons("FACE", quads)));
+}
+
+const Bytes smallBmp{'B', 'M', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 40, 0, 0, 0, 8, 0, 0, 0, 4, 0, 0, 0};  // 8 x 4
+
+// The shader a RIB binds to its first surface.
+std::string firstShader(const std::string& rib) {
+    const std::size_t at = rib.find("Surface \"") + 9;
+    return rib.substr(at, rib.find('"', at) - at);
+}
+
 class PipelineFaults : public testing::ScratchDirTest {
 protected:
+    std::set<std::string> files() const {  // every file below dir, by its path from there
+        std::set<std::string> names;
+        for (const auto& entry : fs::recursive_directory_iterator(dir)) names.insert(fs::relative(entry.path(), dir));
+        return names;
+    }
     void put(const std::string& name, const Bytes& bytes) const {
+        fs::create_directories((dir / name).parent_path());
         std::ofstream(dir / name, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
                                                          static_cast<std::streamsize>(bytes.size()));
     }
@@ -87,8 +117,6 @@ protected:
 
 const std::string banner = "Morv3D Converter (0.4.9)\n\n";
 const std::string separateRuns = "Please convert these files in separate runs, each with --destFileName=<file>.\n";
-const std::string shaderAdvice = "Shader files go beside the RIB file, named after the surfaces; please choose another "
-                                 "destination, or another folder, with --destFileName=<file>.\n";
 
 // Every clash is found before the first job reads anything: no input is
 // destroyed and no output written.
@@ -109,28 +137,23 @@ TEST_F(PipelineFaults, JobsThatWouldDestroyAnInputOrAnOutputStopBeforeAnythingIs
         {{"--to=LWO2", "--destFileName=link.lwo", "chair.lwo"},  // a hard link to the input
          "Error: The destination file link.lwo is the input file chair.lwo itself; writing it would destroy the "
          "input.\nPlease choose another name with --destFileName=<file>.\n"},
-        // Shader files, named after the surfaces "Red" and "Checker".
-        {{"Red.sl"}, "Error: The shader file Red.sl of the input file Red.sl is the input file Red.sl; writing it would "
-                     "destroy that input.\n" + shaderAdvice},
-        {{"a.lwo", "Checker.sl"}, "Error: The shader file Checker.sl of the input file a.lwo is the input file "
-                                  "Checker.sl; writing it would destroy that input.\n" + shaderAdvice},
-        {{"--destFileName=link.rib", "s.lwo"},  // a link to Red.sl
-         "Error: The destination file link.rib of the input file s.lwo and the shader file Red.sl of the input file "
-         "s.lwo are the same file; the second would replace the first.\n" + shaderAdvice},
+        // A picture the run reads is an input too, also when it is found beside the object.
+        {{"--to=LWO2", "--destFileName=sub/pic.bmp", "sub/tex.lwo"},
+         "Error: The image file sub/pic.bmp, which the input file sub/tex.lwo names, is also the destination file "
+         "sub/pic.bmp of the input file sub/tex.lwo; a run never writes over a picture it reads.\nPlease choose "
+         "another destination with --destFileName=<file> or --destDir=<folder>.\n"},
         {{"--to=LWO2", "/dev/stdin"},  // here /dev/null
          "Error: The input file /dev/stdin is a stream (standard input, a pipe or a device); a destination name "
          "cannot be made from it.\nPlease name the destination with --destFileName=<file>.\n"},
     };
     const Bytes original = triangleObject();
     fs::create_directories(dir / "sub");
+    fs::create_directories(dir / "real" / "sub");
     put("chair.lwob", testing::lwobSampleObject());
-    put("Checker.sl", testing::lwobSampleObject());
-    for (const char* name : {"chair.lwo", "model", "model.lwo", "m.x", "m.y"}) put(name, original);
-    put("Red.sl", surfacesObject({"Red"}));
-    put("s.lwo", surfacesObject({"Red"}));
-    put("a.lwo", surfacesObject({"Checker"}));
+    for (const char* name : {"chair.lwo", "model", "model.lwo", "m.x", "m.y", "sub/pic.bmp"}) put(name, original);
+    put("sub/tex.lwo", surfacesObject({"Red"}, "pic.bmp"));
     fs::create_hard_link(dir / "chair.lwo", dir / "link.lwo");
-    fs::create_symlink("Red.sl", dir / "link.rib");
+    fs::create_symlink("real/sub", dir / "l");
     std::map<fs::path, Bytes> before;
     for (const auto& entry : fs::recursive_directory_iterator(dir)) before[entry.path()] = get(entry.path());
     for (const auto& c : cases) {
@@ -277,6 +300,117 @@ TEST_F(PipelineFaults, EveryRibNamesItsOwnShadersAndStringsAreEscaped) {
     }
 }
 
+// Runs one after the other in one folder, as a user converts folders: a shader
+// file holding other text is never replaced and an identical one is kept;
+// --destDir and --keepGoing; long names, a pipe nobody reads, ".." beside a link.
+TEST_F(PipelineFaults, FolderRunsOneAfterTheOther) {
+    put("a.lwo", surfacesObject({"Red"}));
+    put("b.lwo", surfacesObject({"Red"}, "b.tga"));
+    put("b.tga", smallBmp);
+    put("c.lwo", surfacesObject({"Blue"}));
+    for (const char* name : {"t.lwo", "sub/t.lwo", "real/m.x", "real/m.y"}) put(name, triangleObject());
+    for (const char* folder : {"batch", "out", "real/sub"}) fs::create_directories(dir / folder);
+    fs::create_symlink("real/sub", dir / "l");
+    ASSERT_EQ(::mkfifo((dir / "f.lwo").c_str(), 0600), 0);
+    const std::string longest(251, 'n'), noFolder = "Error: Could not use the destination folder ";
+    // made: the files the run adds; shaders: RIB files and the shader each binds.
+    const struct { std::vector<std::string> args; int status; std::string errEnd; std::set<std::string> made;
+                   std::vector<std::pair<std::string, std::string>> shaders; } runs[] = {
+        {{"a.lwo"}, 0, "", {"a.rib", "Red.sl"}, {{"a.rib", "Red"}}},
+        {{"b.lwo"}, 0, "", {"b.rib", "Red_2.sl"}, {{"b.rib", "Red_2"}}},
+        {{"b.lwo", "a.lwo"}, 0, "", {}, {{"b.rib", "Red_2"}, {"a.rib", "Red"}}},
+        {{"--destFileName=Blue.sl", "c.lwo"}, 0, "", {"Blue.sl", "Blue_2.sl"}, {{"Blue.sl", "Blue_2"}}},
+        {{"--destDir=out", "a.lwo"}, 0, "", {"out/a.rib", "out/Red.sl"}, {{"out/a.rib", "Red"}}},
+        {{"--to=LWO2", "--keepGoing=true", "--destDir=out", "t.lwo", "batch", "missing.lwo"}, 1,
+         "unhandled exception Io\nConverted 1 of 3 files; failed: batch, missing.lwo\n", {"out/t.lwo"}, {}},
+        {{"--to=LWO2", "--keepGoing=true", "--destDir=out/", "a.lwo"}, 0, "Converted 1 of 1 files\n", {"out/a.lwo"}, {}},
+        {{"--to=LWO2", "--keepGoing=false", "--destDir=out", "batch", "c.lwo"}, 1, "unhandled exception Io\n", {}, {}},
+        {{"--destDir=nowhere", "a.lwo"}, 1, noFolder + "nowhere: No such file or directory\nunhandled exception Error\n", {}, {}},
+        {{"--destDir=a.lwo", "a.lwo"}, 1, noFolder + "a.lwo: Not a directory\nunhandled exception Error\n", {}, {}},
+        {{"--to=LWO2", "--destDir=out", "--keepGoing=true", "t.lwo", "sub/t.lwo"}, 1,
+         "Please convert them in separate runs, each with --destFileName=<file>.\nunhandled exception Error\n", {}, {}},
+        {{"--to=LWO2", "--destFileName=" + longest + ".lwo", "t.lwo"}, 0, "", {longest + ".lwo"}, {}},
+        {{"--to=LWO2", "--destFileName=f.lwo", "t.lwo"}, 1,
+         "Could not open output file f.lwo: No such device or address\nunhandled exception Error\n", {}, {}},
+        {{"--to=LWO2", "l/../m.x", (dir / "real/m.y").string()}, 0, "", {"m.lwo", "real/m.lwo"}, {}},
+        {{"--to=Unreal.T3D", "--destDir=out", MORV3D_SOURCE_DIR "/examples/sample.lwo"}, 0, "", {"out/sample.t3d"}, {}},
+        {{"--to=LWO2", "--destDir=out", MORV3D_SOURCE_DIR "/examples/sample_old.lwo"}, 0, "", {"out/sample_old.lwo"}, {}},
+    };
+    for (const auto& c : runs) {
+        SCOPED_TRACE(::testing::PrintToString(c.args).substr(0, 100));
+        const std::set<std::string> before = files();
+        const auto r = run(c.args);
+        EXPECT_EQ(r.status, c.status);
+        EXPECT_TRUE(r.err.ends_with(c.errEnd)) << r.err;
+        EXPECT_EQ(r.out.find("Warning"), std::string::npos) << r.out;
+        std::set<std::string> made;
+        std::ranges::set_difference(files(), before, std::inserter(made, made.end()));
+        EXPECT_EQ(made, c.made);
+        for (const auto& [rib, shader] : c.shaders) {
+            EXPECT_EQ(firstShader(text(rib)), shader);
+            EXPECT_NE(text(fs::path(rib).replace_filename(shader + ".sl")).find("surface " + shader + " ("), std::string::npos);
+        }
+    }
+}
+
+// Eight runs at once, two of each of four objects whose surfaces share a name:
+// four shader files, each RIB bound to its own.
+TEST_F(PipelineFaults, RunsAtTheSameTimeKeepTheirOwnShaders) {
+    const auto name = [](const char* before, int k, const char* after) { return std::string(before).append(std::to_string(k % 4)).append(after); };
+    for (int k = 0; k < 4; ++k) put(name("o", k, ".lwo"), surfacesObject({"Default"}, name("o", k, ".tga")));
+    std::vector<std::thread> runs;
+    for (int k = 0; k < 8; ++k)
+        runs.emplace_back([&, k] { run({name("--destFileName=", k, std::to_string(k).append(".rib").c_str()), name("o", k, ".lwo")}); });
+    for (std::thread& t : runs) t.join();
+    for (int k = 0; k < 8; ++k) {
+        const std::string shader = firstShader(text(name("", k, std::to_string(k).append(".rib").c_str())));
+        EXPECT_NE(text(shader + ".sl").find(name("\"o", k, ".tga.tex\"")), std::string::npos) << shader;
+    }
+    EXPECT_EQ(std::ranges::count_if(files(), [](const std::string& f) { return f.ends_with(".sl"); }), 4);
+}
+
+// A relative picture name not found from the current folder is looked for
+// beside the object and in each folder above it; the line names the file read,
+// the output keeps the name the object gives.
+TEST_F(PipelineFaults, PicturesAreFoundBesideTheObject) {
+    const struct { std::string object, picture; std::vector<std::string> files; } cases[] = {  // the first file is found
+        {"work/models/m.lwo", "images/a.bmp", {"work/models/images/a.bmp"}},
+        {"content/Objects/box.lwo", "Images/wood.bmp", {"content/Images/wood.bmp"}},
+        {"work/n.lwo", "here.bmp", {"here.bmp", "work/here.bmp"}},
+        {(dir / "deep/a/b/m.lwo").string(), "pics/c.bmp", {(dir / "deep/pics/c.bmp").string()}},
+    };
+    for (const auto& c : cases) {
+        for (const std::string& name : c.files) put(name, smallBmp);
+        put(c.object, surfacesObject({"S"}, c.picture));
+        const auto r = run({c.object});
+        EXPECT_NE(r.out.find("Using pixel resolution 8x4 for the image file " + c.files[0] + "\n"), std::string::npos) << r.out;
+        EXPECT_NE(text(fs::path(c.object).replace_extension("rib")).find("\"" + c.picture + "\""), std::string::npos);
+    }
+}
+
+// An interrupted run takes its temporary files with it and ends as the signal
+// says; a reader that goes away is a write error.
+TEST_F(PipelineFaults, SignalsAndClosedPipesLeaveNoTemporaryFiles) {
+    put("grid.lwo", gridObject(300));
+    const auto temporaries = [&] {
+        return std::ranges::count_if(files(), [](const std::string& f) { return f.find(".morv3d-") != std::string::npos; });
+    };
+    for (int signal : {SIGTERM, SIGINT, SIGHUP}) {
+        const auto r = testing::runProgram({"--to=Unreal.T3D", "grid.lwo"}, {dir.string(), std::nullopt, 0, [&](pid_t child) {
+            for (int tries = 0; tries < 20000 && temporaries() == 0; ++tries) ::usleep(500);
+            ::kill(child, signal);
+        }});
+        EXPECT_TRUE(r.signaled && r.status == signal) << signal;
+        EXPECT_EQ(files(), (std::set<std::string>{"grid.lwo"}));
+    }
+    std::ofstream(dir / "pipe.sh") << "'" << MORV3D_EXE << "' --destFileName=/dev/stdout grid.lwo 2>err.txt | head -c 9 "
+                                   << ">/dev/null; echo ${PIPESTATUS[0]} >status.txt\n";
+    ASSERT_EQ(std::system(("cd '" + dir.string() + "' && bash pipe.sh").c_str()), 0);
+    EXPECT_EQ(text("status.txt"), "1\n");
+    EXPECT_TRUE(text("err.txt").ends_with("Could not write output file /dev/stdout: Broken pipe\nunhandled exception Error\n"));
+    EXPECT_EQ(temporaries(), 0);
+}
+
 // A stream destination is written directly, whatever it leads to, with the
 // run's lines on standard error and the shaders in the current folder.
 TEST_F(PipelineFaults, StreamDestinationsAreWrittenDirectly) {
@@ -297,6 +431,10 @@ TEST_F(PipelineFaults, StreamDestinationsAreWrittenDirectly) {
     }
     ::close(file);
     ::stat((dir / "sent.rib").c_str(), &after);
+    fs::copy_file(dir / "s.lwo", dir / "out.lwo");  // out.rib, its derived destination, leads to standard output
+    const auto derived = run({"out.lwo"});
+    EXPECT_EQ(derived.err.substr(0, banner.size()), banner);
+    EXPECT_EQ(derived.out.substr(0, 13), "version 3.03\n");
     EXPECT_EQ(after.st_ino, sent.st_ino);  // written into, not replaced
 }
 

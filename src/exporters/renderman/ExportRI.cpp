@@ -1,13 +1,13 @@
 #include "exporters/renderman/ExportRI.hpp"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <limits>
-#include <memory>
 #include <optional>
 #include <ostream>
-#include <unordered_set>
 
 #include "base/Excn.hpp"
 #include "base/NumberText.hpp"
@@ -190,17 +190,18 @@ struct SurfacePlan {
     Color opacity;
     std::vector<std::int32_t> images;  // per lookup
     std::vector<int> sets;             // coordinate sets read
-    std::string text;                  // the checked shader source
+    std::string base;                  // the shader's name before it is made unique
+    int number = 1;                    // the name is base, or base + "_" + number from 2 on
+    std::string text;                  // the checked shader source, under the shader's name
 };
 
-// The first part of generateSurface: the surface's values and textures, and
-// its shader built, checked and printed.
-SurfacePlan planSurface(const MorvLValue& surface, const std::string& identifier, const MorvLValue& images,
+// The first part of generateSurface: the surface's values and textures.
+SurfacePlan planSurface(const MorvLValue& surface, const std::string& base, const MorvLValue& images,
                         const std::string& platform, std::ostream& messages) {
     const std::string name = surfaceName(surface);
     const Fields f = surface.fields();
     SurfacePlan plan;
-    plan.shader.name = identifier;
+    plan.base = base;
     plan.color = getColorField(f, "color", {1.0, 1.0, 1.0});
     plan.shader.kd = getRealField(f, "diffusion", 1.0);
     plan.shader.ks = getRealField(f, "specularity", 0.0);
@@ -224,11 +225,16 @@ SurfacePlan planSurface(const MorvLValue& surface, const std::string& identifier
             plan.images.push_back(l->image);
         }
     plan.sets = SG::coordinateSets(plan.shader);
+    return plan;
+}
 
+// The shader of a plan under the name given: built, checked and printed.
+void nameShader(SurfacePlan& plan, const std::string& name) {
+    plan.shader.name = name;
     SL::Program program = SG::buildSurfaceShader(plan.shader);
     SL::check(program);
+    plan.text.clear();
     SL::print(program, plan.text);
-    return plan;
 }
 
 // ---- Faces by surface ----
@@ -424,18 +430,31 @@ void writeSceneStart(RI::Writer& rib, const std::vector<TextureFile>& textures) 
     rib.scale(1.0, 1.0, 1.0);
 }
 
+// The RIB file: the scene's start, the polygons of no surface, then each
+// surface's statements and polygons.
+void writeRib(OutputFile& file, const MeshView& view, const std::vector<SurfacePlan>& plans, const FaceGroups& groups,
+              const std::vector<TextureFile>& textures) {
+    SceneWriter writer(view, file.buffer(), file);
+    RI::Writer& rib = writer.rib();
+    writeSceneStart(rib, textures);
+    // Before any surface statement, so that no surface's shader binds them.
+    writer.exportPackedMesh({}, groups.of(plans.size()), {});
+    for (std::size_t s = 0; s < plans.size(); ++s) {
+        const std::vector<bool> perCorner = writer.perCorner(plans[s], groups.of(s));
+        writer.surfaceStatements(plans[s], perCorner);
+        writer.exportPackedMesh(plans[s].sets, groups.of(s), perCorner);
+    }
+    rib.transformEnd();
+    rib.worldEnd();
+    rib.frameEnd();
+    rib.end();
+}
+
 std::string shaderPath(const std::string& destination, const std::string& identifier) {
     const std::string file = identifier + ".sl";
     // A stream has no folder of its own: its shaders go to the current one.
     if (isStream(destination)) return file;
     return (fs::path(destination).parent_path() / file).string();
-}
-
-std::vector<std::string> surfaceNames(const MorvLValue& surfaces) {
-    std::vector<std::string> names;
-    names.reserve(surfaces.size());
-    for (std::size_t s = 0; s < surfaces.size(); ++s) names.push_back(surfaceName(surfaces.at(s)));
-    return names;
 }
 
 std::string lowerCase(std::string text) {
@@ -444,36 +463,79 @@ std::string lowerCase(std::string text) {
     return text;
 }
 
+std::string numbered(const std::string& base, int number) {
+    return number == 1 ? base : base + "_" + std::to_string(number);
+}
+
+// The shader files of one RIB. A shader file is never replaced: a name whose
+// file holds other text (an earlier run's shader, any other file) moves on to
+// the next number, and a file with exactly the shader's text is kept as it is.
+// The name is taken by linking a finished temporary file to it, so runs at the
+// same time never replace each other's shaders either.
+class ShaderFiles {
+public:
+    ShaderFiles(const std::string& destination, RunFiles& run, std::vector<SurfacePlan>& plans)
+        : destination_(destination), run_(run), plans_(plans) {}
+
+    // Gives each surface the first free name from its current one on.
+    void chooseNames() {
+        for (SurfacePlan& plan : plans_) choose(plan);
+    }
+
+    // Puts every shader file in place. False when a name had to move on,
+    // because its file appeared after it was chosen: the RIB names the
+    // shaders, so it must then be written again.
+    bool place() {
+        bool moved = false;
+        for (SurfacePlan& plan : plans_)
+            while (!placed(plan)) {
+                ++plan.number;
+                choose(plan);
+                moved = true;
+            }
+        return !moved;
+    }
+
+private:
+    std::string file(const std::string& name) const { return shaderPath(destination_, name); }
+
+    bool placed(const SurfacePlan& plan) const {
+        const std::string path = file(plan.shader.name);
+        if (holdsExactly(path, plan.text)) return true;
+        OutputFile shader(path, OutputFile::Mode::CreateNew);
+        shader.write(plan.text);
+        return shader.commitIfAbsent() || holdsExactly(path, plan.text);
+    }
+
+    void choose(SurfacePlan& plan) {
+        for (;; ++plan.number) {
+            const std::string name = numbered(plan.base, plan.number);
+            const std::string path = file(name);
+            if (run_.shaderNames.contains(lowerCase(name)) || (run_.isRunFile && run_.isRunFile(path))) continue;
+            nameShader(plan, name);
+            struct stat existing {};
+            if (::lstat(path.c_str(), &existing) != 0 || holdsExactly(path, plan.text)) break;
+        }
+        run_.shaderNames.insert(lowerCase(plan.shader.name));
+    }
+
+    const std::string& destination_;
+    RunFiles& run_;
+    std::vector<SurfacePlan>& plans_;
+};
+
 }  // namespace
 
 namespace ExportRI {
 
 std::string progressLine(const std::string& destination) { return "Writing RenderMan RIB file " + destination + "\n"; }
 
-std::vector<std::string> shaderIdentifiers(const std::vector<std::string>& surfaceNames,
-                                           std::unordered_set<std::string>& taken) {
-    std::vector<std::string> result;
-    result.reserve(surfaceNames.size());
-    for (const std::string& name : surfaceNames) {
-        std::string base = name.substr(0, maxIdentifierLength);
-        for (char& c : base)
-            if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_')) c = '_';
-        if (base.empty() || (base[0] >= '0' && base[0] <= '9') || reservedForShaders(base)) base.insert(0, "_");
-        std::string candidate = base;
-        for (int n = 2; !taken.insert(lowerCase(candidate)).second; ++n) candidate = base + "_" + std::to_string(n);
-        result.push_back(std::move(candidate));
-    }
-    return result;
-}
-
-std::vector<SurfaceFile> shaderFiles(const MorvLValue& scene, const std::string& destination,
-                                     std::unordered_set<std::string>& taken) {
-    std::vector<SurfaceFile> files;
-    for (std::string& name : shaderIdentifiers(surfaceNames(unpackScene(scene).surfaces), taken)) {
-        std::string file = shaderPath(destination, name);
-        files.push_back({std::move(name), std::move(file)});
-    }
-    return files;
+std::string shaderIdentifier(const std::string& surfaceName) {
+    std::string base = surfaceName.substr(0, maxIdentifierLength);
+    for (char& c : base)
+        if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_')) c = '_';
+    if (base.empty() || (base[0] >= '0' && base[0] <= '9') || reservedForShaders(base)) base.insert(0, "_");
+    return base;
 }
 
 void exportScene(const MorvLValue& scene, const std::string& destination, const ExportSettings& settings) {
@@ -482,69 +544,55 @@ void exportScene(const MorvLValue& scene, const std::string& destination, const 
     std::ostream& messages = settings.messages;
 
     const std::size_t surfaceCount = parts.surfaces.size();
-    std::vector<std::string> identifiers;
-    if (!settings.shaderNames) {
-        std::unordered_set<std::string> taken;
-        identifiers = shaderIdentifiers(surfaceNames(parts.surfaces), taken);
-    } else if (settings.shaderNames->size() == surfaceCount) {
-        identifiers = *settings.shaderNames;
-    } else {
-        // Only the planned files were checked against the run's other files.
-        throw Error("The scene has " + intToText(static_cast<std::int64_t>(surfaceCount)) + " surfaces now, but " +
-                    intToText(static_cast<std::int64_t>(settings.shaderNames->size())) +
-                    " when the run was planned: the input file changed meanwhile");
-    }
-
     std::vector<SurfacePlan> plans;
     plans.reserve(surfaceCount);
     std::vector<std::int32_t> images;  // read by some shader, in image-table order
     for (std::size_t s = 0; s < surfaceCount; ++s) {
-        plans.push_back(planSurface(parts.surfaces.at(s), identifiers[s], parts.images, settings.toOSType, messages));
+        const MorvLValue& surface = parts.surfaces.at(s);
+        plans.push_back(planSurface(surface, shaderIdentifier(surfaceName(surface)), parts.images, settings.toOSType,
+                                    messages));
         images.insert(images.end(), plans.back().images.begin(), plans.back().images.end());
     }
     std::sort(images.begin(), images.end());
     images.erase(std::unique(images.begin(), images.end()), images.end());
+    std::vector<TextureFile> textures;
+    for (std::int32_t image : images) textures.push_back(makeTextureParam(parts.images, image, settings.toOSType));
 
     const FaceGroups groups = groupFaces(view, surfaceCount);
     if (groups.skipped > 0)
         messages << "Warning: " << groups.skipped
                  << " polygons with fewer than 3 corners are left out: RenderMan polygons need at least 3\n";
-    const std::span<const std::uint32_t> unbound = groups.of(surfaceCount);
-    if (!unbound.empty())
-        messages << "Warning: " << unbound.size()
+    if (const std::size_t unbound = groups.of(surfaceCount).size(); unbound > 0)
+        messages << "Warning: " << unbound
                  << " polygons belong to no surface of the scene; they are written first, with the renderer's "
                     "default surface\n";
 
-    OutputFile ribFile(destination);
-    SceneWriter writer(view, ribFile.buffer(), ribFile);
-    RI::Writer& rib = writer.rib();
-    std::vector<TextureFile> textures;
-    for (std::int32_t image : images) textures.push_back(makeTextureParam(parts.images, image, settings.toOSType));
-    writeSceneStart(rib, textures);
-    // Before any surface statement, so that no surface's shader binds them.
-    writer.exportPackedMesh({}, unbound, {});
-
-    std::vector<std::unique_ptr<OutputFile>> shaders;
-    for (std::size_t s = 0; s < surfaceCount; ++s) {
-        const SurfacePlan& plan = plans[s];
-        const std::vector<bool> perCorner = writer.perCorner(plan, groups.of(s));
-        writer.surfaceStatements(plan, perCorner);
-        messages << "Writing RenderMan shader file " << plan.shader.name << ".sl\n";
-        shaders.push_back(std::make_unique<OutputFile>(shaderPath(destination, plan.shader.name)));
-        shaders.back()->write(plan.text);
-        shaders.back()->finish();
-        writer.exportPackedMesh(plan.sets, groups.of(s), perCorner);
+    RunFiles alone;  // a file written outside a run keeps its shaders off itself
+    alone.isRunFile = [&](const std::string& file) {
+        std::error_code ec;
+        return fs::absolute(writtenName(file), ec) == fs::absolute(writtenName(destination), ec);
+    };
+    ShaderFiles shaders(destination, settings.run ? *settings.run : alone, plans);
+    shaders.chooseNames();
+    if (isStream(writtenName(destination))) {
+        // A stream cannot be written twice: its shaders are placed first.
+        while (!shaders.place()) {
+        }
+        OutputFile rib(destination);
+        writeRib(rib, view, plans, groups, textures);
+        rib.commit();
+    } else {
+        // The RIB is complete before any shader is placed, so that a failure
+        // leaves nothing; and it is written again if a shader's name moved.
+        for (bool done = false; !done;) {
+            OutputFile rib(destination);
+            writeRib(rib, view, plans, groups, textures);
+            rib.finish();
+            done = shaders.place();
+            if (done) rib.commit();
+        }
     }
-    rib.transformEnd();
-    rib.worldEnd();
-    rib.frameEnd();
-    rib.end();
-
-    // Everything is written: the shaders go in place first, so that a RIB
-    // never stands without them.
-    ribFile.finish();
-    for (auto& file : shaders) file->commit();
-    ribFile.commit();
+    for (const SurfacePlan& plan : plans) messages << "Writing RenderMan shader file " << plan.shader.name << ".sl\n";
 }
 
 }  // namespace ExportRI

@@ -1,11 +1,10 @@
 // The RIB writer: a canonical scene as a RenderMan scene file (one light, one
 // camera, one frame) and, beside it, one generated surface shader source per
-// surface. The RIB and every shader are written to temporary files and put in
-// place together once the whole scene is written, so a failure leaves neither.
+// surface. The RIB is finished as a temporary file before any shader is put
+// in place, and put in place after them, so a failure leaves neither.
 #pragma once
 
 #include <string>
-#include <unordered_set>
 #include <vector>
 
 #include "exporters/Exporter.hpp"
@@ -17,26 +16,22 @@ namespace ExportRI {
 std::string progressLine(const std::string& destination);
 
 // Writes the RIB file destination and, for every surface, its shader file
-// (see shaderFiles), named after settings.shaderNames when they are given. Messages ("Writing RenderMan shader file ...", warnings, and the
-// reports of missing texture fields) go to settings.messages.
+// beside it (in the current folder when the destination is a stream), named
+// after the surface's shader identifier: the first of NAME, NAME_2, NAME_3, ...
+// that the run has not given yet (compared without case: file systems that
+// ignore case would make Default.sl and default.sl one file), that is no file
+// the run reads or writes, and whose file is absent or holds exactly the
+// shader's text. No shader file is ever replaced. Messages ("Writing
+// RenderMan shader file ...", warnings, and the reports of missing texture
+// fields) go to settings.messages.
 void exportScene(const MorvLValue& scene, const std::string& destination, const ExportSettings& settings);
 
-// One shader identifier per surface name, in order: characters other than
-// A-Z, a-z, 0-9 and "_" become "_"; a name that starts with a digit, or is a
-// reserved word or a function name of the shading language, gets a leading
-// "_"; the empty name is "_"; names are cut to 200 characters, so that the
-// file name fits every file system; a name already taken, compared without
-// case (file systems that ignore case would make Default.sl and default.sl
-// one file), gets "_2", "_3", ... A valid, unique name stays as it is.
-// taken holds the lower-case forms of the names given so far in the run and
-// gains the new ones, so that no two scenes of a run share a shader file.
-std::vector<std::string> shaderIdentifiers(const std::vector<std::string>& surfaceNames,
-                                           std::unordered_set<std::string>& taken);
-
-// The shader files of the scene's surfaces for a RIB written to destination:
-// beside it, or in the current folder when the destination is a stream.
-std::vector<SurfaceFile> shaderFiles(const MorvLValue& scene, const std::string& destination,
-                                     std::unordered_set<std::string>& taken);
+// The shader identifier of a surface name: characters other than A-Z, a-z,
+// 0-9 and "_" become "_"; a name that starts with a digit, or is a reserved
+// word or a function name of the shading language, gets a leading "_"; the
+// empty name is "_"; names are cut to 200 characters, so that the file name
+// fits every file system.
+std::string shaderIdentifier(const std::string& surfaceName);
 
 }  // namespace ExportRI
 
