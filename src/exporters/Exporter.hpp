@@ -4,6 +4,7 @@
 #include <functional>
 #include <iosfwd>
 #include <string>
+#include <unordered_map>
 #include <unordered_set>
 
 #include "scene/MorvLValue.hpp"
@@ -11,10 +12,13 @@
 namespace morv {
 
 // What the files of one run share: the RIB writer names its shaders so that
-// none is given twice in the run and none lands on a file the run reads or
-// writes.
+// no name is given to two different shaders in the run and none lands on a
+// file the run reads or writes; identical shaders share one file.
 struct RunFiles {
     std::unordered_set<std::string> shaderNames;  // lower case: the shader names given so far
+    // Lower-case base name, a newline and the shader's text under the base
+    // name: the number the run gave that shader.
+    std::unordered_map<std::string, int> shaderNumbers;
     // Whether a file name is an input, destination or picture of the run.
     std::function<bool(const std::string& file)> isRunFile;
 };

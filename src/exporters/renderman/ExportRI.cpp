@@ -356,7 +356,8 @@ public:
                               })}};
         for (std::size_t i = 0; i < sets.size(); ++i)
             for (bool isT : {false, true}) {
-                const std::string name = (isT ? "t" : "s") + std::to_string(sets[i]);
+                std::string name(1, isT ? 't' : 's');
+                name += std::to_string(sets[i]);
                 params.push_back({&rib_.token(name), RI::Value::realList(coordinates(sets[i], isT, perCorner[i], faces))});
             }
 
@@ -450,11 +451,10 @@ void writeRib(OutputFile& file, const MeshView& view, const std::vector<SurfaceP
     rib.end();
 }
 
-std::string shaderPath(const std::string& destination, const std::string& identifier) {
-    const std::string file = identifier + ".sl";
-    // A stream has no folder of its own: its shaders go to the current one.
-    if (isStream(destination)) return file;
-    return (fs::path(destination).parent_path() / file).string();
+// The folder a RIB's shaders go to. A stream has no folder of its own: its
+// shaders go to the current one.
+fs::path shaderFolder(const std::string& destination) {
+    return isStream(destination) ? fs::path() : fs::path(destination).parent_path();
 }
 
 std::string lowerCase(std::string text) {
@@ -475,7 +475,7 @@ std::string numbered(const std::string& base, int number) {
 class ShaderFiles {
 public:
     ShaderFiles(const std::string& destination, RunFiles& run, std::vector<SurfacePlan>& plans)
-        : destination_(destination), run_(run), plans_(plans) {}
+        : folder_(shaderFolder(destination)), run_(run), plans_(plans) {}
 
     // Gives each surface the first free name from its current one on.
     void chooseNames() {
@@ -497,7 +497,7 @@ public:
     }
 
 private:
-    std::string file(const std::string& name) const { return shaderPath(destination_, name); }
+    std::string file(const std::string& name) const { return (folder_ / (name + ".sl")).string(); }
 
     bool placed(const SurfacePlan& plan) const {
         const std::string path = file(plan.shader.name);
@@ -508,18 +508,31 @@ private:
     }
 
     void choose(SurfacePlan& plan) {
+        // A shader identical to one given earlier in the run shares its file,
+        // as it would across runs.
+        nameShader(plan, plan.base);
+        std::string key = lowerCase(plan.base);
+        key.append(1, '\n').append(plan.text);
+        const auto [shared, isNew] = run_.shaderNumbers.try_emplace(std::move(key), 0);
+        if (!isNew && shared->second >= plan.number) {
+            plan.number = shared->second;
+            nameShader(plan, numbered(plan.base, plan.number));
+            return;
+        }
         for (;; ++plan.number) {
             const std::string name = numbered(plan.base, plan.number);
+            if (run_.shaderNames.contains(lowerCase(name))) continue;
             const std::string path = file(name);
-            if (run_.shaderNames.contains(lowerCase(name)) || (run_.isRunFile && run_.isRunFile(path))) continue;
+            if (run_.isRunFile && run_.isRunFile(path)) continue;
             nameShader(plan, name);
             struct stat existing {};
             if (::lstat(path.c_str(), &existing) != 0 || holdsExactly(path, plan.text)) break;
         }
         run_.shaderNames.insert(lowerCase(plan.shader.name));
+        shared->second = plan.number;
     }
 
-    const std::string& destination_;
+    const fs::path folder_;
     RunFiles& run_;
     std::vector<SurfacePlan>& plans_;
 };
