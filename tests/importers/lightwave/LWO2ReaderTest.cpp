@@ -23,9 +23,6 @@ using testing::points;
 const std::string curvedMessage =
     "Morv3D Converter currently only supports polygon meshes - not curved surfaces!\n"
     "Debug info: POLSTypeTag encountered = ";
-const std::string oneChunkMessage =
-    "Morv3D Converter currently only supports one chunk of polygons (POLS) for LightWave [6] Objects!\n"
-    "Please send mail to morv3d-support@example.org if this gives you any problems!\n";
 const std::string noLayerWarning = "Warning: No first layer present in updateFirstLayer!\n";
 
 struct Converted {
@@ -320,21 +317,27 @@ struct PolsCase {
     std::string messages;
     std::vector<Face> faces;
     std::vector<std::string> surfaces;  // tags that kept faces use, in order of first use
+    std::vector<FaceKindRun> kinds;
 };
 
+// Faces, SubPatch and Catmull-Clark cages are kept in file order with their
+// kinds, each bound through the PTAG that follows its own chunk; any other
+// chunk is dropped with a message of its own.
 TEST(LWO2ReaderChunks, PolygonChunkKinds) {
+    using enum FaceKind;
+    const Face a{{0, 1, 2}, 0}, b{{0, 1, 2}, 1};
     const PolsCase cases[] = {
-        {"curves only", {"CURV"}, curvedMessage + "CURV\n", {}, {}},
-        {"patches only", {"PTCH"}, curvedMessage + "PTCH\n", {}, {}},
-        {"faces only", {"FACE"}, "", {{{0, 1, 2}, 0}}, {"A"}},
-        // Several chunks: the message stays, the faces of the FACE chunks are kept,
-        // each bound through the PTAG that follows its own chunk.
-        {"faces and patches", {"PTCH", "FACE"}, oneChunkMessage, {{{0, 1, 2}, 0}}, {"B"}},
-        {"two face chunks", {"FACE", "FACE"}, oneChunkMessage, {{{0, 1, 2}, 0}, {{0, 1, 2}, 1}}, {"A", "B"}},
+        {"curves only", {"CURV"}, curvedMessage + "CURV\n", {}, {}, {}},
+        {"patches only", {"PTCH"}, "", {a}, {"A"}, {{SubPatch, 0, 1}}},
+        {"faces only", {"FACE"}, "", {a}, {"A"}, {{Polygon, 0, 1}}},
+        {"faces and cages", {"SUBD", "FACE", "PTCH"}, "", {a, b, {{0, 1, 2}, 2}}, {"A", "B", "C"},
+         {{CatmullClark, 0, 1}, {Polygon, 1, 1}, {SubPatch, 2, 1}}},
+        {"bones between faces", {"FACE", "BONE", "FACE"}, curvedMessage + "BONE\n", {a, {{0, 1, 2}, 1}}, {"A", "C"},
+         {{Polygon, 0, 2}}},
     };
     for (const auto& c : cases) {
         IffBuilder b;
-        b.chunk("TAGS", testing::lwo2Tags({"A", "B"}))
+        b.chunk("TAGS", testing::lwo2Tags({"A", "B", "C"}))
             .chunk("LAYR", testing::lwo2Layer(0, "l"))
             .chunk("PNTS", testing::lwo2Points({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}));
         for (std::size_t i = 0; i < c.types.size(); ++i)
@@ -344,6 +347,12 @@ TEST(LWO2ReaderChunks, PolygonChunkKinds) {
         EXPECT_EQ(messages, c.messages) << c.name;
         EXPECT_EQ(faces(scene), c.faces) << c.name;
         EXPECT_EQ(surfaceNames(scene), c.surfaces) << c.name;
+        const auto runs = faceKindRuns(mesh(scene));
+        ASSERT_EQ(runs.size(), c.kinds.size()) << c.name;
+        for (std::size_t i = 0; i < runs.size(); ++i)
+            EXPECT_TRUE(runs[i].kind == c.kinds[i].kind && runs[i].first == c.kinds[i].first &&
+                        runs[i].count == c.kinds[i].count)
+                << c.name << " run " << i;
     }
 }
 
