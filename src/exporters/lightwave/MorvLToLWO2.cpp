@@ -150,24 +150,68 @@ ChunkPlan elementChunk(const char* id, const char* context, std::vector<Element>
     return plan;
 }
 
-ChunkPlan pointsChunk(const MeshView& mesh) {
+// Where a layer's points and faces lie in the mesh. Inside the layer, points
+// and polygons are numbered from its first ones.
+struct Span {
+    std::size_t first = 0, count = 0;
+    std::size_t end() const { return first + count; }
+};
+
+// One POLS chunk: faces of one kind.
+struct PolygonChunk {
+    FaceKind kind = FaceKind::Polygon;
+    Span faces;
+};
+
+struct LayerPlan {
+    MeshLayer header;
+    Span points, faces;
+    std::vector<PolygonChunk> chunks;
+};
+
+const char* polygonType(FaceKind kind) {
+    switch (kind) {
+        case FaceKind::Polygon:
+            return "FACE";
+        case FaceKind::SubPatch:
+            return "PTCH";
+        case FaceKind::CatmullClark:
+            return "SUBD";
+    }
+    throw Bug("Internal error: unknown face kind in MorvLToLWO2.polygonType\n");
+}
+
+// The layer's faces as POLS chunks, one per run of a kind; a layer without
+// faces has one empty FACE chunk.
+std::vector<PolygonChunk> polygonChunks(const MeshView& mesh, Span faces) {
+    std::vector<PolygonChunk> chunks;
+    for (const FaceKindRun& run : mesh.kindRuns()) {
+        const std::size_t first = std::max(run.first, faces.first), end = std::min(run.first + run.count, faces.end());
+        if (first < end) chunks.push_back({run.kind, {first, end - first}});
+    }
+    if (chunks.empty()) chunks.push_back({FaceKind::Polygon, {faces.first, 0}});
+    return chunks;
+}
+
+ChunkPlan pointsChunk(const MeshView& mesh, Span points) {
     ChunkPlan plan{"PNTS", "Exception in outPoints"};
     // Points are stored as IEEE singles: a coordinate beyond their range would
     // be written as an infinity that readers refuse.
     underHandler(plan.context, [&] {
-        for (std::size_t v = 0; v < mesh.vertexCount(); ++v)
+        for (std::size_t v = points.first; v < points.end(); ++v)
             checkVertexCoordinates(mesh.point(v), v, "an LWO2 file", std::numeric_limits<float>::max());
     });
-    plan.length = 12 * std::uint64_t{mesh.vertexCount()};
-    plan.body = [&mesh](IffWriter& out) {
-        for (std::size_t v = 0; v < mesh.vertexCount(); ++v) out.putPoint(mesh.point(v));
+    plan.length = 12 * std::uint64_t{points.count};
+    plan.body = [&mesh, points](IffWriter& out) {
+        for (std::size_t v = points.first; v < points.end(); ++v) out.putPoint(mesh.point(v));
     };
     return plan;
 }
 
-// Bytes of one polygon in POLS: its count word and its vertex indices. Checks
-// every index against the mesh so that a broken scene never reaches the file.
-std::uint64_t polygonSize(std::span<const std::int32_t> corners, std::size_t face, std::size_t vertexCount) {
+// Bytes of one polygon in POLS: its count word and its vertex indices, which
+// count from the layer's first point. Checks every index against the layer's
+// points so that a broken scene never reaches the file.
+std::uint64_t polygonSize(std::span<const std::int32_t> corners, std::size_t face, Span points) {
     if (corners.size() > maxPolygonVertices)
         throw Error("Face " + intToText(static_cast<std::int64_t>(face)) + " has " +
                     intToText(static_cast<std::int64_t>(corners.size())) + " corners, more than the " +
@@ -175,48 +219,47 @@ std::uint64_t polygonSize(std::span<const std::int32_t> corners, std::size_t fac
     std::uint64_t size = 2;
     for (std::size_t c = 0; c < corners.size(); ++c) {
         const std::int32_t v = corners[c];
-        if (v < 0 || static_cast<std::size_t>(v) >= vertexCount)
+        if (v < 0 || static_cast<std::size_t>(v) < points.first || static_cast<std::size_t>(v) >= points.end())
             throw Error("Corner " + intToText(static_cast<std::int64_t>(c)) + " of face " +
                         intToText(static_cast<std::int64_t>(face)) + " refers to vertex " + intToText(v) +
-                        ", which is not one of the " + intToText(static_cast<std::int64_t>(vertexCount)) +
+                        ", which is not one of the " + intToText(static_cast<std::int64_t>(points.count)) +
                         " vertices of the mesh");
-        size += v <= static_cast<std::int32_t>(maxShortIndex) ? 2 : vertexIndexSize(static_cast<std::uint32_t>(v));
+        size += vertexIndexSize(static_cast<std::size_t>(v) - points.first);
     }
     return size;
 }
 
-ChunkPlan polygonsChunk(const MeshView& mesh) {
+ChunkPlan polygonsChunk(const MeshView& mesh, const PolygonChunk& chunk, Span points) {
     ChunkPlan plan{"POLS", "Exception in outPolygons"};
     plan.length = underHandler(plan.context, [&] {
         std::uint64_t sum = 4;
-        for (std::size_t f = 0; f < mesh.faceCount(); ++f)
-            sum += underHandler("Exception in outPolygon",
-                                [&] { return polygonSize(mesh.corners(f), f, mesh.vertexCount()); });
+        for (std::size_t f = chunk.faces.first; f < chunk.faces.end(); ++f)
+            sum += underHandler("Exception in outPolygon", [&] { return polygonSize(mesh.corners(f), f, points); });
         return sum;
     });
-    plan.body = [&mesh](IffWriter& out) {
-        out.putID("FACE");
-        for (std::size_t f = 0; f < mesh.faceCount(); ++f) {
+    plan.body = [&mesh, chunk, points](IffWriter& out) {
+        out.putID(polygonType(chunk.kind));
+        for (std::size_t f = chunk.faces.first; f < chunk.faces.end(); ++f) {
             const auto corners = mesh.corners(f);
             out.putU2(static_cast<std::uint16_t>(corners.size()));
-            for (std::int32_t v : corners) out.putVertexIndex(static_cast<std::uint32_t>(v));
+            for (std::int32_t v : corners) out.putVertexIndex(static_cast<std::size_t>(v) - points.first);
         }
     };
     return plan;
 }
 
-// Every polygon refers to tag 0, the one surface.
-ChunkPlan ptagChunk(const MeshView& mesh) {
+// Every polygon of the chunk refers to tag 0, the one surface.
+ChunkPlan ptagChunk(Span faces) {
     ChunkPlan plan{"PTAG", "Exception in outPTAG"};
     plan.length = underHandler(plan.context, [&] {
-        const std::uint64_t faces = mesh.faceCount();
-        if (faces > 0) vertexIndexSize(faces - 1);  // refuses polygon indices beyond the long form
-        const std::uint64_t shortForm = std::min<std::uint64_t>(faces, std::uint64_t{maxShortIndex} + 1);
-        return 4 + shortForm * (2 + 2) + (faces - shortForm) * (4 + 2);
+        const std::uint64_t n = faces.count;
+        if (n > 0) vertexIndexSize(n - 1);  // refuses polygon indices beyond the long form
+        const std::uint64_t shortForm = std::min<std::uint64_t>(n, std::uint64_t{maxShortIndex} + 1);
+        return 4 + shortForm * (2 + 2) + (n - shortForm) * (4 + 2);
     });
-    plan.body = [&mesh](IffWriter& out) {
+    plan.body = [faces](IffWriter& out) {
         out.putID("SURF");
-        for (std::size_t f = 0; f < mesh.faceCount(); ++f) {
+        for (std::size_t f = 0; f < faces.count; ++f) {
             out.putVertexIndex(f);
             out.putU2(0);
         }
@@ -411,7 +454,7 @@ ChunkPlan surfaceTagsChunk(const MorvLValue& surfaces) {
 
 // Each polygon's own surface; a face without a valid one gets none, which a
 // reader gives its default surface.
-ChunkPlan surfacePtagChunk(const MeshView& mesh, std::size_t surfaces) {
+ChunkPlan surfacePtagChunk(const MeshView& mesh, Span faces, std::size_t surfaces) {
     ChunkPlan plan{"PTAG", "Exception in outPTAG"};
     if (surfaces > 0x10000)
         throw Error(Excn::compose(plan.context, Error("The object has " + intToText(static_cast<std::int64_t>(surfaces)) +
@@ -422,31 +465,34 @@ ChunkPlan surfacePtagChunk(const MeshView& mesh, std::size_t surfaces) {
     };
     plan.length = underHandler(plan.context, [&] {
         std::uint64_t sum = 4;
-        for (std::size_t f = 0; f < mesh.faceCount(); ++f)
-            if (surfaceOf(f) >= 0) sum += vertexIndexSize(f) + 2;
+        for (std::size_t f = faces.first; f < faces.end(); ++f)
+            if (surfaceOf(f) >= 0) sum += vertexIndexSize(f - faces.first) + 2;
         return sum;
     });
-    plan.body = [&mesh, surfaceOf](IffWriter& out) {
+    plan.body = [faces, surfaceOf](IffWriter& out) {
         out.putID("SURF");
-        for (std::size_t f = 0; f < mesh.faceCount(); ++f)
+        for (std::size_t f = faces.first; f < faces.end(); ++f)
             if (const std::int32_t s = surfaceOf(f); s >= 0) {
-                out.putVertexIndex(f);
+                out.putVertexIndex(f - faces.first);
                 out.putU2(static_cast<std::uint16_t>(s));
             }
     };
     return plan;
 }
 
-// Slots in use: those any vertex or corner holds, and those textures name.
-// Map names come from the textures (VMAP); slots without one are "UV1",
-// "UV2", ..., skipping names already taken, so that every slot reads back as
-// a map of its own.
-UvSlots uvSlots(const MeshView& mesh, const MorvLValue& surfaces) {
-    std::size_t count = 0;
+// Slots in use: those any vertex or corner holds, those textures name and
+// those the mesh names. A slot is written under the name of its source map,
+// else the name a texture gives it (VMAP), else "UV1", "UV2", ..., skipping
+// names already taken, so that every slot reads back as a map of its own.
+UvSlots uvSlots(const MeshView& mesh, const MorvLValue& meshRecord, const MorvLValue& surfaces) {
+    const std::vector<std::string> sourceNames = stNames(meshRecord);
+    std::size_t count = sourceNames.size();
     for (std::size_t v = 0; v < mesh.vertexCount(); ++v) count = std::max(count, mesh.vertexSlotCount(v));
     if (mesh.hasCornerSts())
         for (std::size_t c = 0; c < mesh.cornerCount(); ++c) count = std::max(count, mesh.cornerSlotCount(c));
     std::vector<std::pair<std::int32_t, std::string>> named;
+    for (std::size_t slot = 0; slot < sourceNames.size(); ++slot)
+        named.emplace_back(static_cast<std::int32_t>(slot), sourceNames[slot]);
     for (std::size_t i = 0; i < surfaces.size(); ++i) {
         const MorvLValue s = surfaces.at(i);
         if (!s.isRecord()) continue;
@@ -484,18 +530,18 @@ void putMapHeader(IffWriter& out, const std::string& name) {
     out.putString(name);
 }
 
-// VMAP TXUV: the points that have coordinates in the slot.
-ChunkPlan vertexMapChunk(const MeshView& mesh, std::size_t slot, const std::string& name) {
+// VMAP TXUV: the layer's points that have coordinates in the slot.
+ChunkPlan vertexMapChunk(const MeshView& mesh, Span points, std::size_t slot, const std::string& name) {
     ChunkPlan plan{"VMAP", "Exception in outVMAP"};
     std::uint64_t length = mapHeaderSize(name);
-    for (std::size_t v = 0; v < mesh.vertexCount(); ++v)
-        if (mesh.vertexSt(slot, v)) length += vertexIndexSize(v) + 8;
+    for (std::size_t v = points.first; v < points.end(); ++v)
+        if (mesh.vertexSt(slot, v)) length += vertexIndexSize(v - points.first) + 8;
     plan.length = length;
-    plan.body = [&mesh, slot, &name](IffWriter& out) {
+    plan.body = [&mesh, points, slot, &name](IffWriter& out) {
         putMapHeader(out, name);
-        for (std::size_t v = 0; v < mesh.vertexCount(); ++v)
+        for (std::size_t v = points.first; v < points.end(); ++v)
             if (const auto st = mesh.vertexSt(slot, v)) {
-                out.putVertexIndex(v);
+                out.putVertexIndex(v - points.first);
                 out.putReal(st->s);
                 out.putReal(st->t);
             }
@@ -503,23 +549,24 @@ ChunkPlan vertexMapChunk(const MeshView& mesh, std::size_t slot, const std::stri
     return plan;
 }
 
-// VMAD TXUV: the corners that hold coordinates of their own in the slot.
-ChunkPlan cornerMapChunk(const MeshView& mesh, std::size_t slot, const std::string& name) {
+// VMAD TXUV: the corners of the chunk's faces that hold coordinates of their own in the slot.
+ChunkPlan cornerMapChunk(const MeshView& mesh, Span points, Span faces, std::size_t slot, const std::string& name) {
     ChunkPlan plan{"VMAD", "Exception in outVMAD"};
     std::uint64_t length = mapHeaderSize(name);
-    for (std::size_t f = 0; f < mesh.faceCount(); ++f)
+    for (std::size_t f = faces.first; f < faces.end(); ++f)
         for (std::size_t c = mesh.firstCorner(f); c < mesh.firstCorner(f + 1); ++c)
             if (mesh.cornerOwnSt(slot, c))
-                length += vertexIndexSize(static_cast<std::uint32_t>(mesh.corners(f)[c - mesh.firstCorner(f)])) +
-                          vertexIndexSize(f) + 8;
+                length += vertexIndexSize(static_cast<std::size_t>(mesh.corners(f)[c - mesh.firstCorner(f)]) -
+                                          points.first) +
+                          vertexIndexSize(f - faces.first) + 8;
     plan.length = length;
-    plan.body = [&mesh, slot, &name](IffWriter& out) {
+    plan.body = [&mesh, points, faces, slot, &name](IffWriter& out) {
         putMapHeader(out, name);
-        for (std::size_t f = 0; f < mesh.faceCount(); ++f)
+        for (std::size_t f = faces.first; f < faces.end(); ++f)
             for (std::size_t c = mesh.firstCorner(f); c < mesh.firstCorner(f + 1); ++c)
                 if (const auto st = mesh.cornerOwnSt(slot, c)) {
-                    out.putVertexIndex(static_cast<std::uint32_t>(mesh.corners(f)[c - mesh.firstCorner(f)]));
-                    out.putVertexIndex(f);
+                    out.putVertexIndex(static_cast<std::size_t>(mesh.corners(f)[c - mesh.firstCorner(f)]) - points.first);
+                    out.putVertexIndex(f - faces.first);
                     out.putReal(st->s);
                     out.putReal(st->t);
                 }
@@ -542,10 +589,79 @@ void writeChunk(IffWriter& out, const ChunkPlan& chunk) {
     });
 }
 
+// The one layer of the plain writer, and of a scene that keeps no layers.
+LayerPlan wholeMeshLayer(const MeshView& mesh) {
+    LayerPlan layer{{0, 0, "layer1", {0, 0, 0}, std::nullopt, 0, 0}, {0, mesh.vertexCount()}, {0, mesh.faceCount()}, {}};
+    layer.chunks = polygonChunks(mesh, layer.faces);
+    return layer;
+}
+
+bool fitsU2(std::int32_t v) { return v >= 0 && v <= 0xFFFF; }
+
+// The scene's layers when the file can hold them as they are: each face uses
+// only points of its own layer and the numbers fit; otherwise one layer.
+std::vector<LayerPlan> layerPlans(const MeshView& mesh, const MorvLValue& meshRecord) {
+    std::vector<LayerPlan> plans;
+    std::size_t vertex = 0, face = 0;
+    for (MeshLayer& header : meshLayers(meshRecord)) {
+        const Span points{vertex, header.vertices}, faces{face, header.faces};
+        vertex = points.end();
+        face = faces.end();
+        if (!fitsU2(header.number) || !fitsU2(header.flags) || (header.parent && !fitsU2(*header.parent)))
+            return {wholeMeshLayer(mesh)};
+        for (std::size_t f = faces.first; f < faces.end(); ++f)
+            for (const std::int32_t v : mesh.corners(f))
+                if (v < 0 || static_cast<std::size_t>(v) < points.first || static_cast<std::size_t>(v) >= points.end())
+                    return {wholeMeshLayer(mesh)};
+        plans.push_back({std::move(header), points, faces, polygonChunks(mesh, faces)});
+    }
+    if (plans.empty()) plans.push_back(wholeMeshLayer(mesh));
+    return plans;
+}
+
+ChunkPlan layerChunk(const MeshLayer& header) {
+    const XYZ& p = header.pivot;
+    const double limit = std::numeric_limits<float>::max();
+    if (!(std::fabs(p.x) <= limit && std::fabs(p.y) <= limit && std::fabs(p.z) <= limit))
+        throw Error(Excn::compose("Exception in outLayer",
+                                  Error("The pivot of layer " + intToText(header.number) + " lies at (" +
+                                        realToText(p.x) + ", " + realToText(p.y) + ", " + realToText(p.z) +
+                                        ") after the transforms, beyond the coordinates an LWO2 file holds")));
+    std::vector<Element> body{u2Element(static_cast<std::uint16_t>(header.number)),
+                              u2Element(static_cast<std::uint16_t>(header.flags)), vectorElement(p),
+                              stringElement(header.name)};
+    if (header.parent) body.push_back(u2Element(static_cast<std::uint16_t>(*header.parent)));
+    return elementChunk("LAYR", "Exception in outLayer", std::move(body));
+}
+
+// A layer with everything it holds: its points, then each POLS chunk
+// followed by the chunks whose polygon indices count in it (PTAG, VMAD); the
+// point maps come after the first one, slot by slot, since a reader numbers
+// the slots in the order the maps appear.
+void addLayerChunks(std::vector<ChunkPlan>& chunks, const MeshView& mesh, const LayerPlan& layer,
+                    std::size_t surfaceCount, const UvSlots& uv) {
+    chunks.push_back(layerChunk(layer.header));
+    chunks.push_back(pointsChunk(mesh, layer.points));
+    for (std::size_t k = 0; k < layer.chunks.size(); ++k) {
+        const PolygonChunk& pols = layer.chunks[k];
+        chunks.push_back(polygonsChunk(mesh, pols, layer.points));
+        chunks.push_back(surfacePtagChunk(mesh, pols.faces, surfaceCount));
+        for (std::size_t slot = 0; slot < uv.names.size(); ++slot) {
+            if (k == 0)
+                chunks.push_back(underHandler("Exception in outVMAP", [&] {
+                    return vertexMapChunk(mesh, layer.points, slot, uv.names[slot]);
+                }));
+            if (mesh.hasCornerSts())
+                chunks.push_back(underHandler("Exception in outVMAD", [&] {
+                    return cornerMapChunk(mesh, layer.points, pols.faces, slot, uv.names[slot]);
+                }));
+        }
+    }
+}
+
 }  // namespace
 
 namespace MorvLToLWO2 {
-
 
 void translate(const MorvLValue& scene, const std::string& destination, bool keepSurfaces) {
     if (!scene.isRecord()) raiseMissingSceneData("MorvLToLWO2.translate");
@@ -554,28 +670,24 @@ void translate(const MorvLValue& scene, const std::string& destination, bool kee
 
     std::vector<ChunkPlan> chunks;
     UvSlots uv;
+    std::vector<LayerPlan> layers;
     if (!keepSurfaces) {
+        layers.push_back(wholeMeshLayer(mesh));
+        const LayerPlan& layer = layers.back();
         chunks.push_back(constantChunk("TAGS", "Exception in outTAGS", tagsBody));
         chunks.push_back(constantChunk("LAYR", "Exception in outLayer", layerBody));
-        chunks.push_back(pointsChunk(mesh));
-        chunks.push_back(polygonsChunk(mesh));
-        chunks.push_back(ptagChunk(mesh));
+        chunks.push_back(pointsChunk(mesh, layer.points));
+        for (const PolygonChunk& pols : layer.chunks) {
+            chunks.push_back(polygonsChunk(mesh, pols, layer.points));
+            chunks.push_back(ptagChunk(pols.faces));
+        }
         chunks.push_back(constantChunk("SURF", "Exception in outSURF", surfBody));
     } else {
         const auto [surfaces, images] = getSurfacesImages(scene);
-        uv = uvSlots(mesh, surfaces);
+        uv = uvSlots(mesh, polygonMesh.mesh, surfaces);
+        layers = layerPlans(mesh, polygonMesh.mesh);
         chunks.push_back(surfaceTagsChunk(surfaces));
-        chunks.push_back(constantChunk("LAYR", "Exception in outLayer", layerBody));
-        chunks.push_back(pointsChunk(mesh));
-        chunks.push_back(polygonsChunk(mesh));
-        chunks.push_back(surfacePtagChunk(mesh, surfaces.size()));
-        // The maps follow the polygons, slot by slot: a reader numbers the
-        // slots in the order the maps appear.
-        for (std::size_t slot = 0; slot < uv.names.size(); ++slot) {
-            chunks.push_back(underHandler("Exception in outVMAP", [&] { return vertexMapChunk(mesh, slot, uv.names[slot]); }));
-            if (mesh.hasCornerSts())
-                chunks.push_back(underHandler("Exception in outVMAD", [&] { return cornerMapChunk(mesh, slot, uv.names[slot]); }));
-        }
+        for (const LayerPlan& layer : layers) addLayerChunks(chunks, mesh, layer, surfaces.size(), uv);
         for (std::size_t i = 0; i < images.size(); ++i) chunks.push_back(clipChunk(images.at(i), static_cast<std::uint32_t>(i) + 1));
         for (std::size_t i = 0; i < surfaces.size(); ++i) chunks.push_back(surfaceChunk(surfaces.at(i), images.size(), uv));
     }
