@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <fstream>
 #include <iterator>
+#include <set>
+#include <string>
 
 #include <gtest/gtest.h>
 
@@ -93,7 +95,7 @@ ScannedGeometry scanGeometry(const fs::path& p) {
             for (std::uint32_t i = 0; i < length / 4; ++i) g.points.push_back(s.get(4));
         } else if (id == "POLS" && lwob) {
             scanLwobPolygons(s, end, g);
-        } else if (id == "POLS" && s.id() == "FACE") {
+        } else if (id == "POLS" && std::set<std::string>{"FACE", "PTCH", "SUBD"}.count(s.id())) {
             while (s.pos < end && !s.failed) {
                 const std::uint32_t n = s.get(2) & 0x3FF;
                 std::vector<std::uint32_t> face;
