@@ -13,6 +13,7 @@ namespace morv::testing {
 struct ScannedGeometry {
     std::vector<std::uint32_t> points;  // IEEE bit patterns, x y z per point
     std::vector<std::vector<std::uint32_t>> faces;
+    std::vector<std::string> kinds;  // per face: its POLS type ("FACE" in an LWOB object)
 };
 
 // "LWO2", "LWOB", or "" for a file that is not a LightWave object.
