@@ -387,6 +387,7 @@ Element imageMapBlock(const MorvLValue& texture, std::size_t position, std::size
         subchunk("CHAN", {idElement(channelId(getStringField(t, "textureChannel", "")))}),
         subchunk("ENAB", {u2Element(getBooleanField(t, "enabled", true) ? 1 : 0)}),
         subchunk("OPAC", {u2Element(opacityType), realElement(getRealField(t, "opacity", 1.0)), indexElement(0)})};
+    if (getBooleanField(t, "negative", false)) header.push_back(subchunk("NEGA", {u2Element(1)}));
     const Placement p = placementOf(t, axis);
     const std::string space = getStringField(t, "coordinateSystem", "object");
     std::vector<Element> items{
@@ -399,7 +400,15 @@ Element imageMapBlock(const MorvLValue& texture, std::size_t position, std::size
     const std::int32_t image = findIntegerField(t, "image").value_or(-1);
     if (image >= 0 && static_cast<std::size_t>(image) < imageCount)
         items.push_back(subchunk("IMAG", {indexElement(static_cast<std::uint32_t>(image) + 1)}));
-    items.push_back(subchunk("WRAP", {u2Element(1), u2Element(1)}));  // repeat, as the RIB textures do
+    // Wrap modes (0 reset, 1 repeat, 2 mirror, 3 edge) and the wrap counts of
+    // cylindrical and spherical maps; the counts are left out at their default.
+    const auto wrapMode = [&t](const char* field) {
+        const std::int32_t mode = findIntegerField(t, field).value_or(1);
+        return u2Element(static_cast<std::uint16_t>(mode >= 0 && mode <= 0xFFFF ? mode : 1));
+    };
+    items.push_back(subchunk("WRAP", {wrapMode("wrapModeWidth"), wrapMode("wrapModeHeight")}));
+    for (const auto& [id, field] : {std::pair{"WRPW", "wrapCountWidth"}, std::pair{"WRPH", "wrapCountHeight"}})
+        if (const double count = getRealField(t, field, 1.0); count != 1.0) items.push_back(realSubchunk(id, count));
     const std::int32_t slot = findIntegerField(t, "stIndex").value_or(-1);
     if (slot >= 0 && static_cast<std::size_t>(slot) < uv.names.size())
         items.push_back(subchunk("VMAP", {stringElement(uv.names[static_cast<std::size_t>(slot)])}));
@@ -418,9 +427,14 @@ ChunkPlan surfaceChunk(const MorvLValue& surface, std::size_t imageCount, const 
         }
         static const std::pair<const char*, const char*> channels[] = {
             {"DIFF", "diffusion"},    {"LUMI", "luminosity"},   {"SPEC", "specularity"},
-            {"REFL", "reflectivity"}, {"TRAN", "transparency"}, {"TRNL", "translucency"}};
+            {"REFL", "reflectivity"}, {"TRAN", "transparency"}, {"TRNL", "translucency"},
+            {"GLOS", "glossiness"}};
         for (const auto& [id, field] : channels)
             if (const auto v = f.find(field); v && v->kind() == Kind::REAL) body.push_back(realSubchunk(id, v->asReal()));
+        if (const auto v = f.find("smoothingAngle"); v && v->kind() == Kind::REAL)
+            body.push_back(subchunk("SMAN", {realElement(v->asReal())}));
+        if (const auto v = f.find("doubleSided"); v && v->kind() == Kind::BOOL)
+            body.push_back(subchunk("SIDE", {u2Element(v->asBool() ? 3 : 1)}));
         const MorvLValue textures = getListField(f, "textures", MorvLValue::List({}));
         for (std::size_t i = 0; i < textures.size(); ++i)
             body.push_back(imageMapBlock(textures.at(i), i, imageCount, uv));

@@ -92,13 +92,16 @@ MorvLValue pointValue(const XYZ& p) { return makePointRecord(p.x, p.y, p.z); }
 
 // ---- Conversion helpers ----
 
-const char* const channelFields[] = {"luminosity",   "diffusion",    "specularity",
-                                     "reflectivity", "transparency", "translucency"};
+// The surface's real-valued attributes: channel intensities, the smoothing
+// angle (radians) and the glossiness.
+const char* const channelFields[] = {"luminosity",   "diffusion",    "specularity",    "reflectivity",
+                                     "transparency", "translucency", "smoothingAngle", "glossiness"};
 
 struct SurfaceData {
     std::string name, source;
     std::optional<Color> color;
-    std::array<std::optional<double>, 6> channels;
+    std::array<std::optional<double>, 8> channels;
+    std::optional<bool> doubleSided;
     bool ownBlocks = false;
     std::vector<MorvLValue> textures;
 };
@@ -485,9 +488,12 @@ private:
             } else {
                 static const std::pair<const char*, const char*> channels[] = {
                     {"DIFF", "diffusion"},    {"LUMI", "luminosity"},   {"SPEC", "specularity"},
-                    {"REFL", "reflectivity"}, {"TRAN", "transparency"}, {"TRNL", "translucency"}};
+                    {"REFL", "reflectivity"}, {"TRAN", "transparency"}, {"TRNL", "translucency"},
+                    {"SMAN", "smoothingAngle"}, {"GLOS", "glossiness"}};
                 for (const auto& [chunk, field] : channels)
                     if (id == chunk) surface.set(field, MorvLValue::Real(body.readReal()));
+                // Sidedness 3 shows both sides of the polygons, 1 the front only.
+                if (id == "SIDE") surface.set("doubleSided", MorvLValue::Bool(body.readU2() == 3));
             }
         });
         surface.set("BLOKs", MorvLValue::List(std::move(blocks)));
@@ -514,6 +520,8 @@ private:
             } else if (id == "OPAC") {
                 header.set("opacityType", MorvLValue::Int(body.readU2()));
                 header.set("opacity", MorvLValue::Real(body.readReal()));
+            } else if (id == "NEGA") {
+                header.set("negative", MorvLValue::Bool(body.readU2() != 0));
             }
         });
         where_ = outer;
@@ -625,6 +633,7 @@ std::optional<MorvLValue> LWO2File::convertBlock(const MorvLValue& block, const 
         {"opacity", MorvLValue::Real(getRealField(header, "opacity", 1.0))},
         {"opacityType", MorvLValue::Int(intOr(header.find("opacityType"), 0))},
         {"enabled", MorvLValue::Bool(getBooleanField(header, "enabled", true))},
+        {"negative", MorvLValue::Bool(getBooleanField(header, "negative", false))},
         {"wrapModeWidth", MorvLValue::Int(intOr(imagemap.find("wrapOptionsWidth"), 1))},
         {"wrapModeHeight", MorvLValue::Int(intOr(imagemap.find("wrapOptionsHeight"), 1))},
         {"wrapCountWidth", MorvLValue::Real(getRealField(imagemap, "wrapWidth", 1.0))},
@@ -639,6 +648,7 @@ MorvLValue surfaceRecord(const SurfaceData& s) {
     if (s.color) fields.push_back({"color", MorvLValue::Colour(*s.color)});
     for (std::size_t i = 0; i < s.channels.size(); ++i)
         if (s.channels[i]) fields.push_back({channelFields[i], MorvLValue::Real(*s.channels[i])});
+    if (s.doubleSided) fields.push_back({"doubleSided", MorvLValue::Bool(*s.doubleSided)});
     fields.push_back({"textures", MorvLValue::List(s.textures)});
     return MorvLValue::Record(std::move(fields));
 }
@@ -659,6 +669,7 @@ void LWO2File::convertSurfaces(std::ostream& messages) {
         if (auto c = f.find("color")) s.color = c->asColor();
         for (std::size_t i = 0; i < s.channels.size(); ++i)
             if (auto v = f.find(channelFields[i])) s.channels[i] = v->asReal();
+        if (auto v = f.find("doubleSided")) s.doubleSided = v->asBool();
         const MorvLValue blocks = getListField(f, "BLOKs", MorvLValue::List({}));
         s.ownBlocks = blocks.size() > 0;
         for (std::size_t b = 0; b < blocks.size(); ++b)
@@ -698,6 +709,7 @@ void LWO2File::convertSurfaces(std::ostream& messages) {
             if (!s.color) s.color = p.color;
             for (std::size_t c = 0; c < s.channels.size(); ++c)
                 if (!s.channels[c]) s.channels[c] = p.channels[c];
+            if (!s.doubleSided) s.doubleSided = p.doubleSided;
             if (!s.ownBlocks) s.textures = p.textures;
         }
     }
