@@ -6,9 +6,12 @@
 // source's materials and texture references in the written file.
 #include <unistd.h>
 
+#include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <set>
 #include <sstream>
@@ -19,6 +22,7 @@
 #include "common/BrushFixtures.hpp"
 #include "common/LightWaveScan.hpp"
 #include "common/LwoFixtures.hpp"
+#include "common/LwobFixtures.hpp"
 #include "common/RunProgram.hpp"
 
 namespace morv {
@@ -56,6 +60,86 @@ testing::Bytes uvObject() {
                                                               .sub("BLOK", block("COLR", 5, "back", false))));
     chunks.chunk("SURF", testing::lwo2Surface("Bare", "", IffBuilder().sub("SPEC", IffBuilder().f4(0.5).vx(0))));
     return testing::iffForm("LWO2", chunks);
+}
+
+// One planar colour texture per surface, each surface a triangle facing
+// (1, 1, 1): the textures in the order axes, sizes, turns. LWO2 holds the
+// turns in radians, LWOB has none and holds sizes only.
+struct Placements {
+    std::vector<int> axes;
+    std::vector<XYZ> sizes, turns;  // turns: heading, pitch and bank in degrees
+    bool flat = false;              // no size along the projection axis, as a flat object's automatic size
+};
+
+testing::Bytes placementObject(const Placements& p, bool lwob) {
+    IffBuilder chunks, surfaces;
+    std::vector<XYZ> points;
+    std::vector<std::string> names;
+    std::vector<testing::LwobPolygon> lwobPolygons;
+    std::vector<std::vector<std::uint32_t>> polygons;
+    std::vector<std::pair<std::uint32_t, std::uint16_t>> tags;
+    for (int axis : p.axes)
+        for (XYZ size : p.sizes)
+            for (const XYZ& turn : p.turns) {
+                if (p.flat) (axis == 0 ? size.x : axis == 1 ? size.y : size.z) = 0;
+                const auto i = static_cast<std::uint16_t>(names.size());
+                const XYZ at{3.0 * i, 0, 0};
+                points.insert(points.end(), {at, {at.x + 1, -1, 0}, {at.x, 1, -1}});
+                polygons.push_back({3u * i, 3u * i + 1, 3u * i + 2});
+                lwobPolygons.push_back({{static_cast<std::uint16_t>(3 * i), static_cast<std::uint16_t>(3 * i + 1),
+                                         static_cast<std::uint16_t>(3 * i + 2)}, static_cast<std::int16_t>(i + 1), {}});
+                tags.push_back({i, i});
+                names.push_back(std::to_string(i).insert(0, 1, 'T'));
+                const double rad = 3.14159265358979323846 / 180;
+                if (lwob) {
+                    surfaces.chunk("SURF", testing::lwobSurface(names.back(), IffBuilder().sub("CTEX", IffBuilder().str("Planar Image Map"))
+                        .sub("TIMG", IffBuilder().str("images/t.bmp")).sub("TFLG", IffBuilder().u2(1 << axis))
+                        .sub("TSIZ", IffBuilder().vec(size.x, size.y, size.z)).sub("TCTR", IffBuilder().vec(at.x + 0.5, 0.25, -0.25))));
+                    continue;
+                }
+                IffBuilder tmap, block;
+                tmap.sub("CNTR", IffBuilder().vec(at.x + 0.5, 0.25, -0.25).vx(0)).sub("SIZE", IffBuilder().vec(size.x, size.y, size.z).vx(0));
+                tmap.sub("ROTA", IffBuilder().vec(turn.x * rad, turn.y * rad, turn.z * rad).vx(0));
+                block.sub("IMAP", IffBuilder().str("\x80").sub("CHAN", IffBuilder().id("COLR")));
+                block.sub("TMAP", tmap).sub("PROJ", IffBuilder().u2(0)).sub("AXIS", IffBuilder().u2(static_cast<std::uint16_t>(axis)));
+                block.sub("IMAG", IffBuilder().vx(1));
+                surfaces.chunk("SURF", testing::lwo2Surface(names.back(), "", IffBuilder().sub("BLOK", block)));
+            }
+    if (lwob)
+        return testing::lwobForm(chunks.chunk("PNTS", testing::lwobPoints(points)).chunk("SRFS", testing::lwobSurfaceNames(names))
+                                     .chunk("POLS", testing::lwobPolygons(lwobPolygons)).raw(surfaces));
+    chunks.chunk("TAGS", testing::lwo2Tags(names)).chunk("LAYR", testing::lwo2Layer(0, "l"));
+    chunks.chunk("PNTS", testing::lwo2Points(points)).chunk("POLS", testing::lwo2Polygons("FACE", polygons));
+    chunks.chunk("PTAG", testing::lwo2PolygonTags("SURF", tags)).chunk("CLIP", testing::lwo2StillClip(1, "images/t.bmp"));
+    return testing::iffForm("LWO2", chunks.raw(surfaces));
+}
+
+// The texts with their numbers compared up to single-float rounding; the
+// first line that differs, or "".
+std::string firstDifference(const std::string& a, const std::string& b) {
+    std::istringstream as(a), bs(b);
+    std::string la, lb;
+    const auto both = [](std::string x, const std::string& y) { return x.append(" | ").append(y); };
+    const auto words = [](std::string line) {
+        for (char& c : line)
+            if (std::string_view("[](),;\r").find(c) != std::string_view::npos) c = ' ';
+        std::istringstream in(line);
+        return std::vector<std::string>{std::istream_iterator<std::string>(in), {}};
+    };
+    while (std::getline(as, la)) {
+        if (!std::getline(bs, lb)) return both(la, "(end)");
+        const auto wa = words(la), wb = words(lb);
+        if (wa.size() != wb.size()) return both(la, lb);
+        for (std::size_t i = 0; i < wa.size(); ++i) {
+            char* ea;
+            char* eb;
+            const double x = std::strtod(wa[i].c_str(), &ea), y = std::strtod(wb[i].c_str(), &eb);
+            const bool numbers = *ea == 0 && *eb == 0;
+            if (numbers ? std::fabs(x - y) > 2e-5 * std::max({1.0, std::fabs(x), std::fabs(y)}) : wa[i] != wb[i])
+                return both(la, lb);
+        }
+    }
+    return std::getline(bs, lb) ? both("(end)", lb) : "";
 }
 
 // Texture coordinates that single floats hold exactly, so that the brush comes back whole.
@@ -145,6 +229,52 @@ TEST(KeepSurfacesRoundTrip, RibAndBrushThroughLWO2AreTheSameAsStraight) {
         // assimp adds a "Default" material for patches, which the converter leaves out.
         for (const std::string& m : written) EXPECT_TRUE(materials.count(m)) << m;
     }
+    fs::remove_all(work);
+}
+
+// Placements moved by the options come back where the straight conversion
+// puts them: the 126 textures of three axes, seven sizes (mirrored ones among
+// them) and six turns (two at a pitch of +-90 degrees), and flat textures (a
+// size of 0) read from LWO2 and LWOB.
+TEST(KeepSurfacesRoundTrip, MovedPlacementsComeBackWhereTheOptionsPutThem) {
+    const fs::path work = fs::temp_directory_path() / ("morv3d-placements-" + std::to_string(::getpid()));
+    fs::create_directories(work);
+    const Placements matrix{{0, 1, 2},
+                            {{1, 1, 1}, {2, 3, 0.5}, {-1, 1, 1}, {1, -2, 1}, {1, 1, -3}, {-2, -1, 0.5}, {0.25, 4, -1}},
+                            {{0, 0, 0}, {30, 0, 0}, {10, 20, 30}, {30, 90, 0}, {-45, -90, 60}, {120, 45, -150}}};
+    const Placements flat{{0, 1, 2}, {{2, 3, 4}, {-1, 2, 0.5}}, {{0, 0, 0}, {30, 90, 0}}, true};
+    const std::vector<fs::path> sources{testing::writeTempFile(placementObject(matrix, false), "matrix.lwo"),
+                                        testing::writeTempFile(placementObject(flat, false), "flat.lwo"),
+                                        testing::writeTempFile(placementObject({flat.axes, flat.sizes, {{}}, true}, true), "flat_old.lwo")};
+    for (const std::string option : {"--scale=2", "--scale=-1", "--coordTransformsLH=rx90", "--coordTransformsLH=ry-90 rz180"})
+        for (const fs::path& source : sources) {
+            SCOPED_TRACE(option + " " + source.filename().string());
+            const fs::path middle = work / "middle.lwo";
+            const auto kept = testing::runProgram({"--to=LWO2", "--keepSurfaces=true", "--forceTextureResolution=true", option,
+                                                   "--destFileName=" + middle.string(), source.string()}, work.string());
+            ASSERT_EQ(kept.status, 0) << kept.err;
+            EXPECT_EQ(kept.out.find("Warning: The placement"), std::string::npos) << kept.out;
+            const std::string scale = option.rfind("--scale", 0) == 0 ? option : "--scale=1";
+            for (const std::string format : {"RIB", "Unreal.T3D"}) {
+                // A texture without depth: the shader's depth is scaled with the
+                // object straight, not at all through the file, and not used.
+                if (format == "RIB" && option == "--scale=2" && source.stem().string().rfind("flat", 0) == 0) continue;
+                std::map<std::string, std::string> routes[2];
+                for (int via = 0; via < 2; ++via) {
+                    const fs::path dir = work / std::to_string(via);
+                    fs::remove_all(dir);
+                    fs::create_directories(dir);
+                    std::vector<std::string> args{"--to=" + format, "--forceTextureResolution=true",
+                                                  "--destFileName=" + (dir / "out").string()};
+                    if (via) args.insert(args.end(), {"--scale=1", middle.string()});
+                    if (!via) args.insert(args.end(), {scale, option, source.string()});
+                    convert(args, work);
+                    routes[via] = outputs(dir);
+                }
+                ASSERT_EQ(routes[0].size(), routes[1].size()) << format;
+                for (const auto& [name, text] : routes[0]) EXPECT_EQ(firstDifference(text, routes[1][name]), "") << name;
+            }
+        }
     fs::remove_all(work);
 }
 

@@ -5,6 +5,7 @@
 #include <functional>
 #include <limits>
 #include <optional>
+#include <ostream>
 #include <unordered_set>
 
 #include "base/Excn.hpp"
@@ -300,46 +301,119 @@ XYZ pointField(const Fields& t, std::string_view name, XYZ fallback) {
     return v && v->isRecord() ? RecordToXYZ(v->fields()) : fallback;
 }
 
-// The placement that gives back the texture's transforms when read: taken
-// from the list when it is the readers' own form for these values; otherwise
-// (the object was moved or scaled on the way) decomposed from the list's
-// matrix as centre, rotation and size behind the axis turn.
-Placement placementOf(const Fields& t, std::int32_t axis) {
-    const Placement own{pointField(t, "center", {0, 0, 0}), pointField(t, "size", {1, 1, 1}),
-                        pointField(t, "rotation", {0, 0, 0})};
-    const auto list = t.find("transforms");
-    if (!list || list->kind() != Kind::LIST) return own;
-    if (*list == textureTransforms(own.center, own.rotation, own.size, axis)) return own;
-    // M = T(center) R S A T(-0.5, -0.5, 0), so M T(0.5, 0.5, 0) A^-1 = T(center) R S.
-    std::vector<MorvLValue> items = list->items();
+// The list with every zero factor of its scalings read as 1, as the inverse
+// of a list reads it: an axis along which a texture has no size (a flat
+// object sized automatically) keeps its direction.
+MorvLValue zeroScalesAsOne(const MorvLValue& list) {
+    std::vector<MorvLValue> items = list.items();
+    for (MorvLValue& item : items)
+        if (item.kind() == Kind::SUMVALUE && item.constructorName() == "ScaleXYZ" && item.argument().isRecord()) {
+            XYZ f = RecordToXYZ(item.argument().fields());
+            for (double* v : {&f.x, &f.y, &f.z})
+                if (*v == 0) *v = 1;
+            item = makeScaleXYZ(f.x, f.y, f.z);
+        }
+    return MorvLValue::List(std::move(items));
+}
+
+// A placement list is M = T(center) R S A T(-0.5, -0.5, 0), maybe behind the
+// object's transforms; this is M T(0.5, 0.5, 0) A^-1 = T(center) R S.
+Matrix4x4 placementMatrix(const MorvLValue& list, std::int32_t axis) {
+    std::vector<MorvLValue> items = list.items();
     items.push_back(makeTranslateXYZ(0.5, 0.5, 0.0));
     if (axis == 0) items.push_back(makeIntDegRotateY(90));
     if (axis == 1) items.push_back(makeIntDegRotateX(-90));
-    const Matrix4x4 m = transformToMatrix4x4(MorvLValue::List(std::move(items)));
+    return transformToMatrix4x4(MorvLValue::List(std::move(items)));
+}
+
+// Heading, pitch and bank of R = RotateY(heading) RotateX(pitch) RotateZ(bank).
+// At a pitch of +-90 degrees only heading -+ bank is defined: the bank is
+// taken as 0 and the heading read from the first row.
+XYZ headingPitchBank(const double r[3][3]) {
+    const double cosPitch = std::hypot(r[1][0], r[1][1]);
+    const double pitch = std::atan2(-r[1][2], cosPitch);
+    // Below this, rounding in the entries outweighs what they say about heading and bank apart.
+    constexpr double gimbal = 1e-8;
+    if (cosPitch > gimbal) return {std::atan2(r[0][2], r[2][2]), pitch, std::atan2(r[1][0], r[1][1])};
+    return {-r[1][2] > 0 ? std::atan2(r[0][1], r[0][0]) : std::atan2(-r[0][1], r[0][0]), pitch, 0.0};
+}
+
+// Centre, rotation and size behind the axis turn of a moved placement list;
+// none when its matrix has no rotation to read. An axis along which the
+// texture has no size keeps size 0.
+std::optional<Placement> decompose(const MorvLValue& list, const XYZ& ownSize, std::int32_t axis) {
+    const Matrix4x4 m = placementMatrix(zeroScalesAsOne(list), axis);
+    const Matrix4x4 real = placementMatrix(list, axis);
     Placement p{{m.rows[0][3], m.rows[1][3], m.rows[2][3]}, {}, {}};
     double r[3][3];
     double sizes[3];
-    const double ownSizes[3] = {own.size.x, own.size.y, own.size.z};
+    const double ownSizes[3] = {ownSize.x, ownSize.y, ownSize.z};
     for (int j = 0; j < 3; ++j) {
         sizes[j] = std::hypot(m.rows[0][j], m.rows[1][j], m.rows[2][j]);
-        if (!(sizes[j] > 0) || !std::isfinite(sizes[j])) return own;  // no rotation to read
+        if (!(sizes[j] > 0) || !std::isfinite(sizes[j])) return std::nullopt;
         if (ownSizes[j] < 0) sizes[j] = -sizes[j];
         for (int i = 0; i < 3; ++i) r[i][j] = m.rows[i][j] / sizes[j];
     }
     const double det = r[0][0] * (r[1][1] * r[2][2] - r[1][2] * r[2][1]) -
                        r[0][1] * (r[1][0] * r[2][2] - r[1][2] * r[2][0]) +
                        r[0][2] * (r[1][0] * r[2][1] - r[1][1] * r[2][0]);
+    bool flat[3];
+    for (int j = 0; j < 3; ++j) flat[j] = real.rows[0][j] == 0 && real.rows[1][j] == 0 && real.rows[2][j] == 0;
     if (det < 0) {
-        // A mirror goes into the size along the projection axis, where it changes nothing.
-        const int j = axis >= 0 && axis < 3 ? axis : 2;
+        // A mirror goes into the size along the projection axis, where it
+        // changes nothing; when the texture has no size there (a size of 0
+        // keeps no sign), into the first size it has.
+        int j = axis >= 0 && axis < 3 ? axis : 2;
+        for (int k = 0; flat[j] && k < 3; ++k) j = k;
         sizes[j] = -sizes[j];
         for (auto& row : r) row[j] = -row[j];
     }
+    for (int j = 0; j < 3; ++j)
+        if (flat[j]) sizes[j] = 0;
     p.size = {sizes[0], sizes[1], sizes[2]};
-    // R = RotateY(heading) RotateX(pitch) RotateZ(bank).
-    p.rotation = {std::atan2(r[0][2], r[2][2]), std::atan2(-r[1][2], std::hypot(r[1][0], r[1][1])),
-                  std::atan2(r[1][0], r[1][1])};
+    p.rotation = headingPitchBank(r);
     return p;
+}
+
+bool closeMatrices(const Matrix4x4& a, const Matrix4x4& b) {
+    double scale = 0;
+    for (int j = 0; j < 3; ++j) scale = std::max(scale, std::hypot(b.rows[0][j], b.rows[1][j], b.rows[2][j]));
+    // Single floats hold the written values: their rounding, and that of the
+    // turns they give, stays far below this.
+    constexpr double tolerance = 1e-5;
+    for (int i = 0; i < 4; ++i)
+        for (int j = 0; j < 4; ++j) {
+            const double size = j == 3 ? scale + std::fabs(b.rows[i][3]) : scale;
+            if (!(std::fabs(a.rows[i][j] - b.rows[i][j]) <= tolerance * size)) return false;
+        }
+    return true;
+}
+
+// Whether the placement, stored as single floats and read back, gives the list's transform.
+bool rebuilds(const Placement& p, std::int32_t axis, const MorvLValue& list) {
+    const auto single = [](const XYZ& v) {
+        return XYZ{static_cast<float>(v.x), static_cast<float>(v.y), static_cast<float>(v.z)};
+    };
+    const MorvLValue rebuilt = textureTransforms(single(p.center), single(p.rotation), single(p.size), axis);
+    return closeMatrices(transformToMatrix4x4(rebuilt), transformToMatrix4x4(list));
+}
+
+// The placement that gives back the texture's transforms when read: taken
+// from the list when it is the readers' own form for these values; otherwise
+// (the object was moved or scaled on the way) decomposed from the list's
+// matrix as centre, rotation and size behind the axis turn. Every
+// decomposition is checked by rebuilding the list; exact is false when no
+// placement gives it back.
+Placement placementOf(const Fields& t, std::int32_t axis, bool& exact) {
+    const Placement own{pointField(t, "center", {0, 0, 0}), pointField(t, "size", {1, 1, 1}),
+                        pointField(t, "rotation", {0, 0, 0})};
+    exact = true;
+    const auto list = t.find("transforms");
+    if (!list || list->kind() != Kind::LIST) return own;
+    if (*list == textureTransforms(own.center, own.rotation, own.size, axis)) return own;
+    const std::optional<Placement> p = decompose(*list, own.size, axis);
+    exact = p && rebuilds(*p, axis, *list);
+    return p.value_or(own);
 }
 
 const char* channelId(const std::string& channel) {
@@ -377,7 +451,8 @@ struct UvSlots {
 };
 
 // The texture as a BLOK of type IMAP.
-Element imageMapBlock(const MorvLValue& texture, std::size_t position, std::size_t imageCount, const UvSlots& uv) {
+Element imageMapBlock(const MorvLValue& texture, std::size_t position, std::size_t imageCount, const UvSlots& uv,
+                      const std::string& surface, std::ostream* messages) {
     if (!texture.isRecord()) throw Error("A texture that is not a record cannot be written");
     const Fields t = texture.fields();
     const std::int32_t axis = findIntegerField(t, "axis").value_or(0);
@@ -388,7 +463,12 @@ Element imageMapBlock(const MorvLValue& texture, std::size_t position, std::size
         subchunk("ENAB", {u2Element(getBooleanField(t, "enabled", true) ? 1 : 0)}),
         subchunk("OPAC", {u2Element(opacityType), realElement(getRealField(t, "opacity", 1.0)), indexElement(0)})};
     if (getBooleanField(t, "negative", false)) header.push_back(subchunk("NEGA", {u2Element(1)}));
-    const Placement p = placementOf(t, axis);
+    bool exact = true;
+    const Placement p = placementOf(t, axis, exact);
+    if (!exact && messages)
+        *messages << "Warning: The placement of texture " << position + 1 << " of the surface \"" << printableBytes(surface)
+                  << "\" is no centre, rotation and size that an LWO2 file can hold; the texture may lie elsewhere in "
+                     "the written object\n";
     const std::string space = getStringField(t, "coordinateSystem", "object");
     std::vector<Element> items{
         subchunk("IMAP", std::move(header)),
@@ -415,11 +495,12 @@ Element imageMapBlock(const MorvLValue& texture, std::size_t position, std::size
     return subchunk("BLOK", std::move(items));
 }
 
-ChunkPlan surfaceChunk(const MorvLValue& surface, std::size_t imageCount, const UvSlots& uv) {
+ChunkPlan surfaceChunk(const MorvLValue& surface, std::size_t imageCount, const UvSlots& uv, std::ostream* messages) {
     return underHandler("Exception in outSURF", [&] {
         if (!surface.isRecord()) throw Error("A surface that is not a record cannot be written");
         const Fields f = surface.fields();
-        std::vector<Element> body{stringElement(getStringField(f, "name", "")),
+        const std::string name = getStringField(f, "name", "");
+        std::vector<Element> body{stringElement(name),
                                   stringElement(getStringField(f, "source", ""))};
         if (const auto c = f.find("color"); c && c->kind() == Kind::COLOR) {
             const Color rgb = c->asColor();
@@ -437,7 +518,7 @@ ChunkPlan surfaceChunk(const MorvLValue& surface, std::size_t imageCount, const 
             body.push_back(subchunk("SIDE", {u2Element(v->asBool() ? 3 : 1)}));
         const MorvLValue textures = getListField(f, "textures", MorvLValue::List({}));
         for (std::size_t i = 0; i < textures.size(); ++i)
-            body.push_back(imageMapBlock(textures.at(i), i, imageCount, uv));
+            body.push_back(imageMapBlock(textures.at(i), i, imageCount, uv, name, messages));
         return elementChunk("SURF", "Exception in outSURF", std::move(body));
     });
 }
@@ -677,7 +758,7 @@ void addLayerChunks(std::vector<ChunkPlan>& chunks, const MeshView& mesh, const 
 
 namespace MorvLToLWO2 {
 
-void translate(const MorvLValue& scene, const std::string& destination, bool keepSurfaces) {
+void translate(const MorvLValue& scene, const std::string& destination, bool keepSurfaces, std::ostream* messages) {
     if (!scene.isRecord()) raiseMissingSceneData("MorvLToLWO2.translate");
     const PolygonMesh polygonMesh = unpackPolygonMeshTop(scene);
     const MeshView mesh(polygonMesh.mesh);
@@ -703,7 +784,7 @@ void translate(const MorvLValue& scene, const std::string& destination, bool kee
         chunks.push_back(surfaceTagsChunk(surfaces));
         for (const LayerPlan& layer : layers) addLayerChunks(chunks, mesh, layer, surfaces.size(), uv);
         for (std::size_t i = 0; i < images.size(); ++i) chunks.push_back(clipChunk(images.at(i), static_cast<std::uint32_t>(i) + 1));
-        for (std::size_t i = 0; i < surfaces.size(); ++i) chunks.push_back(surfaceChunk(surfaces.at(i), images.size(), uv));
+        for (std::size_t i = 0; i < surfaces.size(); ++i) chunks.push_back(surfaceChunk(surfaces.at(i), images.size(), uv, messages));
     }
     std::uint64_t formLength = 4;
     for (const ChunkPlan& chunk : chunks) formLength += 8 + chunk.length + chunk.length % 2;
@@ -731,7 +812,7 @@ std::string lwo2WriterProgressLine(const std::string& destination) {
 }
 
 void writeLWO2(const MorvLValue& scene, const std::string& destination, const ExportSettings& settings) {
-    MorvLToLWO2::translate(scene, destination, settings.keepSurfaces);
+    MorvLToLWO2::translate(scene, destination, settings.keepSurfaces, &settings.messages);
 }
 
 }  // namespace morv

@@ -8,6 +8,7 @@
 // so that reading it gives back the same scene.
 #pragma once
 
+#include <iosfwd>
 #include <string>
 
 #include "exporters/Exporter.hpp"
@@ -20,7 +21,10 @@ namespace MorvLToLWO2 {
 // index checked, before the file is opened; the file is then written front to
 // back in one pass. A failure leaves no partial file behind (a destination
 // that is not a regular file, such as a device, is never removed).
-void translate(const MorvLValue& scene, const std::string& destination, bool keepSurfaces = false);
+// A texture placement that no centre, rotation and size give back (checked
+// for every one that was moved) is reported to messages, when given.
+void translate(const MorvLValue& scene, const std::string& destination, bool keepSurfaces = false,
+               std::ostream* messages = nullptr);
 
 std::string lwo2ProgressLine(const std::string& destination);
 
