@@ -1,11 +1,14 @@
 // Bytes in, both LightWave readers called (parse and conversion), and each
 // scene they give written as an Unreal brush (moved and scaled as for a brush,
-// no image file opened) and as LWO2 with every surface kept, which is read
-// back; every error of the system caught, except one in reading back a file
-// the writer wrote: what remains to be found is a crash, a hang, a leak, a
-// sanitizer report or a written file that does not read.
+// no image file opened) and, turned, mirrored and scaled, as LWO2 with every
+// surface kept, which is read back: every texture placement read back must
+// be the written one unless the writer reported it. Every error of the
+// system is caught, except one in reading back a file the writer wrote: what
+// remains to be found is a crash, a hang, a leak, a sanitizer report, a
+// written file that does not read or a placement silently moved.
 #include <unistd.h>
 
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
@@ -18,6 +21,39 @@
 #include "exporters/unreal/ExportUnrealT3D.hpp"
 #include "importers/lightwave/LWO2Reader.hpp"
 #include "importers/lightwave/LWOBReader.hpp"
+#include "scene/MorvLCoordTransforms.hpp"
+#include "scene/MorvLTransformMesh.hpp"
+
+namespace {
+
+using morv::MorvLValue;
+
+MorvLValue texturesOf(const MorvLValue& scene, std::size_t surface) {
+    const MorvLValue s = morv::requireField(scene.fields(), "surfaces").at(surface);
+    return morv::getListField(s.fields(), "textures", MorvLValue::List({}));
+}
+
+// The placements of the scene read back against those written, texture by texture.
+void comparePlacements(const MorvLValue& written, const MorvLValue& read) {
+    const std::size_t surfaces = morv::requireField(written.fields(), "surfaces").size();
+    if (morv::requireField(read.fields(), "surfaces").size() != surfaces) return;  // surfaces of one name
+    for (std::size_t s = 0; s < surfaces; ++s) {
+        const MorvLValue a = texturesOf(written, s), b = texturesOf(read, s);
+        for (std::size_t t = 0; t < a.size() && t < b.size(); ++t) {
+            const auto ma = morv::transformToMatrix4x4(morv::forceGetListField(a.at(t).fields(), "transforms"));
+            const auto mb = morv::transformToMatrix4x4(morv::forceGetListField(b.at(t).fields(), "transforms"));
+            double scale = 0;
+            for (const auto& row : ma.rows)
+                for (double v : row) scale = std::isfinite(v) ? std::max(scale, std::fabs(v)) : INFINITY;
+            if (!(scale < 1e30)) continue;  // beyond what single floats hold after rounding
+            for (int i = 0; i < 3; ++i)
+                for (int j = 0; j < 4; ++j)
+                    if (!(std::fabs(ma.rows[i][j] - mb.rows[i][j]) <= 1e-4 * scale)) __builtin_trap();
+        }
+    }
+}
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::vector<std::uint8_t> bytes(data, data + size);
@@ -25,23 +61,29 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     morv::ConversionOptions brush;
     brush.to = "Unreal.T3D";
     brush.forceTextureResolution = true;
-    const auto writeBrush = [&](const morv::MorvLValue& scene) {
-        const morv::MorvLValue moved = morv::modifyCanonical(scene, brush, {512, 512}, messages);
+    const auto writeBrush = [&](const MorvLValue& scene) {
+        const MorvLValue moved = morv::modifyCanonical(scene, brush, {512, 512}, messages);
         morv::ExportUnrealT3D::brushText(moved, {512, 512, messages});
     };
     static const std::string written =
         (std::filesystem::temp_directory_path() / ("lightwave_fuzzer-" + std::to_string(::getpid()) + ".lwo")).string();
+    const MorvLValue turns = MorvLValue::List({morv::makeRotateX(0.3), morv::makeIntDegRotateY(90)});
     for (int reader = 0; reader < 2; ++reader) {
         bool wrote = false;
+        MorvLValue moved;
+        std::ostringstream writer;
         try {
-            const morv::MorvLValue scene = reader == 0 ? morv::parseLWO2Bytes(bytes, messages)->toCanonical(messages)
-                                                       : morv::readLWOBSceneFromBytes(bytes, messages);
-            morv::MorvLToLWO2::translate(scene, written, true);  // may refuse a coordinate beyond single floats
+            const MorvLValue scene = reader == 0 ? morv::parseLWO2Bytes(bytes, messages)->toCanonical(messages)
+                                                 : morv::readLWOBSceneFromBytes(bytes, messages);
+            moved = morv::transformMeshObject(scene, turns, -2.0);
+            morv::MorvLToLWO2::translate(moved, written, true, &writer);  // may refuse a coordinate beyond single floats
             wrote = true;
             writeBrush(scene);
         } catch (const std::exception&) {
         }
-        if (wrote) morv::readLWO2Scene(written, messages);  // what the writer wrote must read
+        if (!wrote) continue;
+        const MorvLValue back = morv::readLWO2Scene(written, messages);  // what the writer wrote must read
+        if (writer.str().empty()) comparePlacements(moved, back);
     }
     return 0;
 }

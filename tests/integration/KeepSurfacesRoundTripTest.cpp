@@ -24,6 +24,7 @@
 #include "common/LwoFixtures.hpp"
 #include "common/LwobFixtures.hpp"
 #include "common/RunProgram.hpp"
+#include "importers/lightwave/LWO2Reader.hpp"
 
 namespace morv {
 namespace {
@@ -220,6 +221,12 @@ TEST(KeepSurfacesRoundTrip, RibAndBrushThroughLWO2AreTheSameAsStraight) {
                 routes[via] = outputs(dir);
             }
             EXPECT_EQ(routes[0], routes[1]) << format;
+        }
+        if (testing::formType(source) == "LWO2") {
+            // Everything the reader takes from an LWO2 object comes back: layers,
+            // face kinds, UV map names, surfaces and textures with all their fields.
+            std::ostringstream messages;
+            EXPECT_TRUE(readLWO2Scene(source.string(), messages) == readLWO2Scene(middle.string(), messages));
         }
         if (!haveAssimp || source.extension() != ".lwo") continue;
         const auto [materials, refs] = assimpMaterials(source);
