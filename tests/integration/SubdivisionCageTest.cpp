@@ -31,35 +31,26 @@ using KindedFaces = std::vector<std::pair<std::string, Polygon>>;
 // Three boxes: plain faces, SubPatch and Catmull-Clark, each in a layer of its
 // own; the Catmull-Clark box has UV coordinates and shares the plain box's surface.
 testing::Bytes cageObject() {
-    const auto box = [](double x) {
-        std::vector<XYZ> p;
-        for (int i = 0; i < 8; ++i) p.push_back({x + (i & 1), static_cast<double>((i >> 1) & 1), static_cast<double>(i >> 2)});
-        return p;
-    };
     const std::vector<std::vector<std::uint32_t>> quads{{0, 2, 3, 1}, {4, 5, 7, 6}, {0, 1, 5, 4},
                                                         {2, 6, 7, 3}, {0, 4, 6, 2}, {1, 3, 7, 5}};
-    const auto tags = [](std::uint16_t tag) {
-        std::vector<std::pair<std::uint32_t, std::uint16_t>> pairs;
-        for (std::uint32_t f = 0; f < 6; ++f) pairs.push_back({f, tag});
-        return testing::lwo2PolygonTags("SURF", pairs);
-    };
+    const char* const types[] = {"FACE", "PTCH", "SUBD"};
+    IffBuilder b, block;
+    b.chunk("TAGS", testing::lwo2Tags({"Plain", "Cage"}));
+    for (std::uint16_t layer = 0; layer < 3; ++layer) {
+        std::vector<XYZ> box;
+        std::vector<std::pair<std::uint32_t, std::uint16_t>> tags;
+        for (int i = 0; i < 8; ++i) box.push_back({3.0 * layer + (i & 1), double((i >> 1) & 1), double(i >> 2)});
+        for (std::uint32_t f = 0; f < 6; ++f) tags.push_back({f, layer == 1});
+        b.chunk("LAYR", testing::lwo2Layer(layer, types[layer])).chunk("PNTS", testing::lwo2Points(box));
+        b.chunk("POLS", testing::lwo2Polygons(types[layer], quads)).chunk("PTAG", testing::lwo2PolygonTags("SURF", tags));
+    }
     std::vector<testing::UvEntry> uv;
     for (std::uint32_t v = 0; v < 8; ++v) uv.push_back({v, 0, {0.125 * v, 1 - 0.125 * v}});
-    IffBuilder b;
-    b.chunk("TAGS", testing::lwo2Tags({"Plain", "Cage"}));
-    const char* const types[] = {"FACE", "PTCH", "SUBD"};
-    for (std::uint16_t layer = 0; layer < 3; ++layer) {
-        b.chunk("LAYR", testing::lwo2Layer(layer, types[layer])).chunk("PNTS", testing::lwo2Points(box(3.0 * layer)));
-        b.chunk("POLS", testing::lwo2Polygons(types[layer], quads)).chunk("PTAG", tags(layer == 1 ? 1 : 0));
-    }
-    b.chunk("VMAP", testing::lwo2VertexMap("TXUV", 2, "uv", uv));
-    IffBuilder block;
-    block.sub("IMAP", IffBuilder().str("\x80").sub("CHAN", IffBuilder().id("COLR")));
-    block.sub("PROJ", IffBuilder().u2(5)).sub("IMAG", IffBuilder().vx(1)).sub("VMAP", IffBuilder().str("uv"));
-    b.chunk("CLIP", testing::lwo2StillClip(1, "images/cage.tga"));
+    block.sub("IMAP", IffBuilder().str("\x80").sub("CHAN", IffBuilder().id("COLR"))).sub("PROJ", IffBuilder().u2(5));
+    block.sub("IMAG", IffBuilder().vx(1)).sub("VMAP", IffBuilder().str("uv"));
+    b.chunk("VMAP", testing::lwo2VertexMap("TXUV", 2, "uv", uv)).chunk("CLIP", testing::lwo2StillClip(1, "cage.tga"));
     b.chunk("SURF", testing::lwo2Surface("Plain", "", IffBuilder().sub("BLOK", block)));
-    b.chunk("SURF", testing::lwo2Surface("Cage", "", IffBuilder()));
-    return testing::iffForm("LWO2", b);
+    return testing::iffForm("LWO2", b.chunk("SURF", testing::lwo2Surface("Cage", "", IffBuilder())));
 }
 
 Polygon keyOf(const std::vector<XYZ>& points) {
@@ -69,18 +60,15 @@ Polygon keyOf(const std::vector<XYZ>& points) {
     return key;
 }
 
-XYZ pointAt(const testing::ScannedGeometry& g, std::uint32_t v) {
-    return {std::bit_cast<float>(g.points.at(3 * v)), std::bit_cast<float>(g.points.at(3 * v + 1)),
-            std::bit_cast<float>(g.points.at(3 * v + 2))};
-}
-
 // Every face of a LightWave object with its POLS type, as its points; and their area.
 KindedFaces kindedFaces(const fs::path& file, double* area = nullptr) {
     const testing::ScannedGeometry g = testing::scanGeometry(file);
     KindedFaces faces;
     for (std::size_t f = 0; f < g.faces.size(); ++f) {
         std::vector<XYZ> points;
-        for (std::uint32_t v : g.faces[f]) points.push_back(pointAt(g, v));
+        for (std::uint32_t v : g.faces[f])
+            points.push_back({std::bit_cast<float>(g.points.at(3 * v)), std::bit_cast<float>(g.points.at(3 * v + 1)),
+                              std::bit_cast<float>(g.points.at(3 * v + 2))});
         if (area) *area += testing::length(testing::newell(points)) / 2;
         faces.emplace_back(g.kinds[f], keyOf(points));
     }
@@ -92,24 +80,20 @@ std::string fileText(const fs::path& p) {
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-struct CageCase {
-    std::string source;
-    std::size_t subdivisionMeshes;  // surfaces with cage faces
-};
-
 TEST(SubdivisionCages, EveryOutputKeepsTheCages) {
     const fs::path work = fs::temp_directory_path() / ("morv3d-cages-" + std::to_string(::getpid()));
     fs::create_directories(work);
-    std::vector<CageCase> cases{{testing::writeTempFile(cageObject(), "cages.lwo"), 2}};
+    // Each object with its number of surfaces that hold cage faces.
+    std::vector<std::pair<std::string, std::size_t>> cases{{testing::writeTempFile(cageObject(), "cages.lwo"), 2}};
     if (fs::exists("/usr/share/assimp/models/LWO/LWO2/Subdivision.lwo"))
         cases.push_back({"/usr/share/assimp/models/LWO/LWO2/Subdivision.lwo", 1});
-    for (const CageCase& c : cases) {
-        SCOPED_TRACE(c.source);
+    for (const auto& [file, subdivisionMeshes] : cases) {
+        SCOPED_TRACE(file);
         double sourceArea = 0;
-        const KindedFaces source = kindedFaces(c.source, &sourceArea);
+        const KindedFaces source = kindedFaces(file, &sourceArea);
         const auto convert = [&](std::vector<std::string> args, const fs::path& out) {
             args.push_back("--destFileName=" + out.string());
-            args.push_back(c.source);
+            args.push_back(file);
             const auto run = testing::runProgram(args, work.string());
             EXPECT_EQ(run.status, 0) << run.err;
             EXPECT_EQ(run.out.find("curved surfaces"), std::string::npos);
@@ -132,7 +116,7 @@ TEST(SubdivisionCages, EveryOutputKeepsTheCages) {
             for (const auto& polygon : testing::ribPolygons(r)) written.insert({cage ? "cage" : "polygon", keyOf(polygon)});
         }
         EXPECT_EQ(written, expected);
-        EXPECT_EQ(meshes, c.subdivisionMeshes);
+        EXPECT_EQ(meshes, subdivisionMeshes);
 
         convert({"--to=Unreal.T3D", "--scale=1"}, work / "out.t3d");
         double brushArea = 0;
