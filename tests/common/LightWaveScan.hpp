@@ -19,8 +19,7 @@ struct ScannedGeometry {
 // "LWO2", "LWOB", or "" for a file that is not a LightWave object.
 std::string formType(const std::filesystem::path& p);
 
-// Points of every layer in file order, and the face polygons (and the faces
-// of SubPatch and Catmull-Clark cages) with their
+// Points of every layer in file order, and the face polygons (cages too) with their
 // indices moved past the points of the layers before (LWOB detail polygons
 // kept as faces after their polygon). A scan that overruns the file fails the
 // calling test.

@@ -46,8 +46,7 @@ void checkLayout(const std::vector<RibRequest>& requests) {
         ASSERT_LT(i, requests.size());
         EXPECT_EQ(requests[i++].name, name);
     }
-    const std::set<std::string> surfaceRequests{"Declare", "Color", "Opacity", "Surface", "PointsGeneralPolygons",
-                                                "SubdivisionMesh"};
+    const std::set<std::string> surfaceRequests{"Declare", "Color", "Opacity", "Surface", "PointsGeneralPolygons", "SubdivisionMesh"};
     for (; i + tail.size() < requests.size(); ++i)
         EXPECT_TRUE(surfaceRequests.count(requests[i].name)) << requests[i].name << " inside the world block";
     for (const std::string& name : tail) EXPECT_EQ(requests.at(i++).name, name);

@@ -317,23 +317,18 @@ struct PolsCase {
     std::string messages;
     std::vector<Face> faces;
     std::vector<std::string> surfaces;  // tags that kept faces use, in order of first use
-    std::vector<FaceKindRun> kinds;
+    std::string kinds;                  // per face: Polygon, SubPatch or CatmullClark
 };
 
-// Faces, SubPatch and Catmull-Clark cages are kept in file order with their
-// kinds, each bound through the PTAG that follows its own chunk; any other
-// chunk is dropped with a message of its own.
+// Faces and cages kept in file order with their kinds and PTAGs; other chunks dropped with a message each.
 TEST(LWO2ReaderChunks, PolygonChunkKinds) {
-    using enum FaceKind;
-    const Face a{{0, 1, 2}, 0}, b{{0, 1, 2}, 1};
+    const Face a{{0, 1, 2}, 0}, b{{0, 1, 2}, 1}, c{{0, 1, 2}, 2};
     const PolsCase cases[] = {
-        {"curves only", {"CURV"}, curvedMessage + "CURV\n", {}, {}, {}},
-        {"patches only", {"PTCH"}, "", {a}, {"A"}, {{SubPatch, 0, 1}}},
-        {"faces only", {"FACE"}, "", {a}, {"A"}, {{Polygon, 0, 1}}},
-        {"faces and cages", {"SUBD", "FACE", "PTCH"}, "", {a, b, {{0, 1, 2}, 2}}, {"A", "B", "C"},
-         {{CatmullClark, 0, 1}, {Polygon, 1, 1}, {SubPatch, 2, 1}}},
-        {"bones between faces", {"FACE", "BONE", "FACE"}, curvedMessage + "BONE\n", {a, {{0, 1, 2}, 1}}, {"A", "C"},
-         {{Polygon, 0, 2}}},
+        {"curves only", {"CURV"}, curvedMessage + "CURV\n", {}, {}, ""},
+        {"patches only", {"PTCH"}, "", {a}, {"A"}, "S"},
+        {"faces only", {"FACE"}, "", {a}, {"A"}, "P"},
+        {"faces and cages", {"SUBD", "FACE", "PTCH"}, "", {a, b, c}, {"A", "B", "C"}, "CPS"},
+        {"bones between faces", {"FACE", "BONE", "FACE"}, curvedMessage + "BONE\n", {a, b}, {"A", "C"}, "PP"},
     };
     for (const auto& c : cases) {
         IffBuilder b;
@@ -347,12 +342,10 @@ TEST(LWO2ReaderChunks, PolygonChunkKinds) {
         EXPECT_EQ(messages, c.messages) << c.name;
         EXPECT_EQ(faces(scene), c.faces) << c.name;
         EXPECT_EQ(surfaceNames(scene), c.surfaces) << c.name;
-        const auto runs = faceKindRuns(mesh(scene));
-        ASSERT_EQ(runs.size(), c.kinds.size()) << c.name;
-        for (std::size_t i = 0; i < runs.size(); ++i)
-            EXPECT_TRUE(runs[i].kind == c.kinds[i].kind && runs[i].first == c.kinds[i].first &&
-                        runs[i].count == c.kinds[i].count)
-                << c.name << " run " << i;
+        const MeshView view(mesh(scene));
+        std::string kinds;
+        for (std::size_t f = 0; f < view.faceCount(); ++f) kinds += "PSC"[static_cast<int>(view.faceKind(f))];
+        EXPECT_EQ(kinds, c.kinds) << c.name;
     }
 }
 
