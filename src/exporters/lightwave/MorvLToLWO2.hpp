@@ -1,11 +1,13 @@
 // The LWO2 writer: a canonical scene as a LightWave object of the IFF form
-// LWO2 holding one layer, its points and its polygons. By default every
-// polygon is bound to one surface "default" and surface attributes, textures,
-// clips and UV maps are not written. With keepSurfaces the file holds the
-// whole scene: every surface (TAGS, PTAG SURF, SURF with its channels and its
+// LWO2 holding one layer, its points and its polygons, one POLS chunk per run
+// of faces of a kind (FACE, or PTCH and SUBD for the faces of SubPatch and
+// Catmull-Clark cages). By default every polygon is bound to one surface
+// "default" and surface attributes, textures, clips and UV maps are not
+// written. With keepSurfaces the file holds the whole scene: the mesh's
+// layers, every surface (TAGS, PTAG SURF, SURF with its attributes and its
 // textures as IMAP blocks), one CLIP per image and the texture coordinates
-// (VMAP TXUV per slot for the points, VMAD TXUV for corners with their own),
-// so that reading it gives back the same scene.
+// (VMAP TXUV per slot for the points, VMAD TXUV for corners with their own,
+// under the source's map names), so that reading it gives back the same scene.
 #pragma once
 
 #include <iosfwd>
