@@ -358,12 +358,119 @@ MorvLValue buildVertices(std::vector<double> xs, std::vector<double> ys, std::ve
     if (withSts) std::move(sts).packInto(vertices, 1);
     return std::move(vertices).toList();
 }
+
+const char* const faceKindNames[] = {"polygon", "subPatch", "catmullClark"};
+
+MorvLValue faceKindsValue(const std::vector<FaceKindRun>& runs) {
+    std::vector<MorvLValue> items;
+    items.reserve(runs.size());
+    for (const FaceKindRun& run : runs)
+        items.push_back(MorvLValue::Record({{"kind", MorvLValue::String(faceKindNames[static_cast<int>(run.kind)])},
+                                            {"faces", MorvLValue::Int(static_cast<std::int32_t>(run.count))}}));
+    return MorvLValue::List(std::move(items));
+}
+
+// Adds n faces of a kind, starting at face `first`, to runs that are kept
+// only once some face is not a polygon.
+void addKindRun(std::vector<FaceKindRun>& runs, FaceKind kind, std::size_t first, std::size_t n) {
+    if (n == 0 || (runs.empty() && kind == FaceKind::Polygon)) return;
+    if (runs.empty() && first > 0) runs.push_back({FaceKind::Polygon, 0, first});
+    if (!runs.empty() && runs.back().kind == kind)
+        runs.back().count += n;
+    else
+        runs.push_back({kind, first, n});
+}
+
 }  // namespace
+
+std::vector<FaceKindRun> faceKindRuns(const MorvLValue& mesh) {
+    const std::size_t faces = meshField(mesh, "faces").size();
+    std::vector<FaceKindRun> runs;
+    const auto field = recordOf(mesh, "faceKindRuns").find("faceKinds");
+    if (!field) {
+        if (faces > 0) runs.push_back({FaceKind::Polygon, 0, faces});
+        return runs;
+    }
+    const auto bad = [] { throw Error("Internal error: the face kinds of a mesh do not fit its faces\n"); };
+    if (field->kind() != Kind::LIST) bad();
+    std::size_t next = 0;
+    for (std::size_t i = 0; i < field->size(); ++i) {
+        const MorvLValue run = field->at(i);
+        if (!run.isRecord()) bad();
+        const std::string name = getStringField(run.fields(), "kind", "");
+        const auto count = findIntegerField(run.fields(), "faces");
+        const auto* known = std::find(std::begin(faceKindNames), std::end(faceKindNames), name);
+        if (known == std::end(faceKindNames) || !count || *count < 0) bad();
+        const auto kind = static_cast<FaceKind>(known - std::begin(faceKindNames));
+        const auto n = static_cast<std::size_t>(*count);
+        if (n > faces - next) bad();
+        if (n == 0) continue;
+        if (!runs.empty() && runs.back().kind == kind)
+            runs.back().count += n;
+        else
+            runs.push_back({kind, next, n});
+        next += n;
+    }
+    if (next != faces) bad();
+    return runs;
+}
+
+MorvLValue layerRecord(const MeshLayer& layer) {
+    std::vector<Field> fields{{"number", MorvLValue::Int(layer.number)},
+                              {"flags", MorvLValue::Int(layer.flags)},
+                              {"name", MorvLValue::String(layer.name)},
+                              {"pivot", makePointRecord(layer.pivot.x, layer.pivot.y, layer.pivot.z)}};
+    if (layer.parent) fields.push_back({"parent", MorvLValue::Int(*layer.parent)});
+    fields.push_back({"vertices", MorvLValue::Int(static_cast<std::int32_t>(layer.vertices))});
+    fields.push_back({"faces", MorvLValue::Int(static_cast<std::int32_t>(layer.faces))});
+    return MorvLValue::Record(std::move(fields));
+}
+
+std::vector<MeshLayer> meshLayers(const MorvLValue& mesh) {
+    const auto field = recordOf(mesh, "meshLayers").find("layers");
+    if (!field || field->kind() != Kind::LIST) return {};
+    std::vector<MeshLayer> layers;
+    std::size_t vertices = 0, faces = 0;
+    for (std::size_t i = 0; i < field->size(); ++i) {
+        const MorvLValue item = field->at(i);
+        if (!item.isRecord()) return {};
+        const Fields f = item.fields();
+        const auto number = findIntegerField(f, "number"), flags = findIntegerField(f, "flags");
+        const auto name = f.find("name"), pivot = f.find("pivot"), parent = f.find("parent");
+        const auto v = findIntegerField(f, "vertices"), n = findIntegerField(f, "faces");
+        if (!number || !flags || !name || name->kind() != Kind::STRING || !pivot || !pivot->isRecord() || !v ||
+            *v < 0 || !n || *n < 0 || (parent && parent->kind() != Kind::INT))
+            return {};
+        MeshLayer layer{*number, *flags, name->asString(), RecordToXYZ(pivot->fields()), std::nullopt,
+                        static_cast<std::size_t>(*v), static_cast<std::size_t>(*n)};
+        if (parent) layer.parent = parent->asInt();
+        vertices += layer.vertices;
+        faces += layer.faces;
+        layers.push_back(std::move(layer));
+    }
+    if (vertices != meshField(mesh, "vertices").size() || faces != meshField(mesh, "faces").size()) return {};
+    return layers;
+}
+
+std::vector<std::string> stNames(const MorvLValue& mesh) {
+    const auto field = recordOf(mesh, "stNames").find("stNames");
+    std::vector<std::string> names;
+    if (!field || field->kind() != Kind::LIST) return names;
+    for (std::size_t i = 0; i < field->size(); ++i) {
+        const MorvLValue name = field->at(i);
+        names.push_back(name.kind() == Kind::STRING ? name.asString() : "");
+    }
+    return names;
+}
 
 struct MeshBuilder::Parts {
     std::vector<double> xs, ys, zs;
     StColumn vertexSts;
     FaceColumns faces;
+    std::vector<FaceKindRun> kinds;  // empty while every face is a polygon
+    std::vector<MeshLayer> layers;
+    std::size_t layeredVertices = 0, layeredFaces = 0;
+    std::vector<std::string> stNames;
 };
 
 MeshBuilder::MeshBuilder() : parts_(std::make_unique<Parts>()) {}
@@ -432,13 +539,26 @@ void MeshBuilder::setVertexSts(std::uint32_t vertex, const MorvLValue& sts) {
 }
 
 void MeshBuilder::addFace(std::span<const std::uint32_t> vertices, MorvLValue surface) {
+    addKindRun(parts_->kinds, FaceKind::Polygon, parts_->faces.faceCount(), 1);
     parts_->faces.addFace(vertices, std::move(surface));
 }
 
 void MeshBuilder::addFaces(std::vector<std::uint32_t> offsets, std::vector<std::int32_t> corners,
-                           std::vector<std::int32_t> surfaces) {
+                           std::vector<std::int32_t> surfaces, FaceKind kind) {
+    addKindRun(parts_->kinds, kind, parts_->faces.faceCount(), surfaces.size());
     parts_->faces.addFaces(std::move(offsets), std::move(corners), std::move(surfaces));
 }
+
+void MeshBuilder::addLayer(MeshLayer header) {
+    Parts& p = *parts_;
+    header.vertices = p.xs.size() - p.layeredVertices;
+    header.faces = p.faces.faceCount() - p.layeredFaces;
+    p.layeredVertices = p.xs.size();
+    p.layeredFaces = p.faces.faceCount();
+    p.layers.push_back(std::move(header));
+}
+
+void MeshBuilder::setStNames(std::vector<std::string> names) { parts_->stNames = std::move(names); }
 
 void MeshBuilder::setCornerSts(std::size_t corner, std::span<const std::optional<ST>> slots) {
     setMeshCornerSts(parts_->faces.lastFaceCorner(corner), slots);
@@ -463,7 +583,19 @@ void MeshBuilder::setAllCornerSts(std::vector<double> s, std::vector<double> t) 
 MorvLValue MeshBuilder::build() && {
     Parts& p = *parts_;
     MorvLValue vertices = buildVertices(std::move(p.xs), std::move(p.ys), std::move(p.zs), std::move(p.vertexSts));
-    return MorvLValue::Record({{"vertices", std::move(vertices)}, {"faces", std::move(p.faces).build()}});
+    std::vector<Field> mesh{{"vertices", std::move(vertices)}, {"faces", std::move(p.faces).build()}};
+    if (!p.kinds.empty()) mesh.push_back({"faceKinds", faceKindsValue(p.kinds)});
+    if (!p.layers.empty()) {
+        std::vector<MorvLValue> layers;
+        for (const MeshLayer& layer : p.layers) layers.push_back(layerRecord(layer));
+        mesh.push_back({"layers", MorvLValue::List(std::move(layers))});
+    }
+    if (!p.stNames.empty()) {
+        std::vector<MorvLValue> names;
+        for (std::string& name : p.stNames) names.push_back(MorvLValue::String(std::move(name)));
+        mesh.push_back({"stNames", MorvLValue::List(std::move(names))});
+    }
+    return MorvLValue::Record(std::move(mesh));
 }
 
 MorvLValue makeScene(MorvLValue mesh, std::vector<MorvLValue> surfaces, std::vector<MorvLValue> images) {
@@ -492,7 +624,10 @@ MorvLValue mergeMeshList(const std::vector<MorvLValue>& meshes) {
     std::vector<double> xs, ys, zs;
     StColumn sts;
     FaceColumns faces;
+    std::vector<FaceKindRun> kinds;
     for (const auto& mesh : meshes) {
+        for (const FaceKindRun& run : faceKindRuns(mesh))
+            addKindRun(kinds, run.kind, faces.faceCount() + run.first, run.count);
         const auto offset = static_cast<std::int32_t>(xs.size());
         walkVertices(meshField(mesh, "vertices"), [&](const XYZ& p, const MorvLValue& st) {
             sts.set(xs.size(), st);
@@ -505,7 +640,9 @@ MorvLValue mergeMeshList(const std::vector<MorvLValue>& meshes) {
                       const std::vector<MorvLValue>* cornerSts) { faces.addWalkedFace(vertices, surface, cornerSts); });
     }
     MorvLValue vertices = buildVertices(std::move(xs), std::move(ys), std::move(zs), std::move(sts));
-    return MorvLValue::Record({{"vertices", std::move(vertices)}, {"faces", std::move(faces).build()}});
+    std::vector<Field> mesh{{"vertices", std::move(vertices)}, {"faces", std::move(faces).build()}};
+    if (!kinds.empty()) mesh.push_back({"faceKinds", faceKindsValue(kinds)});
+    return MorvLValue::Record(std::move(mesh));
 }
 
 // ---- Surfaces and images ----
@@ -704,6 +841,14 @@ MeshView::MeshView(const MorvLValue& mesh) {
     const std::size_t surfaceCol = *faceView.column("surface");
     surfaceInts_ = faceView.ints(surfaceCol);
     surfaceValues_ = faceView.values(surfaceCol);
+    kindRuns_ = faceKindRuns(mesh);
+}
+
+FaceKind MeshView::faceKind(std::size_t face) const {
+    if (kindRuns_.size() <= 1) return kindRuns_.empty() ? FaceKind::Polygon : kindRuns_.front().kind;
+    const auto after = std::upper_bound(kindRuns_.begin(), kindRuns_.end(), face,
+                                        [](std::size_t f, const FaceKindRun& run) { return f < run.first; });
+    return std::prev(after)->kind;
 }
 
 std::optional<ST> MeshView::cornerSt(std::size_t slot, std::size_t corner) const {

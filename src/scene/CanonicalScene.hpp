@@ -20,6 +20,50 @@
 
 namespace morv {
 
+// ---- What a mesh record holds besides its vertices and faces ----
+// Optional fields, each describing the mesh as a whole:
+// - `faceKinds`: what the faces are, as runs: a LIST of records {kind STRING,
+//   faces INT} that cover the faces in order from face 0. Kinds: "polygon", a
+//   plain face; "subPatch" and "catmullClark", faces of a subdivision cage
+//   whose smooth surface they define (LightWave's PTCH and SUBD polygons).
+//   Without the field every face is a polygon. A writer that knows no cages
+//   takes every face as a polygon.
+// - `layers`: the layers the mesh was read from, in order, each holding the
+//   next `vertices` points and `faces` faces: a LIST of records {number INT,
+//   flags INT, name STRING, pivot point, parent INT (optional), vertices INT,
+//   faces INT}. The pivot moves with the points.
+// - `stNames`: the name of the UV map behind each texture-coordinate slot, a
+//   LIST of STRING; "" for a map without a name.
+
+enum class FaceKind : std::uint8_t { Polygon, SubPatch, CatmullClark };
+
+struct FaceKindRun {
+    FaceKind kind = FaceKind::Polygon;
+    std::size_t first = 0, count = 0;
+};
+
+// The runs of a mesh record, covering its faces (none for a mesh without
+// faces). Raises Error when its faceKinds field does not fit the faces.
+std::vector<FaceKindRun> faceKindRuns(const MorvLValue& mesh);
+
+struct MeshLayer {
+    std::int32_t number = 0;
+    std::int32_t flags = 0;
+    std::string name;
+    XYZ pivot;
+    std::optional<std::int32_t> parent;
+    std::size_t vertices = 0, faces = 0;
+};
+
+// The layers of a mesh record; empty when it has none, or when they do not
+// cover its vertices and faces exactly (a mesh changed by code that did not
+// know them), so that a writer falls back to one layer.
+std::vector<MeshLayer> meshLayers(const MorvLValue& mesh);
+MorvLValue layerRecord(const MeshLayer& layer);
+
+// The names of the mesh record's texture-coordinate slots; empty without stNames.
+std::vector<std::string> stNames(const MorvLValue& mesh);
+
 // Builds a packed mesh record {vertices, faces}. Vertices and faces are added
 // in order; corner vertex indices refer to this builder's vertices.
 class MeshBuilder {
@@ -50,11 +94,15 @@ public:
     void reserveVertexSts(std::size_t vertices, std::size_t values);
     // surface is an INT index, or a STRING name resolved later by setFaceSurfaceIndex.
     void addFace(std::span<const std::uint32_t> vertices, MorvLValue surface);
-    // Many faces at once: offsets (from 0, one more than the faces) into the
-    // corners' vertex indices, and each face's surface index. Taken over
-    // whole when the builder has no faces yet.
+    // Many faces at once, all of one kind: offsets (from 0, one more than the
+    // faces) into the corners' vertex indices, and each face's surface index.
+    // Taken over whole when the builder has no faces yet.
     void addFaces(std::vector<std::uint32_t> offsets, std::vector<std::int32_t> corners,
-                  std::vector<std::int32_t> surfaces);
+                  std::vector<std::int32_t> surfaces, FaceKind kind = FaceKind::Polygon);
+    // The vertices and faces added since the previous layer (or the start)
+    // form a layer with this header; its counts are set here.
+    void addLayer(MeshLayer header);
+    void setStNames(std::vector<std::string> names);
     // Optional per-corner texture coordinates of the face added last; corner is its position.
     void setCornerSts(std::size_t corner, std::span<const std::optional<ST>> slots);
     void setCornerSts(std::size_t corner, const MorvLValue& sts);
@@ -134,6 +182,9 @@ public:
 
     std::size_t vertexCount() const { return xs_.size(); }
     std::size_t faceCount() const { return offsets_.empty() ? 0 : offsets_.size() - 1; }
+    // The faces' kinds as runs in face order, and one face's kind.
+    std::span<const FaceKindRun> kindRuns() const { return kindRuns_; }
+    FaceKind faceKind(std::size_t face) const;
     XYZ point(std::size_t vertex) const { return {xs_[vertex], ys_[vertex], zs_[vertex]}; }
     // The corners of face f are numbered firstCorner(f) .. firstCorner(f + 1) - 1.
     std::size_t firstCorner(std::size_t face) const { return offsets_[face]; }
@@ -182,6 +233,7 @@ private:
     std::span<const std::int32_t> surfaceInts_;
     std::span<const MorvLValue> surfaceValues_;
     Slots vertexSts_, cornerSts_;
+    std::vector<FaceKindRun> kindRuns_;
 };
 
 // Images entered by file name: the same name always gives the same index.

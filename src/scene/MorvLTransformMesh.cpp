@@ -44,9 +44,24 @@ MorvLValue transformMeshPoints(const MorvLValue& scene, const Matrix4x4& m) {
     const Fields sceneFields = scene.fields();
     const Fields mesh = getRecordField(sceneFields, "mesh");
     const MorvLValue vertices = requireField(mesh, "vertices");
-    const MorvLValue moved =
-        mapVertexPoints(vertices, [&m](const XYZ& p) { return Matrix4x4::Trans::transformPoint(m, p); });
-    return setField(sceneFields, "mesh", setField(mesh, "vertices", moved).record()).record();
+    const auto move = [&m](const XYZ& p) { return Matrix4x4::Trans::transformPoint(m, p); };
+    Fields movedMesh = setField(mesh, "vertices", mapVertexPoints(vertices, move));
+    // Layer pivots lie among the points and move with them.
+    if (const auto layers = mesh.find("layers"); layers && layers->kind() == Kind::LIST) {
+        std::vector<MorvLValue> moved;
+        for (std::size_t i = 0; i < layers->size(); ++i) {
+            const MorvLValue layer = layers->at(i);
+            const auto pivot = layer.isRecord() ? layer.fields().find("pivot") : std::nullopt;
+            if (!pivot || !pivot->isRecord()) {
+                moved.push_back(layer);
+                continue;
+            }
+            const XYZ p = move(RecordToXYZ(pivot->fields()));
+            moved.push_back(setField(layer.fields(), "pivot", makePointRecord(p.x, p.y, p.z)).record());
+        }
+        movedMesh = setField(movedMesh, "layers", MorvLValue::List(std::move(moved)));
+    }
+    return setField(sceneFields, "mesh", movedMesh.record()).record();
 }
 
 MorvLValue transformMeshObject(const MorvLValue& scene, const MorvLValue& transforms) {

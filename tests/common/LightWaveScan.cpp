@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <fstream>
 #include <iterator>
+#include <set>
+#include <string>
 
 #include <gtest/gtest.h>
 
@@ -93,8 +95,10 @@ ScannedGeometry scanGeometry(const fs::path& p) {
             for (std::uint32_t i = 0; i < length / 4; ++i) g.points.push_back(s.get(4));
         } else if (id == "POLS" && lwob) {
             scanLwobPolygons(s, end, g);
-        } else if (id == "POLS" && s.id() == "FACE") {
+        } else if (const std::string type = id == "POLS" ? s.id() : ""; std::set<std::string>{"FACE", "PTCH", "SUBD"}.count(type)) {
             while (s.pos < end && !s.failed) {
+                g.kinds.resize(g.faces.size(), "FACE");
+                g.kinds.push_back(type);
                 const std::uint32_t n = s.get(2) & 0x3FF;
                 std::vector<std::uint32_t> face;
                 for (std::uint32_t i = 0; i < n; ++i) face.push_back(layerBase + s.vx());
@@ -103,6 +107,7 @@ ScannedGeometry scanGeometry(const fs::path& p) {
         }
         s.pos = std::min(end + (length & 1), bytes.size());
     }
+    g.kinds.resize(g.faces.size(), "FACE");
     EXPECT_FALSE(s.failed) << p;
     return g;
 }

@@ -13,12 +13,13 @@ namespace morv::testing {
 struct ScannedGeometry {
     std::vector<std::uint32_t> points;  // IEEE bit patterns, x y z per point
     std::vector<std::vector<std::uint32_t>> faces;
+    std::vector<std::string> kinds;  // per face: its POLS type ("FACE" in an LWOB object)
 };
 
 // "LWO2", "LWOB", or "" for a file that is not a LightWave object.
 std::string formType(const std::filesystem::path& p);
 
-// Points of every layer in file order, and the face polygons with their
+// Points of every layer in file order, and the face polygons (cages too) with their
 // indices moved past the points of the layers before (LWOB detail polygons
 // kept as faces after their polygon). A scan that overruns the file fails the
 // calling test.

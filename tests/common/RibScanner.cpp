@@ -113,7 +113,12 @@ std::vector<std::vector<XYZ>> ribPolygons(const RibRequest& r) {
     const auto& nverts = r.arguments.at(1).numbers;
     const auto& verts = r.arguments.at(2).numbers;
     const std::vector<double> p = r.parameter("P").value_or(RibArgument{}).numbers;
-    EXPECT_EQ(r.arguments.at(0).numbers, std::vector<double>(nverts.size(), 1.0));
+    if (r.name == "SubdivisionMesh") {
+        EXPECT_EQ(r.arguments.at(0).text, "catmull-clark");
+        EXPECT_TRUE(r.arguments.at(3).strings == std::vector<std::string>{"interpolateboundary"} && r.arguments.at(4).numbers.size() == 2);
+    } else {
+        EXPECT_EQ(r.arguments.at(0).numbers, std::vector<double>(nverts.size(), 1.0));
+    }
     EXPECT_EQ(p.size() % 3, 0u);
     EXPECT_EQ(std::accumulate(nverts.begin(), nverts.end(), 0.0), static_cast<double>(verts.size()));
     std::vector<bool> used(p.size() / 3, false);
@@ -140,7 +145,8 @@ std::vector<std::string> undeclaredTokens(const std::vector<RibRequest>& request
     std::vector<std::string> undeclared;
     for (const RibRequest& r : requests) {
         if (r.name == "Declare" && !r.arguments.empty()) known.insert(r.arguments[0].text);
-        for (std::size_t i = 0; i + 1 < r.arguments.size(); ++i) {
+        // A SubdivisionMesh starts with its scheme, which is no parameter.
+        for (std::size_t i = r.name == "SubdivisionMesh" ? 1 : 0; i + 1 < r.arguments.size(); ++i) {
             const bool parameter = r.arguments[i].kind == RibArgument::Kind::String &&
                                    r.arguments[i + 1].kind == RibArgument::Kind::Array;
             if (parameter && known.count(r.arguments[i].text) == 0) undeclared.push_back(r.arguments[i].text + " in " + r.name);

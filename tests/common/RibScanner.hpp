@@ -32,8 +32,8 @@ struct RibRequest {
 // Raises std::runtime_error on text that is not RIB.
 std::vector<RibRequest> scanRib(const std::string& text);
 
-// The polygons of a PointsGeneralPolygons request, one loop each, as their
-// points. A loop count other than 1, an index outside "P", or a point of "P"
+// The polygons of a PointsGeneralPolygons request, one loop each, or the cage
+// faces of a SubdivisionMesh request, as their points. A loop count other than 1, an index outside "P", or a point of "P"
 // that no polygon uses fails the calling test.
 std::vector<std::vector<XYZ>> ribPolygons(const RibRequest& request);
 

@@ -46,7 +46,7 @@ void checkLayout(const std::vector<RibRequest>& requests) {
         ASSERT_LT(i, requests.size());
         EXPECT_EQ(requests[i++].name, name);
     }
-    const std::set<std::string> surfaceRequests{"Declare", "Color", "Opacity", "Surface", "PointsGeneralPolygons"};
+    const std::set<std::string> surfaceRequests{"Declare", "Color", "Opacity", "Surface", "PointsGeneralPolygons", "SubdivisionMesh"};
     for (; i + tail.size() < requests.size(); ++i)
         EXPECT_TRUE(surfaceRequests.count(requests[i].name)) << requests[i].name << " inside the world block";
     for (const std::string& name : tail) EXPECT_EQ(requests.at(i++).name, name);
@@ -108,7 +108,7 @@ TEST(RealFiles, EveryPackagedLightWaveObjectConvertsToRib) {
                 const std::string shader = r.strings().at(0);
                 EXPECT_NE(fileText(work / (shader + ".sl")).find("surface " + shader + " ("), std::string::npos) << shader;
             }
-            if (r.name != "PointsGeneralPolygons") continue;
+            if (r.name != "PointsGeneralPolygons" && r.name != "SubdivisionMesh") continue;
             checkCoordinateSets(r, declared);
             std::size_t next = 0;  // the first source face the next polygon may be
             for (const auto& polygon : testing::ribPolygons(r)) {

@@ -332,10 +332,50 @@ public:
         rib_.surface(plan.shader.name, params);
     }
 
-    // One PointsGeneralPolygons of the given faces, holding only the points
-    // they use, renumbered from 0 in the order of first use.
+    // The faces of one surface: plain polygons in one PointsGeneralPolygons,
+    // the faces of subdivision cages in one SubdivisionMesh, each in face order.
+    void exportFaces(const std::vector<int>& sets, std::span<const std::uint32_t> faces,
+                     const std::vector<bool>& perCorner) {
+        if (view_.kindRuns().size() <= 1) {  // all of one kind
+            const bool polygons = view_.kindRuns().empty() || view_.kindRuns().front().kind == FaceKind::Polygon;
+            polygons ? exportPackedMesh(sets, faces, perCorner) : exportCage(sets, faces, perCorner);
+            return;
+        }
+        polygons_.clear();
+        cages_.clear();
+        for (std::uint32_t f : faces) (view_.faceKind(f) == FaceKind::Polygon ? polygons_ : cages_).push_back(f);
+        exportPackedMesh(sets, polygons_, perCorner);
+        exportCage(sets, cages_, perCorner);
+    }
+
     void exportPackedMesh(const std::vector<int>& sets, std::span<const std::uint32_t> faces,
                           const std::vector<bool>& perCorner) {
+        withPoints(sets, faces, perCorner, [&](const RI::ParamList& params) {
+            rib_.pointsGeneralPolygons(
+                [&](const RI::IntSink& sink) {
+                    for (std::size_t k = 0; k < faces.size(); ++k) sink(1);
+                },
+                cornerCounts(faces), cornerPoints(faces), params);
+        });
+    }
+
+    // A renderer draws the cage's smooth surface; "interpolateboundary" keeps
+    // an open cage's border on it instead of letting it shrink away.
+    void exportCage(const std::vector<int>& sets, std::span<const std::uint32_t> faces,
+                    const std::vector<bool>& perCorner) {
+        withPoints(sets, faces, perCorner, [&](const RI::ParamList& params) {
+            rib_.subdivisionMesh(rib_.token("catmull-clark"), cornerCounts(faces), cornerPoints(faces),
+                                 {&rib_.token("interpolateboundary")}, params);
+        });
+    }
+
+private:
+    // Calls request(params) for the given faces, whose points (those they
+    // use, renumbered from 0 in the order of first use) and texture
+    // coordinates the parameters hold.
+    template <class Request>
+    void withPoints(const std::vector<int>& sets, std::span<const std::uint32_t> faces,
+                    const std::vector<bool>& perCorner, Request&& request) {
         if (faces.empty()) return;
         used_.clear();
         for (std::uint32_t f : faces)
@@ -360,23 +400,22 @@ public:
                 name += std::to_string(sets[i]);
                 params.push_back({&rib_.token(name), RI::Value::realList(coordinates(sets[i], isT, perCorner[i], faces))});
             }
-
-        rib_.pointsGeneralPolygons(
-            [&](const RI::IntSink& sink) {
-                for (std::size_t k = 0; k < faces.size(); ++k) sink(1);
-            },
-            [&](const RI::IntSink& sink) {
-                for (std::uint32_t f : faces) sink(static_cast<std::int64_t>(view_.corners(f).size()));
-            },
-            [&](const RI::IntSink& sink) {
-                for (std::uint32_t f : faces)
-                    for (std::int32_t v : view_.corners(f)) sink(renumbered_[static_cast<std::size_t>(v)]);
-            },
-            params);
+        request(params);
         for (std::uint32_t v : used_) renumbered_[v] = unassigned;
     }
 
-private:
+    RI::IntSource cornerCounts(std::span<const std::uint32_t> faces) const {
+        return [this, faces](const RI::IntSink& sink) {
+            for (std::uint32_t f : faces) sink(static_cast<std::int64_t>(view_.corners(f).size()));
+        };
+    }
+    RI::IntSource cornerPoints(std::span<const std::uint32_t> faces) const {
+        return [this, faces](const RI::IntSink& sink) {
+            for (std::uint32_t f : faces)
+                for (std::int32_t v : view_.corners(f)) sink(renumbered_[static_cast<std::size_t>(v)]);
+        };
+    }
+
     // The s or t values of one coordinate set: per point in the renumbered
     // order, or per corner in index order. Points and corners without
     // coordinates in that set get 0.
@@ -405,6 +444,7 @@ private:
     RI::Writer rib_;
     std::vector<std::uint32_t> renumbered_;  // per vertex: its index in the current request, or unassigned
     std::vector<std::uint32_t> used_;        // the current request's points in their new order
+    std::vector<std::uint32_t> polygons_, cages_;  // one surface's faces by kind
 };
 
 // Everything before the surfaces: light, camera, the frame's start with the
@@ -439,11 +479,11 @@ void writeRib(OutputFile& file, const MeshView& view, const std::vector<SurfaceP
     RI::Writer& rib = writer.rib();
     writeSceneStart(rib, textures);
     // Before any surface statement, so that no surface's shader binds them.
-    writer.exportPackedMesh({}, groups.of(plans.size()), {});
+    writer.exportFaces({}, groups.of(plans.size()), {});
     for (std::size_t s = 0; s < plans.size(); ++s) {
         const std::vector<bool> perCorner = writer.perCorner(plans[s], groups.of(s));
         writer.surfaceStatements(plans[s], perCorner);
-        writer.exportPackedMesh(plans[s].sets, groups.of(s), perCorner);
+        writer.exportFaces(plans[s].sets, groups.of(s), perCorner);
     }
     rib.transformEnd();
     rib.worldEnd();

@@ -377,6 +377,29 @@ void Writer::pointsGeneralPolygons(const IntSource& nloops, const IntSource& nve
     outNLF();
 }
 
+void Writer::subdivisionMesh(const Token& scheme, const IntSource& nverts, const IntSource& verts,
+                             const std::vector<const Token*>& tags, const ParamList& params) {
+    outF("SubdivisionMesh");
+    outSPF();
+    quotedString(scheme.name);
+    outSPF();
+    integerList(nverts);
+    outF(" ");
+    integerList(verts);
+    outF(" [");
+    for (const Token* tag : tags) {
+        outSPF();
+        quotedString(tag->name);
+    }
+    outF("] ");
+    integerList([&tags](const IntSink& sink) {
+        for (std::size_t i = 0; i < 2 * tags.size(); ++i) sink(0);
+    });
+    outF(" [] []");
+    parameterList(params);
+    outNLF();
+}
+
 void Writer::transformEnd() { wordRequest("TransformEnd"); }
 
 void Writer::worldEnd() { wordRequest("WorldEnd"); }

@@ -128,6 +128,10 @@ public:
                      const Token& filter, double swidth, double twidth, const ParamList& params);
     void pointsGeneralPolygons(const IntSource& nloops, const IntSource& nverts, const IntSource& verts,
                                const ParamList& params);
+    // SubdivisionMesh scheme [nverts] [verts] [tags] [nargs] [] [] params,
+    // for tags that take no arguments (nargs holds 0 0 for each).
+    void subdivisionMesh(const Token& scheme, const IntSource& nverts, const IntSource& verts,
+                         const std::vector<const Token*>& tags, const ParamList& params);
     void transformEnd();
     void worldEnd();
     void frameEnd();

@@ -92,13 +92,16 @@ MorvLValue pointValue(const XYZ& p) { return makePointRecord(p.x, p.y, p.z); }
 
 // ---- Conversion helpers ----
 
-const char* const channelFields[] = {"luminosity",   "diffusion",    "specularity",
-                                     "reflectivity", "transparency", "translucency"};
+// The surface's real-valued attributes: channel intensities, the smoothing
+// angle (radians) and the glossiness.
+const char* const channelFields[] = {"luminosity",   "diffusion",    "specularity",    "reflectivity",
+                                     "transparency", "translucency", "smoothingAngle", "glossiness"};
 
 struct SurfaceData {
     std::string name, source;
     std::optional<Color> color;
-    std::array<std::optional<double>, 6> channels;
+    std::array<std::optional<double>, 8> channels;
+    std::optional<bool> doubleSided;
     bool ownBlocks = false;
     std::vector<MorvLValue> textures;
 };
@@ -183,6 +186,22 @@ void forEachKey(const std::vector<StEntry>& entries, std::size_t slots, Fn&& fn)
     }
 }
 
+// What becomes of a layer's POLS chunks, and where each one's corners start
+// among the layer's kept corners.
+struct KeptChunks {
+    std::vector<std::optional<FaceKind>> kinds;  // per POLS chunk; none: dropped
+    std::vector<std::size_t> firstCorner;
+    std::size_t corners = 0;
+    bool isKept(std::size_t chunk) const { return chunk != none && kinds[chunk].has_value(); }
+};
+
+// A layer's texture coordinates on their way to the mesh.
+struct LayerSts {
+    UvMap* onlyMap = nullptr;  // the layer's one UV map, when it goes over whole
+    std::vector<StEntry> vertex, corner;
+    std::size_t coveredPoints = 0;
+};
+
 class LWO2File final : public ImportedFile {
 public:
     std::vector<Layer> layers;  // in file order: the layer most recently started is the last
@@ -214,6 +233,8 @@ private:
     std::optional<MorvLValue> convertBlock(const MorvLValue& block, const std::string& surface, std::ostream& messages);
     std::int32_t surfaceNamed(const std::string& name);
     std::int32_t surfaceOfTag(std::uint16_t tag);
+    std::vector<std::vector<std::int32_t>> faceSurfaces(Layer& layer, const KeptChunks& kept);
+    LayerSts layerTextureCoordinates(Layer& layer, const KeptChunks& kept);
     void addLayer(Layer& layer, MeshBuilder& mesh, std::ostream& messages);
 };
 
@@ -467,9 +488,12 @@ private:
             } else {
                 static const std::pair<const char*, const char*> channels[] = {
                     {"DIFF", "diffusion"},    {"LUMI", "luminosity"},   {"SPEC", "specularity"},
-                    {"REFL", "reflectivity"}, {"TRAN", "transparency"}, {"TRNL", "translucency"}};
+                    {"REFL", "reflectivity"}, {"TRAN", "transparency"}, {"TRNL", "translucency"},
+                    {"SMAN", "smoothingAngle"}, {"GLOS", "glossiness"}};
                 for (const auto& [chunk, field] : channels)
                     if (id == chunk) surface.set(field, MorvLValue::Real(body.readReal()));
+                // Sidedness 3 shows both sides of the polygons, 1 the front only.
+                if (id == "SIDE") surface.set("doubleSided", MorvLValue::Bool(body.readU2() == 3));
             }
         });
         surface.set("BLOKs", MorvLValue::List(std::move(blocks)));
@@ -496,6 +520,8 @@ private:
             } else if (id == "OPAC") {
                 header.set("opacityType", MorvLValue::Int(body.readU2()));
                 header.set("opacity", MorvLValue::Real(body.readReal()));
+            } else if (id == "NEGA") {
+                header.set("negative", MorvLValue::Bool(body.readU2() != 0));
             }
         });
         where_ = outer;
@@ -607,6 +633,7 @@ std::optional<MorvLValue> LWO2File::convertBlock(const MorvLValue& block, const 
         {"opacity", MorvLValue::Real(getRealField(header, "opacity", 1.0))},
         {"opacityType", MorvLValue::Int(intOr(header.find("opacityType"), 0))},
         {"enabled", MorvLValue::Bool(getBooleanField(header, "enabled", true))},
+        {"negative", MorvLValue::Bool(getBooleanField(header, "negative", false))},
         {"wrapModeWidth", MorvLValue::Int(intOr(imagemap.find("wrapOptionsWidth"), 1))},
         {"wrapModeHeight", MorvLValue::Int(intOr(imagemap.find("wrapOptionsHeight"), 1))},
         {"wrapCountWidth", MorvLValue::Real(getRealField(imagemap, "wrapWidth", 1.0))},
@@ -621,6 +648,7 @@ MorvLValue surfaceRecord(const SurfaceData& s) {
     if (s.color) fields.push_back({"color", MorvLValue::Colour(*s.color)});
     for (std::size_t i = 0; i < s.channels.size(); ++i)
         if (s.channels[i]) fields.push_back({channelFields[i], MorvLValue::Real(*s.channels[i])});
+    if (s.doubleSided) fields.push_back({"doubleSided", MorvLValue::Bool(*s.doubleSided)});
     fields.push_back({"textures", MorvLValue::List(s.textures)});
     return MorvLValue::Record(std::move(fields));
 }
@@ -641,6 +669,7 @@ void LWO2File::convertSurfaces(std::ostream& messages) {
         if (auto c = f.find("color")) s.color = c->asColor();
         for (std::size_t i = 0; i < s.channels.size(); ++i)
             if (auto v = f.find(channelFields[i])) s.channels[i] = v->asReal();
+        if (auto v = f.find("doubleSided")) s.doubleSided = v->asBool();
         const MorvLValue blocks = getListField(f, "BLOKs", MorvLValue::List({}));
         s.ownBlocks = blocks.size() > 0;
         for (std::size_t b = 0; b < blocks.size(); ++b)
@@ -680,6 +709,7 @@ void LWO2File::convertSurfaces(std::ostream& messages) {
             if (!s.color) s.color = p.color;
             for (std::size_t c = 0; c < s.channels.size(); ++c)
                 if (!s.channels[c]) s.channels[c] = p.channels[c];
+            if (!s.doubleSided) s.doubleSided = p.doubleSided;
             if (!s.ownBlocks) s.textures = p.textures;
         }
     }
@@ -706,134 +736,164 @@ std::int32_t LWO2File::surfaceOfTag(std::uint16_t tag) {
     return tagSurfaces_[tag];
 }
 
-void LWO2File::addLayer(Layer& layer, MeshBuilder& mesh, std::ostream& messages) {
+// The kinds of polygon chunk the scene keeps: faces, and the faces of
+// SubPatch and Catmull-Clark cages.
+std::optional<FaceKind> keptKind(std::string_view type) {
+    if (type == "FACE") return FaceKind::Polygon;
+    if (type == "PTCH") return FaceKind::SubPatch;
+    if (type == "SUBD") return FaceKind::CatmullClark;
+    return std::nullopt;
+}
+
+// Every POLS chunk's vertex indices against the points of its layer.
+void checkPolygonCorners(const Layer& layer) {
     const std::size_t points = layer.pointCount();
     for (const PolsChunk& pols : layer.pols)
         for (const std::int32_t v : pols.indices)
             if (static_cast<std::size_t>(v) >= points) badIndex("POLS", "vertex", v, points, "points of the layer");
+}
 
-    // Which POLS chunks become faces. Several chunks: the FACE ones are kept
-    // (patches, curves and bones next to them are dropped).
-    std::vector<std::size_t> faceBase(layer.pols.size(), none);
-    std::size_t faces = 0;
-    if (layer.pols.size() > 1)
-        messages << "Morv3D Converter currently only supports one chunk of polygons (POLS) for LightWave [6] "
-                    "Objects!\nPlease send mail to morv3d-support@example.org if this gives you any problems!\n";
-    if (layer.pols.size() == 1 && layer.pols[0].typeTag != "FACE")
-        messages << "Morv3D Converter currently only supports polygon meshes - not curved surfaces!\n"
-                    "Debug info: POLSTypeTag encountered = "
-                 << layer.pols[0].typeTag << "\n";
-    for (std::size_t i = 0; i < layer.pols.size(); ++i)
-        if (layer.pols[i].typeTag == "FACE") {
-            faceBase[i] = faces;
-            faces += layer.pols[i].polygonCount();
-        }
-    auto polygonsOf = [&](std::size_t pols) { return pols == none ? 0 : layer.pols[pols].polygonCount(); };
+// Which of a layer's POLS chunks become faces, in file order; the others
+// (curves, bones, metaballs) are dropped with a message each.
+KeptChunks keepChunks(const Layer& layer, std::ostream& messages) {
+    KeptChunks kept;
+    for (const PolsChunk& pols : layer.pols) {
+        kept.kinds.push_back(keptKind(pols.typeTag));
+        kept.firstCorner.push_back(kept.corners);
+        if (kept.kinds.back())
+            kept.corners += pols.indices.size();
+        else
+            messages << "Morv3D Converter currently only supports polygon meshes - not curved surfaces!\n"
+                        "Debug info: POLSTypeTag encountered = "
+                     << pols.typeTag << "\n";
+    }
+    return kept;
+}
 
-    // Surfaces by PTAG SURF, per FACE chunk; faces without one get "Default".
+// Each kept chunk's face surfaces, by PTAG SURF; faces without one get "Default".
+std::vector<std::vector<std::int32_t>> LWO2File::faceSurfaces(Layer& layer, const KeptChunks& kept) {
     constexpr std::int32_t unset = -1;
-    std::vector<std::vector<std::int32_t>> faceSurfaces(layer.pols.size());
+    std::vector<std::vector<std::int32_t>> surfaces(layer.pols.size());
     for (std::size_t i = 0; i < layer.pols.size(); ++i)
-        if (faceBase[i] != none) faceSurfaces[i].assign(layer.pols[i].polygonCount(), unset);
+        if (kept.isKept(i)) surfaces[i].assign(layer.pols[i].polygonCount(), unset);
     for (const SurfTags& st : layer.surfTags) {
-        const std::size_t polygons = polygonsOf(st.pols);
+        const std::size_t polygons = st.pols == none ? 0 : layer.pols[st.pols].polygonCount();
         for (std::size_t i = 0; i < st.polygons.size(); ++i) {
             if (st.polygons[i] >= polygons)
                 badIndex("PTAG", "polygon", st.polygons[i], polygons, "polygons of its POLS chunk");
             if (st.tags[i] >= tags.size()) badIndex("PTAG", "tag", st.tags[i], tags.size(), "tags of the object");
-            if (st.pols != none && faceBase[st.pols] != none)
-                faceSurfaces[st.pols][st.polygons[i]] = surfaceOfTag(st.tags[i]);
+            if (kept.isKept(st.pols)) surfaces[st.pols][st.polygons[i]] = surfaceOfTag(st.tags[i]);
         }
     }
     std::vector<SurfTags>().swap(layer.surfTags);
     std::int32_t defaultSurface = unset;
-    for (auto& chunk : faceSurfaces)
+    for (auto& chunk : surfaces)
         for (auto& s : chunk)
             if (s == unset) {
                 if (defaultSurface == unset) defaultSurface = surfaceNamed("Default");
                 s = defaultSurface;
             }
+    return surfaces;
+}
 
-    // Texture coordinates: per vertex from VMAP, per corner from VMAD. The
-    // usual layer, one UV map over its points in ascending order in an object
-    // of one UV map, goes to the mesh whole; others become sorted entries.
+// A layer's texture coordinates: per vertex from VMAP, per corner (numbered
+// among the layer's kept corners) from VMAD. The usual layer, one UV map over
+// its points in ascending order in an object of one UV map, is left in its
+// map (onlyMap) to go to the mesh whole; the rest become sorted entries.
+LayerSts LWO2File::layerTextureCoordinates(Layer& layer, const KeptChunks& kept) {
+    const std::size_t points = layer.pointCount();
     const std::size_t slots = uvNames.size();
-    UvMap* onlyMap = nullptr;
+    LayerSts sts;
     std::size_t vertexEntries = 0, vertexMaps = 0;
     for (UvMap& map : layer.uvMaps)
         if (!map.perPolygon) {
             vertexEntries += map.vertices.size();
             ++vertexMaps;
-            onlyMap = &map;
+            sts.onlyMap = &map;
         }
     if (vertexMaps != 1 || slots != 1 ||
-        !std::is_sorted(onlyMap->vertices.begin(), onlyMap->vertices.end(), std::less_equal<>()))
-        onlyMap = nullptr;
-    std::vector<StEntry> vertexSts, cornerSts;
-    if (!onlyMap) vertexSts.reserve(vertexEntries);
-    std::vector<std::size_t> cornerBase(layer.pols.size(), none);
-    for (std::size_t i = 0, corners = 0; i < layer.pols.size(); ++i)
-        if (faceBase[i] != none) {
-            cornerBase[i] = corners;
-            corners += layer.pols[i].indices.size();
-        }
+        !std::is_sorted(sts.onlyMap->vertices.begin(), sts.onlyMap->vertices.end(), std::less_equal<>()))
+        sts.onlyMap = nullptr;
+    if (!sts.onlyMap) sts.vertex.reserve(vertexEntries);
     const std::size_t cornerLimit = coordinateLimit(fileBytes);
     for (const UvMap& map : layer.uvMaps) {
         if (map.dimension != 2)
             throw Error(map.perPolygon ? "Internal Error: Wrong dimension of a TXUVVMAD entry!\n"
                                        : "Internal Error: Wrong dimension of a TXUVVMAP entry!\n");
         const char* chunk = map.perPolygon ? "VMAD" : "VMAP";
-        const std::size_t polygons = polygonsOf(map.pols);
+        const std::size_t polygons = map.pols == none ? 0 : layer.pols[map.pols].polygonCount();
         for (std::size_t e = 0; e < map.vertices.size(); ++e) {
             const std::uint32_t v = map.vertices[e];
             if (v >= points) badIndex(chunk, "vertex", v, points, "points of the layer");
             const auto s = static_cast<float>(map.s[e]), t = static_cast<float>(map.t[e]);
             if (!map.perPolygon) {
-                if (&map != onlyMap) vertexSts.push_back({v, static_cast<std::uint32_t>(map.slot), s, t});
+                if (&map != sts.onlyMap) sts.vertex.push_back({v, static_cast<std::uint32_t>(map.slot), s, t});
                 continue;
             }
             const std::uint32_t p = map.polygons[e];
             if (p >= polygons) badIndex(chunk, "polygon", p, polygons, "polygons of its POLS chunk");
-            if (faceBase[map.pols] == none) continue;
+            if (!kept.isKept(map.pols)) continue;
             // The entry belongs to the corners of polygon p that use vertex v.
             const PolsChunk& pols = layer.pols[map.pols];
             for (std::uint32_t k = pols.offsets[p]; k < pols.offsets[p + 1]; ++k)
                 if (static_cast<std::uint32_t>(pols.indices[k]) == v)
-                    cornerSts.push_back({static_cast<std::uint32_t>(cornerBase[map.pols] + k),
-                                         static_cast<std::uint32_t>(map.slot), s, t});
+                    sts.corner.push_back({static_cast<std::uint32_t>(kept.firstCorner[map.pols] + k),
+                                          static_cast<std::uint32_t>(map.slot), s, t});
             // A vertex repeated around big polygons would let a few bytes name
             // a great many corners.
-            if (cornerSts.size() > cornerLimit)
+            if (sts.corner.size() > cornerLimit)
                 throw SyntaxError("chunk VMAD: the entries name more polygon corners than this converter holds");
         }
     }
-    const std::size_t coveredPoints = checkStSlots(vertexSts, slots, "VMAP", "points", fileBytes);
-    checkStSlots(cornerSts, slots, "VMAD", "polygon corners", fileBytes);
+    sts.coveredPoints = checkStSlots(sts.vertex, slots, "VMAP", "points", fileBytes);
+    checkStSlots(sts.corner, slots, "VMAD", "polygon corners", fileBytes);
+    return sts;
+}
 
-    // The layer's lists go to the mesh whole; each layer's corners are
-    // displaced past the vertices of the layers before it.
+MeshLayer layerHeader(const Layer& layer) {
+    const Fields h = layer.header.fields();
+    MeshLayer header{intOr(h.find("number"), 0), intOr(h.find("flags"), 0), getStringField(h, "name", ""),
+                     pointOr(h.find("pivot"), {0, 0, 0}), std::nullopt, 0, 0};
+    if (const auto parent = h.find("parent")) header.parent = parent->asInt();
+    return header;
+}
+
+// Adds a layer's points, faces (the kept chunks in file order, each with its
+// kind) and texture coordinates to the mesh, then the layer itself. The
+// layer's lists go over whole; its corners are displaced past the vertices of
+// the layers before it.
+void LWO2File::addLayer(Layer& layer, MeshBuilder& mesh, std::ostream& messages) {
+    checkPolygonCorners(layer);
+    const KeptChunks kept = keepChunks(layer, messages);
+    std::vector<std::vector<std::int32_t>> surfaces = faceSurfaces(layer, kept);
+    LayerSts sts = layerTextureCoordinates(layer, kept);
+
+    const std::size_t points = layer.pointCount(), slots = uvNames.size();
     const std::size_t vertexOffset = mesh.vertexCount();
     const std::size_t cornerOffset = mesh.cornerCount();
+    const MeshLayer header = layerHeader(layer);
     mesh.addVertices(std::move(layer.xs), std::move(layer.ys), std::move(layer.zs));
-    if (onlyMap) {
-        mesh.addVertexStsOfOneSlot(onlyMap->vertices, vertexOffset, std::move(onlyMap->s), std::move(onlyMap->t));
+    if (sts.onlyMap) {
+        mesh.addVertexStsOfOneSlot(sts.onlyMap->vertices, vertexOffset, std::move(sts.onlyMap->s),
+                                   std::move(sts.onlyMap->t));
     } else {
-        if (coveredPoints > 0) mesh.reserveVertexSts(vertexOffset + points, coveredPoints * slots);
-        forEachKey(vertexSts, slots, [&](std::uint32_t v, auto sts) {
-            mesh.setVertexSts(static_cast<std::uint32_t>(vertexOffset + v), sts);
+        if (sts.coveredPoints > 0) mesh.reserveVertexSts(vertexOffset + points, sts.coveredPoints * slots);
+        forEachKey(sts.vertex, slots, [&](std::uint32_t v, auto st) {
+            mesh.setVertexSts(static_cast<std::uint32_t>(vertexOffset + v), st);
         });
     }
     std::vector<UvMap>().swap(layer.uvMaps);
-    std::vector<StEntry>().swap(vertexSts);
+    std::vector<StEntry>().swap(sts.vertex);
     for (std::size_t i = 0; i < layer.pols.size(); ++i) {
-        if (faceBase[i] == none) continue;
+        if (!kept.isKept(i)) continue;
         PolsChunk& pols = layer.pols[i];
         if (vertexOffset != 0)
             for (auto& v : pols.indices) v += static_cast<std::int32_t>(vertexOffset);
-        mesh.addFaces(std::move(pols.offsets), std::move(pols.indices), std::move(faceSurfaces[i]));
+        mesh.addFaces(std::move(pols.offsets), std::move(pols.indices), std::move(surfaces[i]), *kept.kinds[i]);
     }
     std::vector<PolsChunk>().swap(layer.pols);
-    forEachKey(cornerSts, slots, [&](std::uint32_t corner, auto sts) { mesh.setMeshCornerSts(cornerOffset + corner, sts); });
+    forEachKey(sts.corner, slots, [&](std::uint32_t corner, auto st) { mesh.setMeshCornerSts(cornerOffset + corner, st); });
+    mesh.addLayer(header);
 }
 
 MorvLValue LWO2File::toCanonical(std::ostream& messages) {
@@ -852,6 +912,7 @@ MorvLValue LWO2File::toCanonical(std::ostream& messages) {
     // Layers are merged in file order, each layer's faces displaced past the
     // vertices of the layers before it.
     for (Layer& layer : layers) addLayer(layer, mesh, messages);
+    mesh.setStNames(uvNames);
     return makeScene(std::move(mesh).build(), std::move(sceneSurfaces_), images.images());
 }
 

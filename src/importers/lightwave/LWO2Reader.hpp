@@ -4,16 +4,18 @@
 //
 // What the scene gets:
 // - One mesh: the layers in file order, each layer's faces displaced past the
-//   vertices of the layers before it. A layer with several POLS chunks keeps
-//   the polygons of its FACE chunks; PTAG and VMAD polygon indices count in
-//   the POLS chunk that precedes them.
+//   vertices of the layers before it, and the layers themselves (number,
+//   flags, name, pivot, parent). A layer keeps the polygons of its FACE, PTCH
+//   (SubPatch) and SUBD (Catmull-Clark) chunks in file order, each face with
+//   its kind; other chunks (curves, bones) are dropped with a message. PTAG
+//   and VMAD polygon indices count in the POLS chunk that precedes them.
 // - Surfaces: the SURF chunks in file order, then one surface carrying just
 //   its name for each tag that faces use but no SURF defines, then "Default"
 //   for faces without a PTAG SURF entry. A surface whose parent (source)
 //   exists takes from it the colour, channel intensities and, when it has no
 //   texture block of its own, the textures it leaves out.
 // - Texture coordinates: every TXUV map (VMAP or VMAD) gets a slot in the
-//   order the maps first appear. A vertex or corner with coordinates has an
+//   order the maps first appear; the mesh keeps each slot's map name. A vertex or corner with coordinates has an
 //   `sts` ARRAY with one slot per map; a slot that its map does not cover holds
 //   an empty RECORD. Corners carry only their VMAD values, so a writer takes
 //   a corner's slot when it is not empty and the vertex's otherwise.

@@ -144,6 +144,10 @@ void readSurfaceSubchunk(const SubchunkHeader& header, ByteCursor& body, Surface
         put(surface.fields, "color", readColourBytes(body, id));
     } else if (const char* field = intensityField(id)) {
         put(surface.fields, field, readIntensity(body));
+    } else if (id == "FLAG") {
+        put(surface.fields, "flags", MorvLValue::Int(body.readU2()));
+    } else if (id == "SMAN") {
+        put(surface.fields, "smoothingAngle", MorvLValue::Real(body.readReal()));
     } else if (startsTexture(id)) {
         std::string type = body.readString().value;
         surface.textures.push_back({{"id", MorvLValue::String(header.id)}, {"type", MorvLValue::String(std::move(type))}});

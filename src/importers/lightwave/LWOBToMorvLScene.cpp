@@ -18,6 +18,7 @@
 // order; no polygon refers to them.
 #include "importers/lightwave/LWOBToMorvLScene.hpp"
 
+#include <numbers>
 #include <ostream>
 #include <span>
 #include <string_view>
@@ -127,6 +128,13 @@ MorvLValue surfaceLWOBToMorvL(const std::string& name, const MorvLValue* surf, I
         for (const char* attribute :
              {"color", "luminosity", "diffusion", "specularity", "reflectivity", "transparency"})
             if (auto value = s.find(attribute)) out.push_back({attribute, std::move(*value)});
+        // Flag 4 smooths the surface, up to the angle SMAN gives (radians) or
+        // else LightWave's 89.5 degrees; flag 256 shows both sides of its polygons.
+        if (const auto flags = findIntegerField(s, "flags")) {
+            const double angle = (*flags & 4) ? getRealField(s, "smoothingAngle", 89.5 * std::numbers::pi / 180) : 0.0;
+            out.push_back({"smoothingAngle", MorvLValue::Real(angle)});
+            out.push_back({"doubleSided", MorvLValue::Bool((*flags & 256) != 0)});
+        }
         const MorvLValue list = getListField(s, "textures", MorvLValue::List({}));
         const std::size_t n = list.size();
         textures.reserve(n);

@@ -23,9 +23,6 @@ using testing::points;
 const std::string curvedMessage =
     "Morv3D Converter currently only supports polygon meshes - not curved surfaces!\n"
     "Debug info: POLSTypeTag encountered = ";
-const std::string oneChunkMessage =
-    "Morv3D Converter currently only supports one chunk of polygons (POLS) for LightWave [6] Objects!\n"
-    "Please send mail to morv3d-support@example.org if this gives you any problems!\n";
 const std::string noLayerWarning = "Warning: No first layer present in updateFirstLayer!\n";
 
 struct Converted {
@@ -320,21 +317,22 @@ struct PolsCase {
     std::string messages;
     std::vector<Face> faces;
     std::vector<std::string> surfaces;  // tags that kept faces use, in order of first use
+    std::string kinds;                  // per face: Polygon, SubPatch or CatmullClark
 };
 
+// Faces and cages kept in file order with their kinds and PTAGs; other chunks dropped with a message each.
 TEST(LWO2ReaderChunks, PolygonChunkKinds) {
+    const Face a{{0, 1, 2}, 0}, b{{0, 1, 2}, 1}, c{{0, 1, 2}, 2};
     const PolsCase cases[] = {
-        {"curves only", {"CURV"}, curvedMessage + "CURV\n", {}, {}},
-        {"patches only", {"PTCH"}, curvedMessage + "PTCH\n", {}, {}},
-        {"faces only", {"FACE"}, "", {{{0, 1, 2}, 0}}, {"A"}},
-        // Several chunks: the message stays, the faces of the FACE chunks are kept,
-        // each bound through the PTAG that follows its own chunk.
-        {"faces and patches", {"PTCH", "FACE"}, oneChunkMessage, {{{0, 1, 2}, 0}}, {"B"}},
-        {"two face chunks", {"FACE", "FACE"}, oneChunkMessage, {{{0, 1, 2}, 0}, {{0, 1, 2}, 1}}, {"A", "B"}},
+        {"curves only", {"CURV"}, curvedMessage + "CURV\n", {}, {}, ""},
+        {"patches only", {"PTCH"}, "", {a}, {"A"}, "S"},
+        {"faces only", {"FACE"}, "", {a}, {"A"}, "P"},
+        {"faces and cages", {"SUBD", "FACE", "PTCH"}, "", {a, b, c}, {"A", "B", "C"}, "CPS"},
+        {"bones between faces", {"FACE", "BONE", "FACE"}, curvedMessage + "BONE\n", {a, b}, {"A", "C"}, "PP"},
     };
     for (const auto& c : cases) {
         IffBuilder b;
-        b.chunk("TAGS", testing::lwo2Tags({"A", "B"}))
+        b.chunk("TAGS", testing::lwo2Tags({"A", "B", "C"}))
             .chunk("LAYR", testing::lwo2Layer(0, "l"))
             .chunk("PNTS", testing::lwo2Points({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}));
         for (std::size_t i = 0; i < c.types.size(); ++i)
@@ -344,6 +342,10 @@ TEST(LWO2ReaderChunks, PolygonChunkKinds) {
         EXPECT_EQ(messages, c.messages) << c.name;
         EXPECT_EQ(faces(scene), c.faces) << c.name;
         EXPECT_EQ(surfaceNames(scene), c.surfaces) << c.name;
+        const MeshView view(mesh(scene));
+        std::string kinds;
+        for (std::size_t f = 0; f < view.faceCount(); ++f) kinds += "PSC"[static_cast<int>(view.faceKind(f))];
+        EXPECT_EQ(kinds, c.kinds) << c.name;
     }
 }
 
