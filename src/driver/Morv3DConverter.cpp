@@ -3,6 +3,7 @@
 #include <signal.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -341,6 +342,36 @@ void convertOne(const Job& job, const ConversionOptions& runOptions, RunFiles& r
     }
 }
 
+// A picture that a later job reads must not be replaced by an earlier job's
+// destination. Pictures are known only once their object is read, so when a
+// run of several jobs would replace an existing file, every input is first
+// read without a word for the pictures it names. An input that cannot be read
+// then fails in its turn.
+void refuseReplacedPictures(const std::vector<Job>& jobs, const ConversionOptions& options,
+                            const RunIdentities& identities, std::ostream& out) {
+    if (jobs.size() < 2 || options.forceTextureResolution) return;  // no picture is opened then
+    const bool replacesAFile = std::ranges::any_of(jobs, [](const Job& job) {
+        struct stat info {};
+        return ::stat(writtenName(job.destination).c_str(), &info) == 0;
+    });
+    if (!replacesAFile) return;
+    std::ostream quiet(nullptr);
+    for (const Job& job : jobs) {
+        MorvLValue scene;
+        try {
+            const ObjectBytes bytes = loadObjectFile(job.input);
+            const std::vector<const Importer*> chosen = recognisers(bytes);
+            if (chosen.size() != 1) continue;
+            const std::unique_ptr<ImportedFile> parsed = chosen.front()->parse(bytes, quiet);
+            scene = rewriteImageNames(parsed->toCanonical(quiet), options);
+            scene = resolveImageResolutions(scene, options, defaultResolution(options), job.input, quiet);
+        } catch (const std::exception&) {
+            continue;
+        }
+        refusePictureClashes(job, scene, identities, out);
+    }
+}
+
 // The folder of --destDir must exist before anything is written.
 void checkDestinationFolder(const std::string& folder, std::ostream& out) {
     if (folder.empty()) return;
@@ -396,6 +427,7 @@ bool convertFiles(const CommandLine& commandLine, std::ostream& out) {
     checkDestinationFolder(options.destDir, out);
     const std::vector<Job> jobs = makeJobs(commandLine, out);
     const RunIdentities identities = refuseClashes(jobs, out);
+    refuseReplacedPictures(jobs, options, identities, out);
     RunFiles runFiles;
     runFiles.isRunFile = [&](const std::string& file) {
         const std::string identity = outputIdentity(file);

@@ -142,6 +142,11 @@ TEST_F(PipelineFaults, JobsThatWouldDestroyAnInputOrAnOutputStopBeforeAnythingIs
          "Error: The image file sub/pic.bmp, which the input file sub/tex.lwo names, is also the destination file "
          "sub/pic.bmp of the input file sub/tex.lwo; a run never writes over a picture it reads.\nPlease choose "
          "another destination with --destFileName=<file> or --destDir=<folder>.\n"},
+        // ... also when an earlier job would replace it before the later job reads it.
+        {{"--to=LWO2", "p.x", "pictex.y"},
+         "Error: The image file p.lwo, which the input file pictex.y names, is also the destination file p.lwo of "
+         "the input file p.x; a run never writes over a picture it reads.\nPlease choose another destination with "
+         "--destFileName=<file> or --destDir=<folder>.\n"},
         {{"--to=LWO2", "/dev/stdin"},  // here /dev/null
          "Error: The input file /dev/stdin is a stream (standard input, a pipe or a device); a destination name "
          "cannot be made from it.\nPlease name the destination with --destFileName=<file>.\n"},
@@ -150,8 +155,10 @@ TEST_F(PipelineFaults, JobsThatWouldDestroyAnInputOrAnOutputStopBeforeAnythingIs
     fs::create_directories(dir / "sub");
     fs::create_directories(dir / "real" / "sub");
     put("chair.lwob", testing::lwobSampleObject());
-    for (const char* name : {"chair.lwo", "model", "model.lwo", "m.x", "m.y", "sub/pic.bmp"}) put(name, original);
+    for (const char* name : {"chair.lwo", "model", "model.lwo", "m.x", "m.y", "sub/pic.bmp", "p.x", "p.lwo"})
+        put(name, original);
     put("sub/tex.lwo", surfacesObject({"Red"}, "pic.bmp"));
+    put("pictex.y", surfacesObject({"Red"}, "p.lwo"));
     fs::create_hard_link(dir / "chair.lwo", dir / "link.lwo");
     fs::create_symlink("real/sub", dir / "l");
     std::map<fs::path, Bytes> before;
