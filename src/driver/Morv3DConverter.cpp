@@ -15,6 +15,7 @@
 
 #include "base/Excn.hpp"
 #include "base/NumberText.hpp"
+#include "exporters/gltf/ExportGLTF.hpp"
 #include "exporters/renderman/ExportRI.hpp"
 #include "exporters/unreal/ExportUnrealT3D.hpp"
 #include "exporters/lightwave/MorvLToLWO2.hpp"
@@ -44,6 +45,7 @@ const std::vector<Exporter>& exporterTable() {
         {"LWO2", lwo2WriterProgressLine, writeLWO2},
         {"Unreal.T3D", unrealT3DProgressLine, writeUnrealT3D},
         {"RIB", ribWriterProgressLine, writeRIB, ExportRI::shaderFiles},
+        {"glTF", gltfProgressLine, writeGLTF},
     };
     return table;
 }
@@ -372,6 +374,7 @@ void convertOne(const Job& job, const ConversionOptions& runOptions, std::option
     for (const SurfaceFile& shader : job.shaders) shaderNames.push_back(shader.name);
     ExportSettings settings{resolution.width, resolution.height, out, options.toOSType, options.keepSurfaces};
     if (exporter->surfaceFiles) settings.shaderNames = &shaderNames;
+    settings.forceTextureResolution = options.forceTextureResolution;
     try {
         exporter->write(modified, destination, settings);
     } catch (const std::exception& e) {

@@ -16,6 +16,7 @@ struct ExportSettings {
     std::ostream& messages;
     std::string toOSType = "Unix";  // the platform texture file names are written for
     bool keepSurfaces = false;      // LWO2: write surfaces, textures, images and UV maps too
+    bool forceTextureResolution = false;  // no picture file is opened (glTF embeds none)
     // RIB: the shader names given to the scene's surfaces when the run was
     // planned, one per surface; null: the writer names them itself.
     const std::vector<std::string>* shaderNames = nullptr;
