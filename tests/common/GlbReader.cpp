@@ -8,179 +8,103 @@
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
+#include <string_view>
 
 namespace morv::testing {
 namespace {
 
-struct JsonParser {
-    std::string_view s;
-    std::size_t i = 0;
+using Json = std::map<std::string, std::string>;
 
-    void skip() {
-        while (i < s.size() && std::strchr(" \t\r\n", s[i])) ++i;
-    }
-    bool take(char c) {
-        skip();
-        if (i < s.size() && s[i] == c) return ++i, true;
-        return false;
-    }
-    void expect(char c) {
-        if (!take(c)) throw std::runtime_error(std::string("JSON: expected ") + c + " at " + std::to_string(i));
-    }
-    std::string string() {
-        expect('"');
-        std::string out;
-        while (i < s.size() && s[i] != '"') {
-            if (s[i] == '\\' && s.at(i + 1) == 'u') {  // only \u00XX occurs in our files
-                out += static_cast<char>(std::stoi(std::string(s.substr(i + 2, 4)), nullptr, 16));
-                i += 6;
-            } else {
-                if (s[i] == '\\') ++i;
-                out += s.at(i++);
-            }
-        }
-        expect('"');
-        return out;
-    }
-    Json value() {
-        Json v;
-        skip();
-        if (i >= s.size()) throw std::runtime_error("JSON: text ends early");
-        if (s[i] == '"') {
-            v.kind = Json::Kind::String;
-            v.text = string();
-        } else if (take('[')) {
-            v.kind = Json::Kind::Array;
-            if (!take(']')) do v.items.push_back(value()); while (take(','));
-            if (v.items.size()) expect(']');
-        } else if (take('{')) {
-            v.kind = Json::Kind::Object;
-            if (!take('}')) {
-                do {
-                    std::string name = string();
-                    expect(':');
-                    v.members.emplace_back(std::move(name), value());
-                } while (take(','));
-                expect('}');
-            }
-        } else if (s.substr(i, 4) == "true" || s.substr(i, 5) == "false") {
-            v.kind = Json::Kind::Bool;
-            v.number = s[i] == 't';
-            i += s[i] == 't' ? 4 : 5;
-        } else {
-            char* end = nullptr;
-            const std::string rest(s.substr(i, 40));
-            v.kind = Json::Kind::Number;
-            v.number = std::strtod(rest.c_str(), &end);
-            if (end == rest.c_str()) throw std::runtime_error("JSON: no value at " + std::to_string(i));
-            i += static_cast<std::size_t>(end - rest.c_str());
-        }
-        return v;
-    }
-};
-
-std::uint32_t le32(std::string_view b, std::size_t at) {
-    std::uint32_t v;
-    std::memcpy(&v, b.substr(at, 4).data(), 4);
-    return v;
+// The text of the number, string (with its quotes) or word at s[i]; i moves past it.
+std::string scalar(std::string_view s, std::size_t& i) {
+    const std::size_t start = i;
+    if (s.at(i) == '"')
+        for (++i; s.at(i++) != '"';) i += s[i - 1] == '\\';
+    else
+        while (!std::strchr(",]}", s.at(i))) ++i;
+    return std::string(s.substr(start, i - start));
 }
 
-// The elements of one accessor, each widened to T.
+// Enters the value at s[i], and every value inside it, by path.
+void flatten(std::string_view s, std::size_t& i, const std::string& path, Json& out) {
+    if (s.at(i) != '{' && s[i] != '[') return void(out[path] = scalar(s, i));
+    const char close = s[i] == '{' ? '}' : ']';
+    for (std::size_t n = 0; s.at(++i) != close; ++n) {
+        std::string name = close == ']' ? std::to_string(n) : scalar(s, i);
+        if (close == '}' && s.at(i++) != ':') throw std::runtime_error("JSON: no : at " + std::to_string(i));
+        flatten(s, i, path + "/" + (close == ']' ? name : name.substr(1, name.size() - 2)), out);
+        if (s.at(i) != ',') break;
+    }
+    if (s.at(i++) != close) throw std::runtime_error("JSON: no end of an object or array at " + std::to_string(i));
+}
+
+std::uint32_t le32(std::string_view b, std::size_t at) { return std::bit_cast<std::uint32_t>(std::array<char, 4>{b.at(at), b.at(at + 1), b.at(at + 2), b.at(at + 3)}); }
+std::uint32_t be32(std::string_view b, std::size_t at) { return __builtin_bswap32(le32(b, at)); }
+
+// The elements of the accessor of that number, each widened to T.
 template <class T, std::size_t N>
-std::vector<std::array<T, N>> elements(const Json& json, std::string_view bin, std::size_t accessor) {
-    const Json& a = json["accessors"][accessor];
-    const Json& view = json["bufferViews"][static_cast<std::size_t>(a["bufferView"].number)];
-    const auto component = static_cast<int>(a["componentType"].number);
-    const std::size_t size = component == 5126 || component == 5125 ? 4 : 2, count = static_cast<std::size_t>(a["count"].number);
-    const std::size_t offset = static_cast<std::size_t>(view["byteOffset"].number);
-    if (count * N * size > view["byteLength"].number) throw std::runtime_error("accessor beyond its view");
-    std::vector<std::array<T, N>> out(count);
-    for (std::size_t e = 0; e < count; ++e)
+std::vector<std::array<T, N>> elements(const Json& json, std::string_view bin, const std::string& accessor) {
+    const auto number = [&](const std::string& path) { return std::stoul(json.at(path)); };
+    const std::string a = "/accessors/" + accessor;
+    const std::size_t offset = number("/bufferViews/" + json.at(a + "/bufferView") + "/byteOffset"), type = number(a + "/componentType");
+    const std::size_t size = type == 5123 ? 2 : 4;
+    std::vector<std::array<T, N>> out(number(a + "/count"));
+    for (std::size_t e = 0; e < out.size(); ++e)
         for (std::size_t k = 0; k < N; ++k) {
-            const char* p = bin.substr(offset + (e * N + k) * size, size).data();
-            if (component == 5126) out[e][k] = static_cast<T>(std::bit_cast<float>(le32({p, 4}, 0)));
-            else if (size == 4) out[e][k] = static_cast<T>(le32({p, 4}, 0));
-            else out[e][k] = static_cast<T>(static_cast<std::uint8_t>(p[0]) | static_cast<std::uint8_t>(p[1]) << 8);
+            const std::size_t at = offset + (e * N + k) * size;
+            const std::uint32_t bits = size == 2 ? std::uint8_t(bin.at(at)) | std::uint8_t(bin.at(at + 1)) << 8 : le32(bin, at);
+            out[e][k] = type == 5126 ? static_cast<T>(std::bit_cast<float>(bits)) : static_cast<T>(bits);
         }
     return out;
 }
 
 }  // namespace
 
-const Json& Json::operator[](std::string_view name) const {
-    static const Json null;
-    for (const auto& [key, value] : members)
-        if (key == name) return value;
-    return null;
-}
-
-Json parseJson(std::string_view text) { return JsonParser{text}.value(); }
-
 Glb readGlb(const std::filesystem::path& file) {
     std::ifstream in(file, std::ios::binary);
     const std::string b((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (b.size() < 20 || b.substr(0, 4) != "glTF" || le32(b, 4) != 2 || le32(b, 8) != b.size() ||
-        b.substr(16, 4) != "JSON")
+    if (b.size() < 20 || b.substr(0, 4) != "glTF" || le32(b, 4) != 2 || le32(b, 8) != b.size() || b.substr(16, 4) != "JSON")
         throw std::runtime_error("not a binary glTF file: " + file.string());
-    const std::size_t jsonLength = le32(b, 12);
-    Glb glb{parseJson(std::string_view(b).substr(20, jsonLength)), {}, {}};
-    std::string_view bin;
-    if (20 + jsonLength < b.size()) bin = std::string_view(b).substr(28 + jsonLength, le32(b, 20 + jsonLength));
+    Glb glb;
+    std::size_t at = 0;
+    flatten(std::string_view(b).substr(20, le32(b, 12)), at, "", glb.json);
+    const std::string_view bin = std::string_view(b).substr(std::min<std::size_t>(b.size(), 28 + le32(b, 12)));
     const Json& json = glb.json;
-    for (const Json& mesh : json["meshes"].items)
-    for (const Json& p : mesh["primitives"].items) {
-        GlbPrimitive primitive;
-        for (const auto& e : elements<float, 3>(json, bin, static_cast<std::size_t>(p["attributes"]["POSITION"].number)))
-            primitive.positions.push_back(e);
-        if (const Json& uv = p["attributes"]["TEXCOORD_0"]; uv.kind == Json::Kind::Number)
-            for (const auto& e : elements<float, 2>(json, bin, static_cast<std::size_t>(uv.number))) primitive.uvs.push_back(e);
-        for (const auto& e : elements<std::uint32_t, 1>(json, bin, static_cast<std::size_t>(p["indices"].number)))
-            primitive.indices.push_back(e[0]);
-        if (p["material"].kind == Json::Kind::Number)
-            primitive.material = &json["materials"][static_cast<std::size_t>(p["material"].number)];
-        glb.primitives.push_back(std::move(primitive));
+    for (std::size_t k = 0; json.count("/meshes/0/primitives/" + std::to_string(k) + "/indices"); ++k) {
+        const std::string p = "/meshes/0/primitives/" + std::to_string(k), uvs = p + "/attributes/TEXCOORD_0";
+        glb.primitives.push_back({elements<float, 3>(json, bin, json.at(p + "/attributes/POSITION")),
+                                  json.count(uvs) ? elements<float, 2>(json, bin, json.at(uvs)) : std::vector<std::array<float, 2>>{},
+                                  elements<std::uint32_t, 1>(json, bin, json.at(p + "/indices")),
+                                  json.count(p + "/material") ? "/materials/" + json.at(p + "/material") : ""});
     }
-    for (const Json& image : json["images"].items) {
-        const Json& view = json["bufferViews"][static_cast<std::size_t>(image["bufferView"].number)];
-        glb.pictures.emplace_back(bin.substr(static_cast<std::size_t>(view["byteOffset"].number),
-                                             static_cast<std::size_t>(view["byteLength"].number)));
+    for (std::size_t k = 0; json.count("/images/" + std::to_string(k) + "/bufferView"); ++k) {
+        const std::string view = "/bufferViews/" + json.at("/images/" + std::to_string(k) + "/bufferView");
+        glb.pictures.emplace_back(bin.substr(std::stoul(json.at(view + "/byteOffset")), std::stoul(json.at(view + "/byteLength"))));
     }
     return glb;
 }
 
-DecodedPng decodePng(std::string_view png) {
-    DecodedPng out;
+Picture decodePng(const std::string& png) {
+    Picture out;
     std::string data;
-    for (std::size_t at = 8; at + 12 <= png.size();) {
-        const std::uint32_t length = __builtin_bswap32(le32(png, at));
-        const std::string_view type = png.substr(at + 4, 4), body = png.substr(at + 8, length);
-        if (type == "IHDR") {
-            out.width = __builtin_bswap32(le32(body, 0));
-            out.height = __builtin_bswap32(le32(body, 4));
-            out.channels = std::string_view("\1\0\3\0\2\0\4", 7).at(static_cast<std::uint8_t>(body[9])) & 7;
-            if (body[8] != 8 || body[12] != 0) throw std::runtime_error("PNG: not 8 bits, or interlaced");
-        }
+    for (std::size_t at = 8; at + 12 <= png.size(); at += 12 + be32(png, at)) {
+        const std::string_view type = std::string_view(png).substr(at + 4, 4), body = std::string_view(png).substr(at + 8, be32(png, at));
+        if (type == "IHDR") out = {be32(body, 0), be32(body, 4), std::uint32_t(std::string_view("\1\0\3\0\2\0\4", 7).at(std::uint8_t(body[9]))), {}};
         if (type == "IDAT") data += body;
-        at += 12 + length;
     }
-    const std::size_t stride = std::size_t{out.width} * out.channels;
+    const std::size_t stride = out.width * out.channels, step = out.channels;
     std::vector<std::uint8_t> raw((stride + 1) * out.height);
-    uLongf rawLength = raw.size();
-    if (uncompress(raw.data(), &rawLength, reinterpret_cast<const Bytef*>(data.data()), data.size()) != Z_OK ||
-        rawLength != raw.size())
+    uLongf size = raw.size();
+    if (uncompress(raw.data(), &size, reinterpret_cast<const Bytef*>(data.data()), data.size()) != Z_OK || size != raw.size())
         throw std::runtime_error("PNG: the pixel data does not inflate to the picture's size");
     out.pixels.resize(stride * out.height);
-    for (std::size_t y = 0; y < out.height; ++y) {
-        const std::uint8_t filter = raw[y * (stride + 1)];
-        for (std::size_t i = 0; i < stride; ++i) {
-            const int a = i >= out.channels ? out.pixels[y * stride + i - out.channels] : 0;
-            const int b = y > 0 ? out.pixels[(y - 1) * stride + i] : 0;
-            const int c = i >= out.channels && y > 0 ? out.pixels[(y - 1) * stride + i - out.channels] : 0;
-            const int p = a + b - c, pa = std::abs(p - a), pb = std::abs(p - b), pc = std::abs(p - c);
-            const int predictor = filter == 1 ? a : filter == 2 ? b : filter == 3 ? (a + b) / 2
-                                : filter == 4 ? (pa <= pb && pa <= pc ? a : pb <= pc ? b : c) : 0;
-            out.pixels[y * stride + i] = static_cast<std::uint8_t>(raw[y * (stride + 1) + 1 + i] + predictor);
-        }
+    for (std::size_t i = 0; i < out.pixels.size(); ++i) {
+        const std::size_t x = i % stride, y = i / stride;
+        const int a = x >= step ? out.pixels[i - step] : 0, b = y > 0 ? out.pixels[i - stride] : 0;
+        const int c = x >= step && y > 0 ? out.pixels[i - stride - step] : 0, p = a + b - c;
+        const int pa = std::abs(p - a), pb = std::abs(p - b), pc = std::abs(p - c);
+        const int predictors[] = {0, a, b, (a + b) / 2, pa <= pb && pa <= pc ? a : pb <= pc ? b : c};
+        out.pixels[i] = static_cast<std::uint8_t>(raw[y * (stride + 1) + 1 + x] + predictors[raw.at(y * (stride + 1)) % 5]);
     }
     return out;
 }
