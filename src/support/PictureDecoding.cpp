@@ -59,12 +59,19 @@ std::uint32_t le32(std::span<const std::uint8_t> b, std::size_t at) {
            static_cast<std::uint32_t>(b[at + 2]) << 16 | static_cast<std::uint32_t>(b[at + 3]) << 24;
 }
 
-// The picture's pixels allocated once its size has been checked.
-Picture sizedPicture(const Cursor& c, std::uint64_t width, std::uint64_t height, std::uint32_t channels) {
-    if (width == 0 || height == 0) c.fail("its size " + number(width) + " x " + number(height) + " has no pixels");
+// The picture's pixels, allocated once its size has been checked and the
+// file is known to hold the fewest bytes of pixel data (dataBytes(width,
+// height)) that could give them.
+template <class DataBytes>
+Picture sizedPicture(const Cursor& c, std::uint64_t width, std::uint64_t height, std::uint32_t channels,
+                     DataBytes dataBytes) {
+    const std::string size = number(width) + " x " + number(height);
+    if (width == 0 || height == 0) c.fail("its size " + size + " has no pixels");
     if (width * height > largestPicturePixels)
-        c.fail("its size " + number(width) + " x " + number(height) + " is more than the " +
-               number(largestPicturePixels) + " pixels a picture may have");
+        c.fail("its size " + size + " is more than the " + number(largestPicturePixels) + " pixels a picture may have");
+    if (dataBytes(width, height) > c.remaining())
+        c.fail("its " + size + " pixels need at least " + number(dataBytes(width, height)) +
+               " bytes of pixel data, but the file has " + number(c.remaining()) + " left");
     Picture p;
     p.width = static_cast<std::uint32_t>(width);
     p.height = static_cast<std::uint32_t>(height);
@@ -224,10 +231,14 @@ Picture decodeBMP(std::span<const std::uint8_t> bytes) {
     }
     c.seek(dataOffset, "the pixel data");
 
+    // Run-length data may end the picture at any point.
+    const bool runLength = compression == 1 || compression == 2;
     Picture p = sizedPicture(c, static_cast<std::uint64_t>(width), static_cast<std::uint64_t>(height),
-                             bitFields && masks.alpha != 0 ? 4 : 3);
+                             bitFields && masks.alpha != 0 ? 4 : 3, [&](std::uint64_t w, std::uint64_t h) {
+                                 return runLength ? 0 : (w * bits + 31) / 32 * 4 * h;
+                             });
     const std::uint64_t w = p.width, h = p.height;
-    if (compression == 1 || compression == 2) {
+    if (runLength) {
         const auto indices = runLengthIndices(c, w, h, bits, topDown);
         for (std::size_t i = 0; i < indices.size(); ++i) storeIndexed(&p.pixels[i * 3], palette, indices[i]);
         return p;
@@ -283,8 +294,11 @@ Picture decodeTarga(std::span<const std::uint8_t> bytes) {
     const bool alpha = (descriptor & 15) != 0;
     const std::uint32_t colourBits = kind == 1 ? mapBits : bits;
     const std::uint32_t channels = kind == 3 ? bits / 8 : alpha && (colourBits == 16 || colourBits == 32) ? 4 : 3;
-    Picture p = sizedPicture(c, width, height, channels);
     const std::uint32_t pixelBytes = (bits + 7u) / 8;
+    // A run-length packet holds 128 pixels at most.
+    Picture p = sizedPicture(c, width, height, channels, [&](std::uint64_t w, std::uint64_t h) {
+        return type < 9 ? w * h * pixelBytes : (w * h + 127) / 128 * (1 + pixelBytes);
+    });
     const auto convert = [&](const std::uint8_t* q, std::uint8_t* out) {
         if (kind == 3) {
             std::copy(q, q + channels, out);

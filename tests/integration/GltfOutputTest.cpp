@@ -222,7 +222,7 @@ Colour colourAt(std::uint32_t x, std::uint32_t y) {
 std::string bgra(const Colour& c, std::uint32_t bytes) { return std::string{char(c[2]), char(c[1]), char(c[0]), char(c[3])}.substr(0, bytes); }
 std::string le(std::uint32_t v, int bytes) {
     std::string out;
-    for (int i = 0; i < bytes; ++i) out += char(v >> 8 * i);
+    for (int i = 0; i < bytes; ++i) out += char(i < 4 ? v >> 8 * i : 0);
     return out;
 }
 
