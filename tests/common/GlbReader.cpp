@@ -63,8 +63,7 @@ std::vector<std::array<T, N>> elements(const Json& json, std::string_view bin, c
 Glb readGlb(const std::filesystem::path& file) {
     std::ifstream in(file, std::ios::binary);
     const std::string b((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (b.size() < 20 || b.substr(0, 4) != "glTF" || le32(b, 4) != 2 || le32(b, 8) != b.size() || b.substr(16, 4) != "JSON")
-        throw std::runtime_error("not a binary glTF file: " + file.string());
+    if (b.size() < 20 || b.substr(0, 4) != "glTF" || le32(b, 4) != 2 || le32(b, 8) != b.size() || b.substr(16, 4) != "JSON") throw std::runtime_error("not glTF");
     Glb glb;
     std::size_t at = 0;
     flatten(std::string_view(b).substr(20, le32(b, 12)), at, "", glb.json);
@@ -95,8 +94,7 @@ Picture decodePng(const std::string& png) {
     const std::size_t stride = out.width * out.channels, step = out.channels;
     std::vector<std::uint8_t> raw((stride + 1) * out.height);
     uLongf size = raw.size();
-    if (uncompress(raw.data(), &size, reinterpret_cast<const Bytef*>(data.data()), data.size()) != Z_OK || size != raw.size())
-        throw std::runtime_error("PNG: the pixel data does not inflate to the picture's size");
+    if (uncompress(raw.data(), &size, reinterpret_cast<const Bytef*>(data.data()), data.size()) || size != raw.size()) throw std::runtime_error("PNG: bad data");
     out.pixels.resize(stride * out.height);
     for (std::size_t i = 0; i < out.pixels.size(); ++i) {
         const std::size_t x = i % stride, y = i / stride;

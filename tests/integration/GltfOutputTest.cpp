@@ -31,10 +31,7 @@ namespace {
 namespace fs = std::filesystem;
 using testing::IffBuilder;
 
-std::string readText(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+std::string readText(const fs::path& p) { return {std::istreambuf_iterator<char>(std::ifstream(p, std::ios::binary).rdbuf()), {}}; }
 template <class Bytes>
 void writeFile(const fs::path& p, const Bytes& bytes) { std::ofstream(p, std::ios::binary) << std::string(bytes.begin(), bytes.end()); }
 
@@ -209,9 +206,7 @@ TEST(GltfPlacements, PlanarAndUvCoordinatesAreWhatTheRibShaderLooksUpAtEveryCorn
     }
 }
 
-// ---- Pictures of 7 x 3 pixels with runs of two equal pixels ----
-
-constexpr std::uint32_t width = 7, height = 3;
+constexpr std::uint32_t width = 7, height = 3;  // pictures with runs of two equal pixels
 using Colour = std::array<std::uint8_t, 4>;
 Colour paletteColour(std::uint32_t i) { return {std::uint8_t(i * 37 + 11), std::uint8_t(i * 91 + 5), std::uint8_t(255 - i * 23), 255}; }
 std::uint32_t indexAt(std::uint32_t x, std::uint32_t y, std::uint32_t entries) { return (x / 2 + 3 * y) % entries; }
@@ -309,6 +304,14 @@ TEST(GltfPictures, EveryPictureKindIsEmbeddedPixelForPixel) {
         }
         const Picture got = testing::decodePng(glb.pictures[0]);
         EXPECT_EQ(std::tie(got.width, got.height, got.channels, got.pixels), std::tie(expected.width, expected.height, expected.channels, expected.pixels));
+    }
+    for (const auto& entry : fs::directory_iterator(fs::path(MORV3D_SOURCE_DIR) / "tests/fuzz/picture_corpus")) {
+        const std::string kept = readText(entry.path());  // each kept fuzz input: a picture or an error, never a fault
+        const std::span<const std::uint8_t> bytes(reinterpret_cast<const std::uint8_t*>(kept.data()), kept.size());
+        try {
+            kept.starts_with("BM") ? decodeBMP(bytes) : decodeTarga(bytes);
+        } catch (const Error&) {
+        }
     }
     // A picture cut short, or kept closed: a warning naming it, the colour without the texture.
     writeFile(dir / "picture", bmp(24).substr(0, 60));
