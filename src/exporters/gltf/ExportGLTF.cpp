@@ -312,7 +312,7 @@ private:
     }
 
     static std::array<float, 3> written(const XYZ& p) {
-        return {static_cast<float>(p.x), static_cast<float>(p.y), static_cast<float>(-p.z)};
+        return {static_cast<float>(p.x), static_cast<float>(p.y), static_cast<float>(0.0 - p.z)};  // 0 stays +0
     }
 
     // The piece as triangles (0, i, i + 1), each written in reverse order.
