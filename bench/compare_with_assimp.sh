@@ -3,12 +3,14 @@
 # Assimp's raw import of the same file (which only reads), with wall time and
 # peak memory of each; then the same with --keepSurfaces=true on the object
 # with a UV map and a UV-mapped texture, beside Assimp's raw import of that.
-# Usage: bench/compare_with_assimp.sh [--only=brush] [quads] [runs] [uv]
+# Usage: bench/compare_with_assimp.sh [--only=brush|gltf] [quads] [runs] [uv]
 # (with uv, every point of the first object also has texture coordinates)
 # Then RIB from the object without and with a UV-mapped texture, beside
 # Assimp's import and OBJ export of the same object.
 # With --only=brush first, only the Unreal brush parts run (the brush writer,
-# and the brush reader beside Assimp's raw import of the grid).
+# and the brush reader beside Assimp's raw import of the grid); with
+# --only=gltf, only the glTF part (the object without and with a UV-mapped
+# texture, beside Assimp's import and binary glTF export of it).
 # Each line gives the best wall time, the best user+system time (steadier on
 # a shared machine) and the largest peak memory over the runs.
 set -euo pipefail
@@ -53,6 +55,24 @@ lwo2_ratios() {  # morv3d label, assimp label
     awk -v mw="$mw" -v aw="$aw" -v mr="$mr" -v ar="$ar" -v mc="$mc" -v ac="$ac" \
         'BEGIN{printf "ratios morv3d/assimp: time %.2f (user+sys %.2f) (goal <= 0.5), peak memory %.2f (goal <= 0.3)\n", mw/aw, mc/ac, mr/ar}'
 }
+# glTF: goals at most 0.25 times the time and 0.3 times the peak memory. The
+# texture's picture (clip grid.tif) is a small BMP, decoded and embedded as PNG.
+if [ "$only" = all ] || [ "$only" = gltf ]; then
+    cp examples/images/checker.bmp "$work/grid.tif"
+    for variant in plain uv; do
+        build-bench/bench/make_big_lwo2 "$work/glb-$variant.lwo" "$quads" $([ "$variant" = uv ] && echo uv) >/dev/null
+        measure "morv3d-glb-$variant" sh -c "cd '$work' && '$PWD/build-bench/morv3d' --to=glTF --destFileName=out.glb glb-$variant.lwo"
+        echo "  glTF: $(stat -c %s "$work/out.glb") bytes"
+        command -v assimp >/dev/null || continue
+        measure "assimp-glb-$variant" sh -c "cd '$work' && assimp export glb-$variant.lwo assimp.glb"
+        read -r mw mr mc <"$work/morv3d-glb-$variant.result"
+        read -r aw ar ac <"$work/assimp-glb-$variant.result"
+        awk -v mw="$mw" -v aw="$aw" -v mr="$mr" -v ar="$ar" -v mc="$mc" -v ac="$ac" -v v="$variant" \
+            'BEGIN{printf "ratios morv3d/assimp glTF (%s): time %.2f (user+sys %.2f) (goal <= 0.25), peak memory %.2f (goal <= 0.3)\n", v, mw/aw, mc/ac, mr/ar}'
+    done
+    [ "$only" = gltf ] && exit 0
+fi
+
 if [ "$only" = all ]; then
     measure morv3d build-bench/morv3d --to=LWO2 --destFileName="$work/out.lwo" "$work/big.lwo"
     lwo2_ratios morv3d assimp-raw-import

@@ -35,7 +35,7 @@ double readTextureSize(std::string_view printedName, std::string_view text) {
 
 void applyOption(ConversionOptions& o, std::string_view name, std::string_view value) {
     if (name == "to") {
-        o.to = requireOneOf(value, {"RIB", "LWO2", "Unreal.T3D"},
+        o.to = requireOneOf(value, {"RIB", "LWO2", "Unreal.T3D", "glTF"},
                             "Unsupported format " + std::string(value));
     } else if (name == "destFileName") {
         o.destFileName = value;
@@ -152,7 +152,8 @@ std::string usageText(std::string_view programName) {
         "\n"
         "       RIB                : RenderMan RIB format\n"
         "       Unreal.T3D         : Unreal brush format\n"
-        "       LWO2               : LightWave3D Object format (after version [6])\n\n";
+        "       LWO2               : LightWave3D Object format (after version [6])\n"
+        "       glTF               : glTF 2.0 binary (.glb)\n\n";
     return text;
 }
 
@@ -164,6 +165,7 @@ std::string outputExtension(const std::string& to, std::ostream& out) {
     if (to == "RIB") return "rib";
     if (to == "LWO2") return "lwo";
     if (to == "Unreal.T3D") return "t3d";
+    if (to == "glTF") return "glb";
     out << "Internal error: Unsupported format " << to << '\n';
     return "unknown";
 }

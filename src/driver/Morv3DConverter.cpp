@@ -18,6 +18,7 @@
 
 #include "base/Excn.hpp"
 #include "base/NumberText.hpp"
+#include "exporters/gltf/ExportGLTF.hpp"
 #include "exporters/renderman/ExportRI.hpp"
 #include "exporters/unreal/ExportUnrealT3D.hpp"
 #include "exporters/lightwave/MorvLToLWO2.hpp"
@@ -47,6 +48,7 @@ const std::vector<Exporter>& exporterTable() {
         {"LWO2", lwo2WriterProgressLine, writeLWO2},
         {"Unreal.T3D", unrealT3DProgressLine, writeUnrealT3D},
         {"RIB", ribWriterProgressLine, writeRIB},
+        {"glTF", gltfProgressLine, writeGLTF},
     };
     return table;
 }
@@ -334,6 +336,7 @@ void convertOne(const Job& job, const ConversionOptions& runOptions, RunFiles& r
     }
     out << exporter->progressLine(destination);
     ExportSettings settings{resolution.width, resolution.height, out, options.toOSType, options.keepSurfaces, &runFiles};
+    settings.forceTextureResolution = options.forceTextureResolution;
     try {
         exporter->write(modified, destination, settings);
     } catch (const std::exception& e) {

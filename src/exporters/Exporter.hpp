@@ -30,6 +30,7 @@ struct ExportSettings {
     std::string toOSType = "Unix";  // the platform texture file names are written for
     bool keepSurfaces = false;      // LWO2: write surfaces, textures, images and UV maps too
     RunFiles* run = nullptr;        // null: the file is written as if alone in its run
+    bool forceTextureResolution = false;  // no picture file is opened (glTF embeds none)
 };
 
 struct Exporter {

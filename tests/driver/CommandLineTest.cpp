@@ -43,6 +43,7 @@ Supported options:
        RIB                : RenderMan RIB format
        Unreal.T3D         : Unreal brush format
        LWO2               : LightWave3D Object format (after version [6])
+       glTF               : glTF 2.0 binary (.glb)
 
 )";
 
@@ -226,6 +227,7 @@ TEST(CommandLineChecks, AcceptedLinesCarryOptionsInputsAndExtension) {
         {{"m.lwo"}, "rib"},
         {{"--to=LWO2", "m.lwo"}, "lwo"},
         {{"m.lwo", "--to=Unreal.T3D"}, "t3d"},
+        {{"m.lwo", "--to=glTF"}, "glb"},
         {{"--destFileName=out.rib", "m.lwo"}, "rib"},
     };
     for (const auto& [args, extension] : table) {
