@@ -706,6 +706,70 @@ MeshView::MeshView(const MorvLValue& mesh) {
     surfaceValues_ = faceView.values(surfaceCol);
 }
 
+// ---- Brush placements ----
+
+MorvLValue withFacePlacements(const MorvLValue& mesh, std::span<const FacePlacement> placements) {
+    const std::size_t n = placements.size();
+    const auto points = [&](XYZ FacePlacement::*member) {
+        std::vector<double> x(n), y(n), z(n);
+        for (std::size_t i = 0; i < n; ++i) {
+            const XYZ& p = placements[i].*member;
+            x[i] = p.x, y[i] = p.y, z[i] = p.z;
+        }
+        PackedRecords table({"x", "y", "z"}, n);
+        table.setReals(0, std::move(x));
+        table.setReals(1, std::move(y));
+        table.setReals(2, std::move(z));
+        return table;
+    };
+    PackedRecords list({"origin", "textureU", "textureV"}, n);
+    list.setNested(0, points(&FacePlacement::origin));
+    list.setNested(1, points(&FacePlacement::textureU));
+    list.setNested(2, points(&FacePlacement::textureV));
+    return setField(recordOf(mesh, "withFacePlacements"), facePlacementsField, std::move(list).toList()).record();
+}
+
+FacePlacements::FacePlacements(const MorvLValue& mesh) {
+    const auto list = recordOf(mesh, "FacePlacements").find(facePlacementsField);
+    if (!list || list->kind() != Kind::LIST) return;
+    list_ = *list;
+    if (auto view = PackedView::of(list_)) {
+        int c = 0;
+        for (const char* member : {"origin", "textureU", "textureV"}) {
+            const auto column = view->column(member);
+            const auto points = column ? view->nested(*column) : std::nullopt;
+            for (const char* axis : {"x", "y", "z"}) {
+                const auto a = points ? points->column(axis) : std::nullopt;
+                if (a) columns_[c] = points->reals(*a);
+                ++c;
+            }
+        }
+        if (std::all_of(std::begin(columns_), std::end(columns_),
+                        [&](std::span<const double> s) { return s.size() == view->rows(); }))
+            return;
+    }
+    // Built by hand: read once into columns of its own.
+    const std::size_t n = list_.size();
+    owned_.resize(9 * n);
+    for (std::size_t i = 0; i < n; ++i) {
+        const Fields record = recordOf(list_.at(i), "FacePlacements");
+        int c = 0;
+        for (const char* member : {"origin", "textureU", "textureV"}) {
+            const XYZ p = RecordToXYZ(getRecordField(record, member));
+            owned_[(c++) * n + i] = p.x, owned_[(c++) * n + i] = p.y, owned_[(c++) * n + i] = p.z;
+        }
+    }
+    for (int c = 0; c < 9; ++c) columns_[c] = std::span<const double>(owned_).subspan(c * n, n);
+}
+
+MorvLValue mapFacePlacements(const MorvLValue& mesh, const std::function<FacePlacement(const FacePlacement&)>& fn) {
+    const FacePlacements placements(mesh);
+    if (placements.size() == 0) return mesh;
+    std::vector<FacePlacement> moved(placements.size());
+    for (std::size_t i = 0; i < moved.size(); ++i) moved[i] = fn(placements[i]);
+    return withFacePlacements(mesh, moved);
+}
+
 std::optional<ST> MeshView::cornerSt(std::size_t slot, std::size_t corner) const {
     if (auto own = cornerSts_.get(slot, corner)) return own;
     const std::int32_t v = cornerVertices_[corner];

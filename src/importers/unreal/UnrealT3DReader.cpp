@@ -31,7 +31,23 @@ struct BrushPolygon {
     std::size_t line = 0;               // of its Begin Polygon
     std::uint32_t texture = noTexture;  // index into BrushFile::textureNames
     std::uint32_t firstCorner = 0;      // its Vertex lines run up to the next polygon's first
+    FacePlacement placement;            // with the Pan in the origin
 };
+
+// The origin moved along the texture vectors so that it shows pixel (0, 0)
+// with the Pan added: O - x with x . U = PanU and x . V = PanV, x in the span
+// of U and V (for parallel vectors, as near as that span allows).
+XYZ withPan(const XYZ& origin, const XYZ& u, const XYZ& v, double panU, double panV) {
+    if (panU == 0 && panV == 0) return origin;
+    const double uu = dot(u, u), uv = dot(u, v), vv = dot(v, v), determinant = uu * vv - uv * uv;
+    if (determinant > 1e-12 * uu * vv) {
+        const double a = (panU * vv - panV * uv) / determinant, b = (panV * uu - panU * uv) / determinant;
+        return origin - (a * u + b * v);
+    }
+    if (uu > 0) return origin - (panU / uu) * u;
+    if (vv > 0) return origin - (panV / vv) * v;
+    return origin;
+}
 
 // Every distinct position once: an open-addressing table of their numbers,
 // keyed by the position's bits (+0 and -0 alike, as == has it). A table of a
@@ -236,6 +252,7 @@ private:
         }
         const XYZ textureU = vectorLine(g_.textureU);
         const XYZ textureV = vectorLine(g_.textureV);
+        p.placement = {withPan(origin, textureU, textureV, panU, panV), textureU, textureV};
         if (out_.corners.size() > std::numeric_limits<std::uint32_t>::max() - mostBrushPolygonVertices)
             throw Error("A brush with more than " + std::to_string(out_.corners.size()) +
                         " Vertex lines is too big to convert");
@@ -403,6 +420,8 @@ MorvLValue BrushFile::toCanonical(std::ostream& messages) {
     constexpr std::uint32_t unused = 0xFFFFFFFF;
     std::vector<std::uint32_t> vertexOf(points.size(), unused);
     std::vector<XYZ> polygon;
+    std::vector<FacePlacement> placements;
+    placements.reserve(polygons.size());
     std::size_t kept = 0;
     for (std::size_t i = 0; i < polygons.size(); ++i) {
         const BrushPolygon& p = polygons[i];
@@ -435,6 +454,7 @@ MorvLValue BrushFile::toCanonical(std::ostream& messages) {
             vs[k] = 1.0 - vs[k] / height_;
         }
         mesh.addFace(std::span(corners).subspan(first, kept - first), MorvLValue::Int(surfaceFor(p.texture)));
+        placements.push_back(p.placement);
     }
     // What the mesh has copied is not needed again.
     std::vector<BrushPolygon>().swap(polygons);
@@ -444,7 +464,7 @@ MorvLValue BrushFile::toCanonical(std::ostream& messages) {
     us.resize(kept);
     vs.resize(kept);
     mesh.setAllCornerSts(std::move(us), std::move(vs));
-    return makeScene(std::move(mesh).build(), std::move(surfaces), images.images());
+    return makeScene(withFacePlacements(std::move(mesh).build(), placements), std::move(surfaces), images.images());
 }
 
 }  // namespace
