@@ -25,6 +25,7 @@ namespace ExportUnrealT3D {
 struct PreparedSurface {
     std::string textureName;
     TextureSpaceMapping mapping;
+    std::string name;  // the surface's own, for messages
 };
 
 // The first texture of a LIST whose channel is "color" and whose projection
