@@ -516,6 +516,18 @@ ConvexSplitter::Contacts ConvexSplitter::cutAtContacts(std::span<const XYZ> poly
             if (onEdges.size() > 2 * contactsPerEdge * k) return Contacts::TooComplex;
         }
     }
+    // Crossings at one place (three edges or more through one point, or a
+    // crossing at another edge's end) are one point.
+    if (!added_.empty()) {
+        std::vector<std::pair<double, std::uint32_t>> byX;
+        for (std::uint32_t x : outline_) byX.push_back({flat_[x].x, x});
+        for (std::uint32_t i = 0; i < added_.size(); ++i) byX.push_back({flat_[n + i].x, n + i});
+        std::sort(byX.begin(), byX.end());
+        for (std::size_t i = 0; i < byX.size(); ++i)
+            for (std::size_t j = i + 1; j < byX.size() && byX[j].first - byX[i].first <= tol_; ++j)
+                if ((byX[i].second >= n || byX[j].second >= n) && near(byX[i].second, byX[j].second))
+                    unite(byX[i].second, byX[j].second);
+    }
     // The edges between the points that remain, counted +1 from the lower
     // number to the higher and -1 back.
     std::sort(onEdges.begin(), onEdges.end(),
@@ -549,86 +561,101 @@ ConvexSplitter::Contacts ConvexSplitter::cutAtContacts(std::span<const XYZ> poly
     std::sort(edges.begin(), edges.end(), [](const Edge& x, const Edge& y) {
         return x.from != y.from ? x.from < y.from : x.to < y.to;
     });
-    const auto sideWindings = [&](std::uint32_t u, std::uint32_t v) {
-        const FlatPoint p = flat_[u], q = flat_[v];
-        const double dx = q.x - p.x, dy = q.y - p.y, l = std::hypot(dx, dy), step = 0.5 * tol_ / l;
-        const FlatPoint m{(p.x + q.x) / 2, (p.y + q.y) / 2};
-        return std::pair{windingAt({m.x - dy * step, m.y + dx * step}), windingAt({m.x + dy * step, m.y - dx * step})};
-    };
-    if (edges.size() * k > basePairTests) return Contacts::TooComplex;
-    // An edge run twice the same way between parts of like sign (rather than
-    // between a part that faces one way and one that faces the other) retraces the outline.
-    for (const Edge& edge : edges) {
-        if (edge.times < 2) continue;
-        const auto [left, right] = sideWindings(edge.from, edge.to);
-        if (!(left > 0 && right < 0) && !(left < 0 && right > 0)) return Contacts::Retraced;
-    }
-    // The walk: from each node leave by the edge that keeps most to the left.
+    // Chains: runs of edges through points where nothing else meets, along
+    // which the winding numbers on either side stay the same. Each chain is
+    // judged by one point beside its longest edge.
+    std::unordered_map<std::uint32_t, std::pair<std::uint32_t, std::uint32_t>> degree;  // in, out
     std::unordered_map<std::uint32_t, std::uint32_t> firstOut;
-    for (std::uint32_t i = static_cast<std::uint32_t>(edges.size()); i-- > 0;) firstOut[edges[i].from] = i;
-    std::unordered_map<std::uint32_t, std::size_t> onPath;
-    std::vector<std::uint32_t> path, pathEdges;
-    std::vector<std::pair<Loop, std::uint32_t>> loops;  // each with an edge of it run once, to judge it by
-    const auto leave = [&](std::uint32_t from, std::uint32_t at) -> std::int64_t {
-        const auto it = firstOut.find(at);
-        if (it == firstOut.end()) return -1;
+    for (std::uint32_t i = static_cast<std::uint32_t>(edges.size()); i-- > 0;) {
+        ++degree[edges[i].to].first;
+        ++degree[edges[i].from].second;
+        firstOut[edges[i].from] = i;
+    }
+    const auto passing = [&](std::uint32_t node) { return degree[node] == std::pair<std::uint32_t, std::uint32_t>{1, 1}; };
+    std::vector<bool> done(edges.size(), false);
+    std::vector<std::uint32_t> chain;
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> frontEdges, backEdges;
+    std::size_t judged = 0;
+    const auto judge = [&]() -> bool {
+        std::uint32_t longest = chain[0];
+        double longestLength = -1;
+        for (std::uint32_t i : chain) {
+            const FlatPoint p = flat_[edges[i].from], q = flat_[edges[i].to];
+            const double l = std::hypot(q.x - p.x, q.y - p.y);
+            if (l > longestLength) longestLength = l, longest = i;
+        }
+        if (++judged * k > basePairTests) return false;
+        // Just left of the middle of the longest edge; crossing the chain from right to left adds its times.
+        const Edge& e = edges[longest];
+        const FlatPoint p = flat_[e.from], q = flat_[e.to];
+        const double step = 0.5 * tol_ / longestLength;
+        const int wl = windingAt({(p.x + q.x) / 2 - (q.y - p.y) * step, (p.y + q.y) / 2 + (q.x - p.x) * step});
+        const int wr = wl - e.times;
+        if (e.times >= 2 && !(wl > 0 && wr < 0) && !(wl < 0 && wr > 0)) retraced_ = true;
+        for (const auto& [sides, list] : {std::pair{std::pair{wl > 0, wr > 0}, &frontEdges},
+                                          std::pair{std::pair{wl < 0, wr < 0}, &backEdges}}) {
+            if (sides.first == sides.second) continue;
+            for (std::uint32_t i : chain)
+                list->push_back(sides.first ? std::pair{edges[i].from, edges[i].to} : std::pair{edges[i].to, edges[i].from});
+        }
+        return true;
+    };
+    retraced_ = false;
+    for (const bool fromBranches : {true, false}) {
+        for (std::uint32_t s = 0; s < edges.size(); ++s) {
+            if (done[s] || (fromBranches && passing(edges[s].from))) continue;
+            chain.clear();
+            for (std::uint32_t i = s; !done[i];) {
+                done[i] = true;
+                chain.push_back(i);
+                if (!passing(edges[i].to)) break;
+                i = firstOut[edges[i].to];
+            }
+            if (!judge()) return Contacts::TooComplex;
+        }
+    }
+    if (retraced_) return Contacts::Retraced;
+    if (!walkIntoLoops(frontEdges, front_) || !walkIntoLoops(backEdges, back_)) return Contacts::TooComplex;
+    return Contacts::Cut;
+}
+
+// Directed edges that have a region on their left, joined into loops: each
+// edge is followed by the edge that leaves its end keeping most to the left,
+// so that every corner of a loop holds one piece of the region, and loops
+// that meet at a point touch there without crossing. A loop may pass a point
+// twice (a hole that touches the outline). False when the edges do not close up.
+bool ConvexSplitter::walkIntoLoops(std::vector<std::pair<std::uint32_t, std::uint32_t>>& edges, std::vector<Loop>& loops) {
+    std::sort(edges.begin(), edges.end());
+    const std::size_t count = edges.size();
+    std::vector<std::uint32_t> next(count, UINT32_MAX);
+    std::vector<bool> taken(count, false);
+    for (std::size_t e = 0; e < count; ++e) {
+        const auto [from, at] = edges[e];
+        auto it = std::lower_bound(edges.begin(), edges.end(), std::pair<std::uint32_t, std::uint32_t>{at, 0});
         const FlatPoint p = flat_[from], q = flat_[at];
-        std::int64_t best = -1;
         double bestAngle = -10;
-        for (std::uint32_t i = it->second; i < edges.size() && edges[i].from == at; ++i) {
-            if (edges[i].times == 0) continue;
-            const FlatPoint r = flat_[edges[i].to];
+        for (; it != edges.end() && it->first == at; ++it) {
+            const auto i = static_cast<std::size_t>(it - edges.begin());
+            if (taken[i]) continue;
+            const FlatPoint r = flat_[it->second];
             const double ax = q.x - p.x, ay = q.y - p.y, bx = r.x - q.x, by = r.y - q.y;
             const double angle = std::atan2(ax * by - ay * bx, ax * bx + ay * by);
-            if (angle > bestAngle) bestAngle = angle, best = i;
+            if (angle > bestAngle) bestAngle = angle, next[e] = static_cast<std::uint32_t>(i);
         }
-        return best;
-    };
-    std::vector<int> left(edges.size());
-    for (std::size_t i = 0; i < edges.size(); ++i) left[i] = edges[i].times;
-    for (std::uint32_t s = 0; s < edges.size(); ++s) {
-        if (edges[s].times == 0) continue;
-        path.assign(1, edges[s].from);
-        pathEdges.clear();
-        onPath.clear();
-        onPath[edges[s].from] = 0;
-        std::int64_t current = s;
-        while (current >= 0) {
-            Edge& edge = edges[static_cast<std::size_t>(current)];
-            --edge.times;
-            pathEdges.push_back(static_cast<std::uint32_t>(current));
-            const std::uint32_t v = edge.to;
-            if (const auto seen = onPath.find(v); seen != onPath.end()) {
-                const std::size_t from = seen->second;
-                Loop loop(path.begin() + static_cast<std::ptrdiff_t>(from), path.end());
-                // The loop's edge to judge it by: its longest run once.
-                std::uint32_t judge = pathEdges[from];
-                double longest = -1;
-                for (std::size_t i = from; i < pathEdges.size(); ++i) {
-                    const Edge& x = edges[pathEdges[i]];
-                    const double l = std::hypot(flat_[x.to].x - flat_[x.from].x, flat_[x.to].y - flat_[x.from].y);
-                    if ((left[pathEdges[i]] == 1 ? 2 * l + 1 : l) > longest) longest = left[pathEdges[i]] == 1 ? 2 * l + 1 : l, judge = pathEdges[i];
-                }
-                for (std::size_t i = from + 1; i < path.size(); ++i) onPath.erase(path[i]);
-                path.resize(from + 1);
-                pathEdges.resize(from);
-                if (loop.size() >= 3) loops.push_back({std::move(loop), judge});
-            } else {
-                onPath[v] = path.size();
-                path.push_back(v);
-            }
-            current = leave(edge.from, v);
+        if (next[e] == UINT32_MAX) return false;
+        taken[next[e]] = true;
+    }
+    std::vector<bool> done(count, false);
+    for (std::size_t s = 0; s < count; ++s) {
+        if (done[s]) continue;
+        Loop loop;
+        for (std::size_t e = s; !done[e]; e = next[e]) {
+            done[e] = true;
+            loop.push_back(edges[e].first);
         }
-        if (path.size() > 1) return Contacts::TooComplex;  // the counts did not balance; not expected
+        if (loop.size() >= 3) loops.push_back(std::move(loop));
     }
-    if (loops.size() * k > basePairTests) return Contacts::TooComplex;
-    for (auto& [loop, judge] : loops) {
-        const auto [wl, wr] = sideWindings(edges[judge].from, edges[judge].to);
-        Loop reversed(loop.rbegin(), loop.rend());
-        if ((wl > 0) != (wr > 0)) front_.push_back(wl > 0 ? loop : reversed);
-        if ((wl < 0) != (wr < 0)) back_.push_back(wl < 0 ? loop : reversed);
-    }
-    return Contacts::Cut;
+    return true;
 }
 
 // Where the outline passes one point several times, a piece there takes the
@@ -719,6 +746,14 @@ bool ConvexSplitter::spanBentFace(std::span<const XYZ> polygon, PolygonPieces& o
     return true;
 }
 
+bool ConvexSplitter::passesAPointTwice(std::span<const std::uint32_t> loop) const {
+    if (!crosses_) return false;
+    Loop& sorted = scratchLoop_;
+    sorted.assign(loop.begin(), loop.end());
+    std::sort(sorted.begin(), sorted.end());
+    return std::adjacent_find(sorted.begin(), sorted.end()) != sorted.end();
+}
+
 // ---- Covering a region ----
 
 // Pieces for the region that the loops (all with it on their left) bound,
@@ -728,7 +763,7 @@ bool ConvexSplitter::cover(const std::vector<Loop>& loops, bool facesBack, Polyg
     PolygonPieces& pieces = regionPieces_;
     pieces.clear();
     bool done = false;
-    if (loops.size() == 1) {
+    if (loops.size() == 1 && !passesAPointTwice(loops[0])) {
         const Loop& loop = loops[0];
         if (reflexCount(loop, nullptr) == 0) {
             PolygonPieces& runs = scratchPieces_;
@@ -839,12 +874,12 @@ bool ConvexSplitter::triangulate(const std::vector<Loop>& loops) {
     const auto count = static_cast<std::uint32_t>(sweep_.size());
     sweepPoint_.resize(count);
     std::unordered_map<std::uint32_t, std::uint32_t> uses;
-    if (loops.size() > 1)
+    if (crosses_)
         for (const SweepVertex& v : sweep_) ++uses[v.node];
     for (std::uint32_t v = 0; v < count; ++v) {
         const FlatPoint p = flat_[sweep_[v].node];
         sweepPoint_[v] = p;
-        if (loops.size() == 1 || uses[sweep_[v].node] < 2) continue;
+        if (!crosses_ || uses[sweep_[v].node] < 2) continue;
         const FlatPoint before = flat_[sweep_[sweep_[v].prev].node], after = flat_[sweep_[sweep_[v].next].node];
         const double l1 = std::hypot(before.x - p.x, before.y - p.y), l2 = std::hypot(after.x - p.x, after.y - p.y);
         double bx = (before.x - p.x) / l1 + (after.x - p.x) / l2, by = (before.y - p.y) / l1 + (after.y - p.y) / l2;

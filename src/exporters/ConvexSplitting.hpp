@@ -155,7 +155,9 @@ private:
     bool outlineIsSimple();
     Contacts cutAtContacts(std::span<const XYZ> polygon);
     std::uint32_t root(std::uint32_t node);
+    bool walkIntoLoops(std::vector<std::pair<std::uint32_t, std::uint32_t>>& edges, std::vector<Loop>& loops);
     void choosePositions(PolygonPieces& pieces);
+    bool passesAPointTwice(std::span<const std::uint32_t> loop) const;
 
     // Covering a region given by loops that have it on their left.
     bool cover(const std::vector<Loop>& loops, bool facesBack, PolygonPieces& out);
@@ -182,6 +184,7 @@ private:
     std::vector<FlatPoint> flat_;  // the points in the working plane, added ones last
     std::vector<AddedPoint> added_;
     Loop whole_, outline_, scratch_;
+    mutable Loop scratchLoop_;
     std::vector<Loop> front_, back_;  // loops round the parts that face the outline's way and the other way
     std::vector<std::uint32_t> parent_;  // contacts: points that are one
 
@@ -208,7 +211,7 @@ private:
     XYZ normal_{};  // of the working plane
     double tol_ = 0;
     const char* reason_ = "";
-    bool crosses_ = false, cutForFlatness_ = false;
+    bool crosses_ = false, cutForFlatness_ = false, retraced_ = false;
 };
 
 }  // namespace morv
