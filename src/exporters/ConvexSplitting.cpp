@@ -780,6 +780,18 @@ bool ConvexSplitter::cover(const std::vector<Loop>& loops, bool facesBack, Polyg
         if (!triangulate(loops)) return false;
         mergeTriangles(pieces, false);
     }
+    // The pieces must cover what the loops bound: a sweep misled by points
+    // that the rounding puts just so is caught here rather than written.
+    double bounded = 0, covered = 0, perimeter = 0;
+    for (const Loop& loop : loops) {
+        bounded += signedArea2(loop);
+        for (std::size_t i = 0; i < loop.size(); ++i) {
+            const FlatPoint p = flat_[loop[i]], q = flat_[loop[(i + 1) % loop.size()]];
+            perimeter += std::hypot(q.x - p.x, q.y - p.y);
+        }
+    }
+    for (std::size_t k = 0; k < pieces.count(); ++k) covered += signedArea2(pieces.piece(k));
+    if (std::fabs(covered - bounded) > 8 * tol_ * perimeter + 1e-9 * std::fabs(bounded)) return false;
     for (std::size_t k = 0; k < pieces.count(); ++k) {
         const auto piece = pieces.piece(k);
         if (!facesBack) {
