@@ -33,6 +33,12 @@ constexpr std::size_t basePairTests = std::size_t{1} << 24;
 
 constexpr std::uint8_t unknown = 0, impossible = 255, noChoice = 255;
 
+// A loop of up to this many points with up to this many reflex corners is cut
+// along diagonals that remove them one by one (fewer pieces than the sweep
+// gives), each diagonal tested against every edge.
+constexpr std::size_t mostReflexSplitPoints = 256;
+constexpr int mostReflexSplitCorners = 8;
+
 // A face bent so far that it overlaps itself seen along its normal is spanned
 // by an O(n^3) search; beyond this many points it is left out.
 constexpr std::size_t mostBentPoints = 200;
@@ -762,21 +768,9 @@ bool ConvexSplitter::cover(const std::vector<Loop>& loops, bool facesBack, Polyg
     if (loops.empty()) return true;
     PolygonPieces& pieces = regionPieces_;
     pieces.clear();
-    bool done = false;
     if (loops.size() == 1 && !passesAPointTwice(loops[0])) {
-        const Loop& loop = loops[0];
-        if (reflexCount(loop, nullptr) == 0) {
-            PolygonPieces& runs = scratchPieces_;
-            runs.clear();
-            takeNVertices(loop, runs);
-            for (std::size_t k = 0; k < runs.count(); ++k) cutUntilAccepted(runs.piece(k), pieces);
-            done = true;
-        } else if (loop.size() <= exactLimit) {
-            done = exactSplit(loop, pieces);
-            if (!done) pieces.clear();
-        }
-    }
-    if (!done) {
+        if (!coverSimpleLoop(loops[0], pieces)) return false;
+    } else {
         if (!triangulate(loops)) return false;
         mergeTriangles(pieces, false);
     }
@@ -801,6 +795,47 @@ bool ConvexSplitter::cover(const std::vector<Loop>& loops, bool facesBack, Polyg
         scratch_.assign(piece.rbegin(), piece.rend());
         out.add(scratch_);
     }
+    return true;
+}
+
+// A simple loop (counter-clockwise): convex, it is cut into runs of 16;
+// small, its fewest pieces are searched; of moderate size with few reflex
+// corners, it is cut along the shortest diagonal that leaves its first reflex
+// corner convex on both sides, and each side is covered again; else the sweep.
+bool ConvexSplitter::coverSimpleLoop(const Loop& loop, PolygonPieces& pieces) {
+    std::size_t first = 0;
+    const int reflex = reflexCount(loop, &first);
+    const std::size_t n = loop.size();
+    if (reflex == 0) {
+        PolygonPieces runs;
+        takeNVertices(loop, runs);
+        for (std::size_t k = 0; k < runs.count(); ++k) cutUntilAccepted(runs.piece(k), pieces);
+        return true;
+    }
+    if (n <= exactLimit && exactSplit(loop, pieces)) return true;
+    if (n > exactLimit && n <= mostReflexSplitPoints && reflex <= mostReflexSplitCorners) {
+        const std::size_t i = first, before = (i + n - 1) % n, after = (i + 1) % n;
+        std::vector<std::pair<double, std::size_t>> candidates;
+        for (std::size_t j = 0; j < n; ++j) {
+            if (j == i || j == before || j == after || turn(loop[j], loop[i], loop[after]) < 0 ||
+                turn(loop[before], loop[i], loop[j]) < 0)
+                continue;
+            const FlatPoint p = flat_[loop[i]], q = flat_[loop[j]];
+            candidates.push_back({(q.x - p.x) * (q.x - p.x) + (q.y - p.y) * (q.y - p.y), j});
+        }
+        std::sort(candidates.begin(), candidates.end());
+        for (const auto& [length2, j] : candidates) {
+            if (!isDiagonal(loop, i, j)) continue;
+            const std::size_t a = std::min(i, j), b = std::max(i, j);
+            Loop one(loop.begin() + static_cast<std::ptrdiff_t>(a), loop.begin() + static_cast<std::ptrdiff_t>(b) + 1);
+            Loop other(loop.begin() + static_cast<std::ptrdiff_t>(b), loop.end());
+            other.insert(other.end(), loop.begin(), loop.begin() + static_cast<std::ptrdiff_t>(a) + 1);
+            return coverSimpleLoop(one, pieces) && coverSimpleLoop(other, pieces);
+        }
+    }
+    const std::vector<Loop> alone{loop};
+    if (!triangulate(alone)) return false;
+    mergeTriangles(pieces, false);
     return true;
 }
 

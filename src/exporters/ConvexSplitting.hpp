@@ -161,6 +161,7 @@ private:
 
     // Covering a region given by loops that have it on their left.
     bool cover(const std::vector<Loop>& loops, bool facesBack, PolygonPieces& out);
+    bool coverSimpleLoop(const Loop& loop, PolygonPieces& pieces);
     bool triangulate(const std::vector<Loop>& loops);
     bool sweepAbove(std::uint32_t a, std::uint32_t b) const;
     void triangulateMonotone(std::span<const std::uint32_t> face);

@@ -91,7 +91,7 @@ TEST_F(ConvexBrushTest, EveryKindOfFaceBecomesConvexFlatPiecesThatCoverIt) {
         {"keyhole", testing::keyhole(), 0, crossing},
         {"needles", needles, 2, ""},
         {"saddle", saddle, 2, flattened},
-        {"20-gon with one dent", dented, 0, ""},
+        {"20-gon with one dent", dented, 2, ""},
         {"U folded by 90 degrees", foldedU(), 5, flattened, 1, 70000, {{0, 0, 1}, {0, -1, 0}}},
         {"needle in a folded U", needleInBent, 5, flattened, 1, 70000, {{0, 0, 1}, {0, -1, 0}}},
         {"1000-unit quad with a corner 0.8 up", {{0, 0, 0}, {1000, 0, 0}, {1000, 1000, 0.8}, {0, 1000, 0}}, 2, flattened},
