@@ -183,10 +183,12 @@ bool keepsItsAreaAsWritten(std::span<const XYZ> polygon, const XYZ& normal, doub
 constexpr double editorFlatness = 0.1;
 
 // Hands full blocks of text to a second thread that writes them to the file,
-// so that writing one block and formatting the next overlap.
+// so that writing one block and formatting the next overlap. A block of a
+// megabyte is still in the shared cache when the kernel copies it; larger
+// ones are copied from memory, at twice the system time.
 class BackgroundWriter {
 public:
-    static constexpr std::size_t blockBytes = std::size_t{4} << 20;
+    static constexpr std::size_t blockBytes = std::size_t{1} << 20;
 
     explicit BackgroundWriter(OutputFile& file) : file_(file), thread_([this] { run(); }) {
         current_.reserve(blockBytes + (std::size_t{1} << 16));
