@@ -37,6 +37,9 @@ constexpr std::uint8_t unknown = 0, impossible = 255, noChoice = 255;
 // along diagonals that remove them one by one (fewer pieces than the sweep
 // gives), each diagonal tested against every edge.
 constexpr std::size_t mostReflexSplitPoints = 256;
+
+// Up to this many points an outline is tested for contacts pair by pair.
+constexpr std::size_t smallOutline = 48;
 constexpr int mostReflexSplitCorners = 8;
 
 // A face bent so far that it overlaps itself seen along its normal is spanned
@@ -395,6 +398,20 @@ bool ConvexSplitter::touchesOrCrosses(std::size_t e, std::size_t f) const {
 // outline costs O(n log n) and the first contact stops it.
 bool ConvexSplitter::outlineIsSimple() {
     const std::size_t k = outline_.size();
+    // Small outlines: every pair of edges whose boxes meet, which costs less than the sweep's tree.
+    if (k <= smallOutline) {
+        for (std::size_t e = 0; e < k; ++e) {
+            const FlatPoint a = flat_[outline_[e]], b = flat_[outline_[(e + 1) % k]];
+            for (std::size_t f = e + 2; f < k; ++f) {
+                const FlatPoint c = flat_[outline_[f]], d = flat_[outline_[(f + 1) % k]];
+                if (std::min(c.x, d.x) > std::max(a.x, b.x) + tol_ || std::min(a.x, b.x) > std::max(c.x, d.x) + tol_ ||
+                    std::min(c.y, d.y) > std::max(a.y, b.y) + tol_ || std::min(a.y, b.y) > std::max(c.y, d.y) + tol_)
+                    continue;
+                if (touchesOrCrosses(e, f)) return false;
+            }
+        }
+        return true;
+    }
     const auto end = [&](std::size_t e, bool left) {
         const FlatPoint p = flat_[outline_[e]], q = flat_[outline_[(e + 1) % k]];
         return lexLess(p, q) == left ? p : q;
@@ -1162,10 +1179,15 @@ void ConvexSplitter::triangulateMonotone(std::span<const std::uint32_t> face) {
 void ConvexSplitter::mergeTriangles(PolygonPieces& out, bool inSpace) {
     const std::size_t count = triangles_.size() / 3;
     const auto key = [](std::uint32_t u, std::uint32_t v) { return (std::uint64_t{u} << 32) | v; };
-    std::unordered_map<std::uint64_t, std::uint32_t> owner;
-    owner.reserve(3 * count);
+    auto& owner = edgeOwners_;  // (edge, its triangle), by edge
+    owner.clear();
     for (std::uint32_t t = 0; t < count; ++t)
-        for (int c = 0; c < 3; ++c) owner[key(triangles_[3 * t + c], triangles_[3 * t + (c + 1) % 3])] = t;
+        for (int c = 0; c < 3; ++c) owner.push_back({key(triangles_[3 * t + c], triangles_[3 * t + (c + 1) % 3]), t});
+    std::sort(owner.begin(), owner.end());
+    const auto ownerOf = [&](std::uint32_t u, std::uint32_t v) -> std::int64_t {
+        const auto it = std::lower_bound(owner.begin(), owner.end(), std::pair<std::uint64_t, std::uint32_t>{key(u, v), 0});
+        return it != owner.end() && it->first == key(u, v) ? std::int64_t{it->second} : -1;
+    };
     const auto node = [&](std::uint32_t v) { return sweep_[v].node; };
     struct Shared {
         double length2;
@@ -1175,10 +1197,11 @@ void ConvexSplitter::mergeTriangles(PolygonPieces& out, bool inSpace) {
     for (std::uint32_t t = 0; t < count; ++t)
         for (int c = 0; c < 3; ++c) {
             const std::uint32_t u = triangles_[3 * t + c], v = triangles_[3 * t + (c + 1) % 3];
-            const auto it = owner.find(key(v, u));
-            if (u > v || it == owner.end()) continue;
+            if (u > v) continue;
+            const std::int64_t other = ownerOf(v, u);
+            if (other < 0) continue;
             const XYZ d = pointAt(polygon_, node(u)) - pointAt(polygon_, node(v));
-            shared.push_back({dot(d, d), t, it->second, u, v});
+            shared.push_back({dot(d, d), t, static_cast<std::uint32_t>(other), u, v});
         }
     const auto find = [&](std::uint32_t t) {
         while (pieceOf_[t] != t) t = pieceOf_[t] = pieceOf_[pieceOf_[t]];

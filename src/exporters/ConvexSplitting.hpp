@@ -201,6 +201,7 @@ private:
     // Merging: per triangle its piece (a union of triangles), at most 16 vertices each.
     std::vector<std::uint32_t> pieceOf_, pieceVertices_;
     std::vector<std::uint8_t> pieceSize_;
+    std::vector<std::pair<std::uint64_t, std::uint32_t>> edgeOwners_;
 
     // The exact search: the loop's positions, per subset of them the fewest
     // pieces and the chosen diagonal (ends packed as 16 * a + b; 255: none),

@@ -708,24 +708,16 @@ MeshView::MeshView(const MorvLValue& mesh) {
 
 // ---- Brush placements ----
 
-MorvLValue withFacePlacements(const MorvLValue& mesh, std::span<const FacePlacement> placements) {
-    const std::size_t n = placements.size();
-    const auto points = [&](XYZ FacePlacement::*member) {
-        std::vector<double> x(n), y(n), z(n);
-        for (std::size_t i = 0; i < n; ++i) {
-            const XYZ& p = placements[i].*member;
-            x[i] = p.x, y[i] = p.y, z[i] = p.z;
-        }
-        PackedRecords table({"x", "y", "z"}, n);
-        table.setReals(0, std::move(x));
-        table.setReals(1, std::move(y));
-        table.setReals(2, std::move(z));
-        return table;
-    };
+MorvLValue withFacePlacements(const MorvLValue& mesh, FacePlacementColumns columns) {
+    const std::size_t n = columns[0].size();
+    for (const auto& column : columns)
+        if (column.size() != n) throw Bug("Internal error: brush placement columns of different lengths\n");
     PackedRecords list({"origin", "textureU", "textureV"}, n);
-    list.setNested(0, points(&FacePlacement::origin));
-    list.setNested(1, points(&FacePlacement::textureU));
-    list.setNested(2, points(&FacePlacement::textureV));
+    for (int member = 0; member < 3; ++member) {
+        PackedRecords point({"x", "y", "z"}, n);
+        for (int axis = 0; axis < 3; ++axis) point.setReals(axis, std::move(columns[3 * member + axis]));
+        list.setNested(member, std::move(point));
+    }
     return setField(recordOf(mesh, "withFacePlacements"), facePlacementsField, std::move(list).toList()).record();
 }
 
@@ -765,9 +757,15 @@ FacePlacements::FacePlacements(const MorvLValue& mesh) {
 MorvLValue mapFacePlacements(const MorvLValue& mesh, const std::function<FacePlacement(const FacePlacement&)>& fn) {
     const FacePlacements placements(mesh);
     if (placements.size() == 0) return mesh;
-    std::vector<FacePlacement> moved(placements.size());
-    for (std::size_t i = 0; i < moved.size(); ++i) moved[i] = fn(placements[i]);
-    return withFacePlacements(mesh, moved);
+    FacePlacementColumns moved;
+    for (auto& column : moved) column.resize(placements.size());
+    for (std::size_t i = 0; i < placements.size(); ++i) {
+        const FacePlacement p = fn(placements[i]);
+        int c = 0;
+        for (const XYZ& v : {p.origin, p.textureU, p.textureV})
+            for (const double value : {v.x, v.y, v.z}) moved[c++][i] = value;
+    }
+    return withFacePlacements(mesh, std::move(moved));
 }
 
 std::optional<ST> MeshView::cornerSt(std::size_t slot, std::size_t corner) const {

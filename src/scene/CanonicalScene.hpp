@@ -3,6 +3,7 @@
 // table keyed by file name.
 #pragma once
 
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <functional>
@@ -122,8 +123,11 @@ struct FacePlacement {
 };
 inline constexpr std::string_view facePlacementsField = "facePlacements";
 
-// The mesh record with one placement per face, packed.
-MorvLValue withFacePlacements(const MorvLValue& mesh, std::span<const FacePlacement> placements);
+// Placements as columns, per face in face order: origin x, y, z, textureU x,
+// y, z, textureV x, y, z.
+using FacePlacementColumns = std::array<std::vector<double>, 9>;
+// The mesh record with one placement per face, packed; the columns are taken over.
+MorvLValue withFacePlacements(const MorvLValue& mesh, FacePlacementColumns columns);
 // The mesh record with every placement replaced by fn(placement); a mesh
 // without placements is returned as it is.
 MorvLValue mapFacePlacements(const MorvLValue& mesh, const std::function<FacePlacement(const FacePlacement&)>& fn);

@@ -31,7 +31,6 @@ struct BrushPolygon {
     std::size_t line = 0;               // of its Begin Polygon
     std::uint32_t texture = noTexture;  // index into BrushFile::textureNames
     std::uint32_t firstCorner = 0;      // its Vertex lines run up to the next polygon's first
-    FacePlacement placement;            // with the Pan in the origin
 };
 
 // The origin moved along the texture vectors so that it shows pixel (0, 0)
@@ -135,6 +134,7 @@ public:
     std::vector<XYZ> points;                // the distinct Vertex positions, in order of first appearance
     std::vector<std::uint32_t> corners;     // per Vertex line: its point's number
     std::vector<double> us, vs;             // per Vertex line: the texture pixel (u, v) at its point
+    FacePlacementColumns placements;        // per polygon: its Origin (with the Pan in it), TextureU, TextureV
 
     void setDefaultTextureResolution(double width, double height) override {
         width_ = width;
@@ -216,6 +216,7 @@ private:
             room(out_.us);
             room(out_.vs);
             room(out_.points);
+            for (auto& column : out_.placements) room(column);
         }
         releaseInputBytes(in_.consumed());
         released_ = in_.position();
@@ -252,7 +253,10 @@ private:
         }
         const XYZ textureU = vectorLine(g_.textureU);
         const XYZ textureV = vectorLine(g_.textureV);
-        p.placement = {withPan(origin, textureU, textureV, panU, panV), textureU, textureV};
+        const XYZ placedOrigin = withPan(origin, textureU, textureV, panU, panV);
+        int c = 0;
+        for (const XYZ& v : {placedOrigin, textureU, textureV})
+            for (const double value : {v.x, v.y, v.z}) out_.placements[c++].push_back(value);
         if (out_.corners.size() > std::numeric_limits<std::uint32_t>::max() - mostBrushPolygonVertices)
             throw Error("A brush with more than " + std::to_string(out_.corners.size()) +
                         " Vertex lines is too big to convert");
@@ -420,9 +424,7 @@ MorvLValue BrushFile::toCanonical(std::ostream& messages) {
     constexpr std::uint32_t unused = 0xFFFFFFFF;
     std::vector<std::uint32_t> vertexOf(points.size(), unused);
     std::vector<XYZ> polygon;
-    std::vector<FacePlacement> placements;
-    placements.reserve(polygons.size());
-    std::size_t kept = 0;
+    std::size_t kept = 0, keptFaces = 0;
     for (std::size_t i = 0; i < polygons.size(); ++i) {
         const BrushPolygon& p = polygons[i];
         // Without repeats of a neighbour (the last and the first are
@@ -454,7 +456,8 @@ MorvLValue BrushFile::toCanonical(std::ostream& messages) {
             vs[k] = 1.0 - vs[k] / height_;
         }
         mesh.addFace(std::span(corners).subspan(first, kept - first), MorvLValue::Int(surfaceFor(p.texture)));
-        placements.push_back(p.placement);
+        for (auto& column : placements) column[keptFaces] = column[i];
+        ++keptFaces;
     }
     // What the mesh has copied is not needed again.
     std::vector<BrushPolygon>().swap(polygons);
@@ -463,8 +466,10 @@ MorvLValue BrushFile::toCanonical(std::ostream& messages) {
     std::vector<std::uint32_t>().swap(vertexOf);
     us.resize(kept);
     vs.resize(kept);
+    for (auto& column : placements) column.resize(keptFaces);
     mesh.setAllCornerSts(std::move(us), std::move(vs));
-    return makeScene(withFacePlacements(std::move(mesh).build(), placements), std::move(surfaces), images.images());
+    return makeScene(withFacePlacements(std::move(mesh).build(), std::move(placements)), std::move(surfaces),
+                     images.images());
 }
 
 }  // namespace
