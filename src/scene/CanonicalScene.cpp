@@ -851,6 +851,68 @@ FaceKind MeshView::faceKind(std::size_t face) const {
     return std::prev(after)->kind;
 }
 
+// ---- Brush placements ----
+
+MorvLValue withFacePlacements(const MorvLValue& mesh, FacePlacementColumns columns) {
+    const std::size_t n = columns[0].size();
+    for (const auto& column : columns)
+        if (column.size() != n) throw Bug("Internal error: brush placement columns of different lengths\n");
+    PackedRecords list({"origin", "textureU", "textureV"}, n);
+    for (int member = 0; member < 3; ++member) {
+        PackedRecords point({"x", "y", "z"}, n);
+        for (int axis = 0; axis < 3; ++axis) point.setReals(axis, std::move(columns[3 * member + axis]));
+        list.setNested(member, std::move(point));
+    }
+    return setField(recordOf(mesh, "withFacePlacements"), facePlacementsField, std::move(list).toList()).record();
+}
+
+FacePlacements::FacePlacements(const MorvLValue& mesh) {
+    const auto list = recordOf(mesh, "FacePlacements").find(facePlacementsField);
+    if (!list || list->kind() != Kind::LIST) return;
+    list_ = *list;
+    if (auto view = PackedView::of(list_)) {
+        int c = 0;
+        for (const char* member : {"origin", "textureU", "textureV"}) {
+            const auto column = view->column(member);
+            const auto points = column ? view->nested(*column) : std::nullopt;
+            for (const char* axis : {"x", "y", "z"}) {
+                const auto a = points ? points->column(axis) : std::nullopt;
+                if (a) columns_[c] = points->reals(*a);
+                ++c;
+            }
+        }
+        if (std::all_of(std::begin(columns_), std::end(columns_),
+                        [&](std::span<const double> s) { return s.size() == view->rows(); }))
+            return;
+    }
+    // Built by hand: read once into columns of its own.
+    const std::size_t n = list_.size();
+    owned_.resize(9 * n);
+    for (std::size_t i = 0; i < n; ++i) {
+        const Fields record = recordOf(list_.at(i), "FacePlacements");
+        int c = 0;
+        for (const char* member : {"origin", "textureU", "textureV"}) {
+            const XYZ p = RecordToXYZ(getRecordField(record, member));
+            owned_[(c++) * n + i] = p.x, owned_[(c++) * n + i] = p.y, owned_[(c++) * n + i] = p.z;
+        }
+    }
+    for (int c = 0; c < 9; ++c) columns_[c] = std::span<const double>(owned_).subspan(c * n, n);
+}
+
+MorvLValue mapFacePlacements(const MorvLValue& mesh, const std::function<FacePlacement(const FacePlacement&)>& fn) {
+    const FacePlacements placements(mesh);
+    if (placements.size() == 0) return mesh;
+    FacePlacementColumns moved;
+    for (auto& column : moved) column.resize(placements.size());
+    for (std::size_t i = 0; i < placements.size(); ++i) {
+        const FacePlacement p = fn(placements[i]);
+        int c = 0;
+        for (const XYZ& v : {p.origin, p.textureU, p.textureV})
+            for (const double value : {v.x, v.y, v.z}) moved[c++][i] = value;
+    }
+    return withFacePlacements(mesh, std::move(moved));
+}
+
 std::optional<ST> MeshView::cornerSt(std::size_t slot, std::size_t corner) const {
     if (auto own = cornerSts_.get(slot, corner)) return own;
     const std::int32_t v = cornerVertices_[corner];

@@ -3,6 +3,7 @@
 // table keyed by file name.
 #pragma once
 
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <functional>
@@ -158,6 +159,42 @@ MorvLValue reverseFaceWindings(const MorvLValue& faces);
 // and the brush writer cuts longer names to this length.
 inline constexpr std::string_view brushTextureField = "brushTexture";
 inline constexpr std::size_t longestBrushTextureName = 1024;
+
+// A polygon read from an Unreal brush keeps the texture placement it was
+// written with (its Pan folded into the origin), so that a brush written from
+// the scene shows exactly the same texels, also where its texture coordinates
+// could not say so (a texture seen edge-on). The mesh holds them in the field
+// facePlacementsField: per face, in face order, a record of the points
+// origin, textureU and textureV. Moving the mesh moves them with it.
+struct FacePlacement {
+    XYZ origin, textureU, textureV;
+};
+inline constexpr std::string_view facePlacementsField = "facePlacements";
+
+// Placements as columns, per face in face order: origin x, y, z, textureU x,
+// y, z, textureV x, y, z.
+using FacePlacementColumns = std::array<std::vector<double>, 9>;
+// The mesh record with one placement per face, packed; the columns are taken over.
+MorvLValue withFacePlacements(const MorvLValue& mesh, FacePlacementColumns columns);
+// The mesh record with every placement replaced by fn(placement); a mesh
+// without placements is returned as it is.
+MorvLValue mapFacePlacements(const MorvLValue& mesh, const std::function<FacePlacement(const FacePlacement&)>& fn);
+
+// The placements of a mesh's faces, read in place; none when the mesh has none.
+class FacePlacements {
+public:
+    explicit FacePlacements(const MorvLValue& mesh);
+    std::size_t size() const { return columns_[0].size(); }
+    FacePlacement operator[](std::size_t face) const {
+        const auto at = [&](int c) { return XYZ{columns_[c][face], columns_[c + 1][face], columns_[c + 2][face]}; };
+        return {at(0), at(3), at(6)};
+    }
+
+private:
+    MorvLValue list_;  // keeps the viewed storage alive
+    std::vector<double> owned_;
+    std::span<const double> columns_[9];
+};
 
 // Raises Error naming the vertex when a coordinate of p is not a finite number
 // or is larger in size than limit, the largest the output format can hold.

@@ -38,6 +38,34 @@ MorvLValue reverseMirroredFaces(const MorvLValue& scene) {
     return setField(sceneFields, "mesh", setField(mesh, "faces", faces).record()).record();
 }
 
+// Brush placements kept by the faces move with the points: the origin as a
+// point, the texture vectors as gradients (by the inverse transpose of the
+// linear part), so that every point of a face shows the texel it showed.
+// A transform that flattens the object leaves no placement to keep.
+MorvLValue moveFacePlacements(const MorvLValue& scene, const Matrix4x4& m) {
+    const Fields sceneFields = scene.fields();
+    const MorvLValue mesh = requireField(sceneFields, "mesh");
+    if (FacePlacements(mesh).size() == 0) return scene;
+    Matrix4x4 linear = m;
+    for (int i = 0; i < 3; ++i) linear.rows[i][3] = 0;
+    MorvLValue moved;
+    try {
+        const Matrix4x4 inverse = Matrix4x4Mult::invert(linear);
+        const auto gradient = [&](const XYZ& v) {
+            const auto& r = inverse.rows;
+            return XYZ{r[0][0] * v.x + r[1][0] * v.y + r[2][0] * v.z, r[0][1] * v.x + r[1][1] * v.y + r[2][1] * v.z,
+                       r[0][2] * v.x + r[1][2] * v.y + r[2][2] * v.z};
+        };
+        moved = mapFacePlacements(mesh, [&](const FacePlacement& p) {
+            return FacePlacement{Matrix4x4::Trans::transformPoint(m, p.origin), gradient(p.textureU),
+                                 gradient(p.textureV)};
+        });
+    } catch (const EGeneric&) {
+        moved = setField(mesh.fields(), facePlacementsField, MorvLValue::List({})).record();
+    }
+    return setField(sceneFields, "mesh", moved).record();
+}
+
 }  // namespace
 
 MorvLValue transformMeshPoints(const MorvLValue& scene, const Matrix4x4& m) {
@@ -68,7 +96,7 @@ MorvLValue transformMeshObject(const MorvLValue& scene, const MorvLValue& transf
     requireRecord(scene, "Expected RECORD type not found in function MorvLTransformMesh.transformMeshObject!\n");
     const Matrix4x4 m = transformToMatrix4x4(transforms);
     if (transforms.size() == 0) return scene;
-    MorvLValue moved = transformMeshPoints(scene, m);
+    MorvLValue moved = moveFacePlacements(transformMeshPoints(scene, m), m);
     if (linearDeterminant(m) < 0) moved = reverseMirroredFaces(moved);
     return transformMeshTextures(moved, transforms);
 }

@@ -1,8 +1,11 @@
-// Bytes in as an outline of up to 64 points on a small grid of a tilted plane
-// (so points on edges, touching and crossing outlines are common), cut into
-// convex pieces; aborts unless every piece has 3 to 16 vertices, is convex
-// and has area, and the pieces cover, once, where the outline's winding
-// number is not zero (at sample points away from every edge).
+// Bytes in as an outline of up to 64 points on a small grid (so points on
+// edges, touching and crossing outlines are common), placed in space by the
+// first three bytes (two turns and a scale from 1/1000 to 10^6), stored as
+// single floats, cut into convex pieces. Aborts unless every piece has 3 to
+// 16 vertices, is convex and has area, faces the way the outline's winding
+// number has it there, the pieces cover, once, where that winding number is
+// not zero (at sample points away from every edge), and a simple outline
+// with area is never left out.
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -27,28 +30,74 @@ int windingAround(const Points& p, morv::XYZ m) {
     }
     return w;
 }
+bool onSegment(morv::XYZ a, morv::XYZ b, morv::XYZ c) {
+    return side(a, b, c) == 0 && std::min(a.x, b.x) <= c.x && c.x <= std::max(a.x, b.x) && std::min(a.y, b.y) <= c.y &&
+           c.y <= std::max(a.y, b.y);
+}
+// No edge meets another but its neighbours, and those only at their shared end.
+bool isSimple(const Points& p) {
+    const std::size_t n = p.size();
+    for (std::size_t e = 0; e < n; ++e)
+        for (std::size_t f = e + 1; f < n; ++f) {
+            const morv::XYZ a = p[e], b = p[(e + 1) % n], c = p[f], d = p[(f + 1) % n];
+            if (f == e + 1 || (e == 0 && f == n - 1)) {
+                const morv::XYZ shared = f == e + 1 ? b : a, other = f == e + 1 ? d : c, mine = f == e + 1 ? a : b;
+                if (side(mine, shared, other) == 0 && (other.x - shared.x) * (mine.x - shared.x) + (other.y - shared.y) * (mine.y - shared.y) > 0) return false;
+                continue;
+            }
+            const double s1 = side(a, b, c), s2 = side(a, b, d), s3 = side(c, d, a), s4 = side(c, d, b);
+            if (((s1 > 0 && s2 < 0) || (s1 < 0 && s2 > 0)) && ((s3 > 0 && s4 < 0) || (s3 < 0 && s4 > 0))) return false;
+            if (onSegment(a, b, c) || onSegment(a, b, d) || onSegment(c, d, a) || onSegment(c, d, b)) return false;
+        }
+    return true;
+}
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    Points outline;
-    for (std::size_t i = 0; i + 1 < size && outline.size() < 64; i += 2) {
+    if (size < 3) return 0;
+    const double a = data[0] * 0.0246, b = data[1] * 0.0123, scale = std::pow(10.0, data[2] % 10 - 3);
+    Points outline, placed;
+    for (std::size_t i = 3; i + 1 < size && outline.size() < 64; i += 2) {
         const double x = static_cast<std::int8_t>(data[i]), y = static_cast<std::int8_t>(data[i + 1]);
-        if (outline.empty() || outline.back().x != x || outline.back().y != y) outline.push_back({x, y, 0.25 * x - 0.125 * y});
+        if (!outline.empty() && outline.back().x == x && outline.back().y == y) continue;
+        outline.push_back({x, y, 0});
+        const double u = scale * x, v = scale * (y * std::cos(b)), w = scale * (y * std::sin(b));
+        placed.push_back({static_cast<float>(u * std::cos(a) - v * std::sin(a)), static_cast<float>(u * std::sin(a) + v * std::cos(a)),
+                          static_cast<float>(w)});
     }
+    while (outline.size() > 1 && outline.back().x == outline[0].x && outline.back().y == outline[0].y) outline.pop_back(), placed.pop_back();
+    if (outline.size() < 3) return 0;
     morv::ConvexSplitter splitter;
     morv::PolygonPieces pieces;
-    if (outline.size() < 3 || splitter.split(outline, pieces) == morv::PolygonShape::Unsplittable) return 0;
+    const morv::PolygonShape shape = splitter.split(placed, pieces);
+    double area2 = 0;
+    for (std::size_t i = 1; i + 1 < outline.size(); ++i) area2 += side(outline[0], outline[i], outline[i + 1]);
+    check(pieces.count() > 0 || area2 == 0 || !isSimple(outline));
+    if (shape == morv::PolygonShape::Unsplittable) return 0;
     std::vector<Points> convex;
+    const double tolerance = splitter.tolerance() / scale;
     for (std::size_t k = 0; k < pieces.count(); ++k) {
         Points q;
-        for (std::uint32_t i : pieces.piece(k)) q.push_back(i < outline.size() ? outline[i] : splitter.addedPoints()[i - outline.size()].point);
+        for (std::uint32_t i : pieces.piece(k)) {
+            if (i < outline.size()) {
+                q.push_back(outline[i]);
+                continue;
+            }
+            const morv::AddedPoint& added = splitter.addedPoints()[i - outline.size()];
+            const morv::XYZ p = outline[added.from], r = outline[added.to];
+            q.push_back({p.x + added.t * (r.x - p.x), p.y + added.t * (r.y - p.y), 0});
+        }
         const std::size_t n = q.size();
-        double area2 = 0;
-        for (std::size_t i = 1; i + 1 < n; ++i) area2 += side(q[0], q[i], q[i + 1]);
-        check(n >= 3 && n <= morv::maxPieceVertices && std::fabs(area2) > 0);
-        if (area2 < 0) std::reverse(q.begin(), q.end());
+        double pieceArea2 = 0;
+        morv::XYZ centre{};
+        for (std::size_t i = 1; i + 1 < n; ++i) pieceArea2 += side(q[0], q[i], q[i + 1]);
+        for (const morv::XYZ& p : q) centre = {centre.x + p.x / static_cast<double>(n), centre.y + p.y / static_cast<double>(n), 0};
+        check(n >= 3 && n <= morv::maxPieceVertices && std::fabs(pieceArea2) > 0);
+        const int winding = windingAround(outline, centre);
+        check(winding == 1000 || (winding > 0) == (pieceArea2 > 0));
+        if (pieceArea2 < 0) std::reverse(q.begin(), q.end());
         for (std::size_t i = 0; i < n; ++i)
-            check(side(q[i], q[(i + 1) % n], q[(i + 2) % n]) >= -2 * splitter.tolerance() * std::hypot(q[(i + 2) % n].x - q[i].x, q[(i + 2) % n].y - q[i].y));
+            check(side(q[i], q[(i + 1) % n], q[(i + 2) % n]) >= -2 * tolerance * std::hypot(q[(i + 2) % n].x - q[i].x, q[(i + 2) % n].y - q[i].y));
         convex.push_back(q);
     }
     for (int s = 0; s < 64; ++s) {

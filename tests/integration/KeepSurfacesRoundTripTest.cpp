@@ -170,7 +170,7 @@ KindedFaces kindedFaces(const fs::path& file, double* area = nullptr) {
 testing::Bytes texturedBrush() {
     std::vector<testing::BrushPolygonText> polygons{testing::brushSquare(0), testing::brushSquare(64, "Texture=Floor")};
     polygons[1].origin = {32, 0, 64};
-    polygons[1].textureU = {0, 2, 0};
+    polygons[1].textureU = {2, 0, 0};
     const std::string text = testing::brushText(polygons);
     return {text.begin(), text.end()};
 }

@@ -6,7 +6,11 @@
 #include <cmath>
 #include <cstring>
 #include <ostream>
+#include <condition_variable>
+#include <exception>
+#include <mutex>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "base/Excn.hpp"
@@ -174,32 +178,121 @@ bool keepsItsAreaAsWritten(std::span<const XYZ> polygon, const XYZ& normal, doub
     return dot(sum, normal) > tolerance * std::sqrt(extent2) * length(normal);
 }
 
+// The editor takes a vertex as lying on its polygon's plane (through the
+// first vertex, along the Normal) within this many units.
+constexpr double editorFlatness = 0.1;
+
+// Hands full blocks of text to a second thread that writes them to the file,
+// so that writing one block and formatting the next overlap. A block of a
+// megabyte is still in the shared cache when the kernel copies it; larger
+// ones are copied from memory, at twice the system time.
+class BackgroundWriter {
+public:
+    static constexpr std::size_t blockBytes = std::size_t{1} << 20;
+
+    explicit BackgroundWriter(OutputFile& file) : file_(file), thread_([this] { run(); }) {
+        current_.reserve(blockBytes + (std::size_t{1} << 16));
+    }
+    ~BackgroundWriter() { stop(); }
+    BackgroundWriter(const BackgroundWriter&) = delete;
+    BackgroundWriter& operator=(const BackgroundWriter&) = delete;
+
+    std::string& buffer() { return current_; }
+    void flushIfFull() {
+        if (current_.size() >= blockBytes) handOver();
+    }
+    // Everything written, the thread ended; a write failure is raised here.
+    void finish() {
+        if (!current_.empty()) handOver();
+        stop();
+        if (error_) std::rethrow_exception(error_);
+    }
+
+private:
+    void handOver() {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [&] { return !busy_; });
+        if (error_) std::rethrow_exception(error_);
+        std::swap(current_, writing_);
+        busy_ = true;
+        changed_.notify_all();
+    }
+    void stop() {
+        {
+            std::unique_lock lock(mutex_);
+            changed_.wait(lock, [&] { return !busy_; });
+            stopping_ = true;
+            changed_.notify_all();
+        }
+        if (thread_.joinable()) thread_.join();
+    }
+    void run() {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            changed_.wait(lock, [&] { return busy_ || stopping_; });
+            if (!busy_) return;
+            lock.unlock();
+            try {
+                if (!error_) file_.write(writing_);
+            } catch (...) {
+                error_ = std::current_exception();
+            }
+            writing_.clear();
+            lock.lock();
+            busy_ = false;
+            changed_.notify_all();
+        }
+    }
+
+    OutputFile& file_;
+    std::string current_, writing_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool busy_ = false, stopping_ = false;
+    std::exception_ptr error_;
+    std::thread thread_;  // last: it starts once the rest is ready
+};
+
+// Text kept in memory.
+struct TextSink {
+    std::string& text;
+    std::string& buffer() { return text; }
+    void flushIfFull() {}
+};
+
 // Writes the polygons of one scene; keeps its working storage from face to face.
-class BrushWriter {
+class BrushWriter final : private PieceTest {
 public:
     BrushWriter(const MorvLValue& scene, const ExportSettings& settings)
-        : mesh_(unpackPolygonMeshTop(scene)), view_(mesh_.mesh), messages_(settings.messages) {
+        : mesh_(unpackPolygonMeshTop(scene)),
+          view_(mesh_.mesh),
+          placements_(mesh_.mesh),
+          messages_(settings.messages) {
         const auto [surfaces, images] = getSurfacesImages(scene);
         for (std::size_t i = 0; i < surfaces.size(); ++i)
             surfaces_.push_back(
                 prepareSurface(surfaces.at(i), images, settings.textureWidth, settings.textureHeight));
+        if (placements_.size() != 0 && placements_.size() != view_.faceCount())
+            throw Error("Internal error: the mesh keeps " + intToText(static_cast<std::int64_t>(placements_.size())) +
+                        " brush placements for " + intToText(static_cast<std::int64_t>(view_.faceCount())) +
+                        " faces\n");
     }
 
-    // The whole text into out; file, when given, takes each full block.
-    void write(std::string& out, OutputFile* file) {
-        out += "Begin PolyList\r\n";
+    template <class Sink>
+    void write(Sink& sink) {
+        sink.buffer() += "Begin PolyList\r\n";
         for (std::size_t f = 0; f < view_.faceCount(); ++f) {
-            writeFace(f, out);
-            if (file) file->flushIfFull();
+            writeFace(f, sink.buffer());
+            sink.flushIfFull();
         }
-        out += "End PolyList\r\n";
+        sink.buffer() += "End PolyList\r\n";
     }
 
     // The lines that sum up what was written in an unusual way.
     void reportAfterWriting() const {
         if (crossing_ > 0)
             messages_ << "Warning: " << crossing_
-                      << " faces that cross themselves were cut at their crossings into parts that each face the way they run\n";
+                      << " faces that cross or touch themselves were cut there into parts that each face the way they run\n";
         if (farFromFlat_ > 0)
             messages_ << "Warning: " << farFromFlat_ << " faces that are far from flat were cut into flat pieces\n";
     }
@@ -240,49 +333,75 @@ private:
         }
     }
 
-    void writeFace(std::size_t face, std::string& out) {
-        const PreparedSurface& surface = surfaceOf(face);
-        gatherPoints(face);
-        const PolygonShape shape = points_.size() < 3 ? PolygonShape::Degenerate : splitter_.split(points_, pieces_);
-        if (shape == PolygonShape::Degenerate) {
-            messages_ << degenerateWarning;
-            return;
-        }
-        if (shape == PolygonShape::Unsplittable) {
-            messages_ << "Warning: face " << face << " crosses or touches itself so that it cannot be cut into convex pieces; it is left out\n";
-            return;
-        }
-        crossing_ += splitter_.crossesItself();
-        farFromFlat_ += splitter_.farFromFlat();
-        const std::int32_t slot = surface.mapping.usesTextureCoordinates() ? surface.mapping.stIndex() : -1;
+    // The points and texture coordinates of one piece (positions of points_,
+    // and points the splitter added, whose coordinates lie between those of
+    // their edge's ends).
+    void gatherPiece(std::span<const std::uint32_t> piece) {
+        piecePoints_.clear();
+        pieceSts_.clear();
         const auto added = splitter_.addedPoints();
-        for (std::size_t k = 0; k < pieces_.count(); ++k) {
-            piecePoints_.clear();
-            pieceSts_.clear();
-            for (std::uint32_t position : pieces_.piece(k)) {
-                if (position < points_.size()) {
-                    piecePoints_.push_back(points_[position]);
-                    if (slot >= 0) pieceSts_.push_back(view_.cornerSt(static_cast<std::size_t>(slot), cornerOf_[position]));
-                    else pieceSts_.emplace_back();
-                    continue;
-                }
-                // A crossing: its texture coordinates lie between those of its edge's ends.
-                const AddedPoint& a = added[position - points_.size()];
-                piecePoints_.push_back(a.point);
-                std::optional<ST> st;
-                if (slot >= 0) {
-                    const auto from = view_.cornerSt(static_cast<std::size_t>(slot), cornerOf_[a.from]);
-                    const auto to = view_.cornerSt(static_cast<std::size_t>(slot), cornerOf_[a.to]);
-                    if (from && to) st = ST{from->s + a.t * (to->s - from->s), from->t + a.t * (to->t - from->t)};
-                }
-                pieceSts_.push_back(st);
+        const auto st = [&](std::size_t position) -> std::optional<ST> {
+            if (slot_ < 0) return std::nullopt;
+            return view_.cornerSt(static_cast<std::size_t>(slot_), cornerOf_[position]);
+        };
+        for (std::uint32_t position : piece) {
+            if (position < points_.size()) {
+                piecePoints_.push_back(points_[position]);
+                pieceSts_.push_back(st(position));
+                continue;
             }
-            const XYZ normal = newellNormal(piecePoints_);
-            // A piece thinner than a written step would lose its area or turn over in the file.
-            if (!keepsItsAreaAsWritten(piecePoints_, normal, splitter_.tolerance())) continue;
-            writePolygon(out, surface.textureName,
-                         surface.mapping.place(piecePoints_, normalized(normal), pieceSts_, messages_));
+            const AddedPoint& a = added[position - points_.size()];
+            piecePoints_.push_back(a.point);
+            const auto from = st(a.from), to = st(a.to);
+            pieceSts_.push_back(from && to ? std::optional<ST>(ST{from->s + a.t * (to->s - from->s),
+                                                                  from->t + a.t * (to->t - from->t)})
+                                           : std::nullopt);
         }
+    }
+
+    // A piece stays whole only where one placement shows each corner its texel.
+    bool keepsWhole(std::span<const std::uint32_t> piece) override {
+        gatherPiece(piece);
+        return surface_->mapping.keepsEveryTexel(piecePoints_, normalized(newellNormal(piecePoints_)), pieceSts_);
+    }
+
+    void writeFace(std::size_t face, std::string& out) {
+        surface_ = &surfaceOf(face);
+        gatherPoints(face);
+        const bool kept = placements_.size() != 0;
+        slot_ = surface_->mapping.usesTextureCoordinates() ? surface_->mapping.stIndex() : -1;
+        SplitRules rules;
+        rules.offPlane = editorFlatness;
+        rules.test = !kept && slot_ >= 0 ? this : nullptr;
+        const PolygonShape shape =
+            points_.size() < 3 ? PolygonShape::Degenerate : splitter_.split(points_, pieces_, rules);
+        std::size_t written = 0;
+        if (shape == PolygonShape::Degenerate) messages_ << degenerateWarning;
+        if (shape != PolygonShape::Degenerate && shape != PolygonShape::Unsplittable) {
+            crossing_ += splitter_.crossesItself();
+            farFromFlat_ += splitter_.farFromFlat();
+            for (std::size_t k = 0; k < pieces_.count(); ++k) {
+                gatherPiece(pieces_.piece(k));
+                const XYZ normal = newellNormal(piecePoints_);
+                // A piece thinner than a written step would lose its area or turn over in the file.
+                if (!keepsItsAreaAsWritten(piecePoints_, normal, splitter_.tolerance())) continue;
+                const XYZ unit = normalized(normal);
+                if (kept) {
+                    const FacePlacement p = placements_[face];
+                    writePolygon(out, surface_->textureName, {p.origin, unit, p.textureU, p.textureV});
+                } else {
+                    writePolygon(out, surface_->textureName,
+                                 surface_->mapping.place(piecePoints_, unit, pieceSts_, messages_));
+                }
+                ++written;
+            }
+        }
+        if (written > 0) return;
+        const std::string_view reason = points_.size() < 3 ? "has fewer than 3 different points"
+                                        : shape == PolygonShape::Degenerate || shape == PolygonShape::Unsplittable
+                                            ? splitter_.leftOutReason()
+                                            : "has no area in the six decimals of brush text";
+        messages_ << leftOutWarning(face, surface_->name, reason);
     }
 
     // The polygon's lines are put together in scratch_ and appended at once.
@@ -306,8 +425,11 @@ private:
 
     PolygonMesh mesh_;
     MeshView view_;
+    FacePlacements placements_;
     std::ostream& messages_;
     std::vector<PreparedSurface> surfaces_;
+    const PreparedSurface* surface_ = nullptr;  // of the face being written
+    std::int32_t slot_ = -1;                    // its texture coordinates' slot, or -1
     ConvexSplitter splitter_;
     PolygonPieces pieces_;
     std::vector<XYZ> points_, piecePoints_;
@@ -346,7 +468,8 @@ PreparedSurface prepareSurface(const MorvLValue& surface, const MorvLValue& imag
     const std::string kept = getStringField(fields, brushTextureField, "");
     const bool keep = !kept.empty() && kept.size() <= longestBrushTextureName &&
                       kept.find_first_of(std::string_view(" \t\r\n\v\f")) == std::string::npos;
-    PreparedSurface prepared{keep ? kept : brushTextureName(getStringField(fields, "name", "")), {}};
+    const std::string surfaceName = getStringField(fields, "name", "");
+    PreparedSurface prepared{keep ? kept : brushTextureName(surfaceName), {}, surfaceName};
     const auto texture = getFirstColorTexture(*textures);
     if (!texture) return prepared;
 
@@ -375,7 +498,11 @@ void appendBrushNumber(std::string& out, double value) {
 void translate(const MorvLValue& scene, const std::string& destination, const ExportSettings& settings) {
     BrushWriter writer(scene, settings);
     OutputFile file(destination);
-    writer.write(file.buffer(), &file);
+    {
+        BackgroundWriter blocks(file);
+        writer.write(blocks);
+        blocks.finish();
+    }
     file.commit();
     writer.reportAfterWriting();
 }
@@ -383,7 +510,8 @@ void translate(const MorvLValue& scene, const std::string& destination, const Ex
 std::string brushText(const MorvLValue& scene, const ExportSettings& settings) {
     BrushWriter writer(scene, settings);
     std::string text;
-    writer.write(text, nullptr);
+    TextSink sink{text};
+    writer.write(sink);
     writer.reportAfterWriting();
     return text;
 }

@@ -1,13 +1,16 @@
 // The Unreal brush writer: a canonical scene as one bare polygon list, the
-// text that the editor's Brush > Import reads. Every polygon is convex with at
-// most 16 vertices (larger faces are split; smaller concave ones go out as
-// they are) and carries its texture placement. Lines end in "\r\n"; every
-// number is written as printf's "%+013.6f" would.
+// text that the editor's Brush > Import reads. Every polygon is convex, flat
+// within the editor's 0.1 unit and has at most 16 vertices (faces are cut by
+// ConvexSplitting as needed), and carries its texture placement: a brush
+// polygon's own when the scene keeps one, else one from the surface's texture,
+// with pieces cut further until one placement keeps every corner's texel.
+// Lines end in "\r\n"; every number is written as printf's "%+013.6f" would.
 //
-// Per face: repeated consecutive points are dropped first; a face left with
-// fewer than 3 points or without area is left out with the warning
-// "Degenerate convex polygon found!\n". Each polygon's Normal is the unit
-// Newell normal of its written vertex order, the side the editor shows.
+// Per face: repeated consecutive points are dropped first; a face without
+// area gets the warning "Degenerate convex polygon found!\n", and every face
+// that ends with no polygon is named in a warning (leftOutWarning). Each
+// polygon's Normal is the unit Newell normal of its written vertex order, the
+// side the editor shows.
 #pragma once
 
 #include <optional>
@@ -25,6 +28,7 @@ namespace ExportUnrealT3D {
 struct PreparedSurface {
     std::string textureName;
     TextureSpaceMapping mapping;
+    std::string name;  // the surface's own, for messages
 };
 
 // The first texture of a LIST whose channel is "color" and whose projection

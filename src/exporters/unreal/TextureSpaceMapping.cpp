@@ -156,21 +156,29 @@ PolygonTexturing TextureSpaceMapping::placePlanar(std::span<const XYZ> polygon, 
     return {nearest + shift * direction_, n, u_, v_};
 }
 
-PolygonTexturing TextureSpaceMapping::placeSt(std::span<const XYZ> polygon, const XYZ& n,
-                                              std::span<const std::optional<ST>> sts, std::ostream& messages) const {
-    // Of the triples whose texture points span a triangle, the one with the
-    // largest area in space fixes the map best.
+// Of the triples whose texture points span a triangle, the one with the
+// largest area in space fixes the map best. Texture points on one line up to
+// the rounding of single-precision coordinates (of the triple's size) span
+// none: a map fitted to them would put the origin arbitrarily far away.
+std::optional<PolygonTexturing> TextureSpaceMapping::fitSt(std::span<const XYZ> polygon, const XYZ& n,
+                                                           std::span<const std::optional<ST>> sts,
+                                                           const char** warning) const {
     const std::size_t count = polygon.size();
     const auto pixel = [&](std::size_t i) { return XYZ{sts[i]->s * width_, (1 - sts[i]->t) * height_, 0}; };
     double bestArea = -1;
     std::size_t best[3] = {0, 0, 0};
     for (std::size_t i = 0; i < count; ++i) {
         if (!sts[i]) continue;
+        const XYZ qi = pixel(i);
         for (std::size_t j = i + 1; j < count; ++j) {
             if (!sts[j]) continue;
+            const XYZ qj = pixel(j);
             for (std::size_t k = j + 1; k < count; ++k) {
                 if (!sts[k]) continue;
-                if (cross(pixel(j) - pixel(i), pixel(k) - pixel(i)).z == 0) continue;
+                const XYZ qk = pixel(k), a = qj - qi, b = qk - qi;
+                const double magnitude = std::max({std::fabs(qi.x), std::fabs(qi.y), std::fabs(qj.x), std::fabs(qj.y),
+                                                   std::fabs(qk.x), std::fabs(qk.y)});
+                if (std::fabs(cross(a, b).z) <= 0x1p-20 * magnitude * (length(a) + length(b))) continue;
                 const XYZ c = cross(polygon[j] - polygon[i], polygon[k] - polygon[i]);
                 const double area = dot(c, c);
                 if (area > bestArea) {
@@ -180,7 +188,8 @@ PolygonTexturing TextureSpaceMapping::placeSt(std::span<const XYZ> polygon, cons
             }
         }
     }
-    if (bestArea < 0) return warnAndDefault(polygon, n, badlyUvTextured, messages);
+    *warning = badlyUvTextured;
+    if (bestArea < 0) return std::nullopt;
 
     const XYZ v0 = polygon[best[0]], q0 = pixel(best[0]);
     const Matrix4x4 texture = columns(pixel(best[1]) - q0, pixel(best[2]) - q0, {0, 0, 1});
@@ -189,17 +198,42 @@ PolygonTexturing TextureSpaceMapping::placeSt(std::span<const XYZ> polygon, cons
     try {
         textureInverse = Matrix4x4Mult::invert(texture);
     } catch (const EGeneric&) {
-        return warnAndDefault(polygon, n, badlyUvTextured, messages);
+        return std::nullopt;
     }
     try {
         edgesInverse = Matrix4x4Mult::invert(edges);
     } catch (const EGeneric&) {
-        return warnAndDefault(polygon, n, singularPolygonMatrix, messages);
+        *warning = singularPolygonMatrix;
+        return std::nullopt;
     }
     // Object to pixels: pixel(P) = T·E⁻¹·(P - V0) + q0; pixel (0, 0) lies at V0 - E·T⁻¹·q0.
     const Matrix4x4 toPixels = texture * edgesInverse;
     const XYZ origin = v0 - applyLinear(edges, applyLinear(textureInverse, q0));
-    return {origin, n, linearRow(toPixels, 0), linearRow(toPixels, 1)};
+    return PolygonTexturing{origin, n, linearRow(toPixels, 0), linearRow(toPixels, 1)};
+}
+
+PolygonTexturing TextureSpaceMapping::placeSt(std::span<const XYZ> polygon, const XYZ& n,
+                                              std::span<const std::optional<ST>> sts, std::ostream& messages) const {
+    const char* warning = nullptr;
+    const auto fitted = fitSt(polygon, n, sts, &warning);
+    if (!fitted) return warnAndDefault(polygon, n, warning, messages);
+    return *fitted;
+}
+
+bool TextureSpaceMapping::keepsEveryTexel(std::span<const XYZ> polygon, const XYZ& unitNormal,
+                                          std::span<const std::optional<ST>> sts) const {
+    if (kind_ != Kind::St || polygon.size() <= 3) return true;
+    const char* warning = nullptr;
+    const auto t = fitSt(polygon, unitNormal, sts, &warning);
+    if (!t) return true;
+    for (std::size_t i = 0; i < polygon.size(); ++i) {
+        if (!sts[i]) continue;
+        const double u = sts[i]->s * width_, v = (1 - sts[i]->t) * height_;
+        const XYZ d = polygon[i] - t->origin;
+        const double allowed = texelTolerance + 0x1p-20 * (std::fabs(u) + std::fabs(v));
+        if (std::fabs(dot(d, t->textureU) - u) > allowed || std::fabs(dot(d, t->textureV) - v) > allowed) return false;
+    }
+    return true;
 }
 
 }  // namespace morv

@@ -26,6 +26,11 @@ struct PolygonTexturing {
 // Largest size of a number in a placement: the editor reads single floats.
 inline constexpr double maxBrushNumber = 3.4e38;
 
+// How far, in pixels, a vertex may show from its own texel: a hundredth of a
+// texel, far below what any filtering shows, plus the single-precision
+// rounding of the texel's own coordinates.
+inline constexpr double texelTolerance = 0.01;
+
 // The sum of (V[i-1] - V0) x (V[i] - V0): twice the polygon's area along the
 // normal of the side its vertex order shows.
 XYZ newellNormal(std::span<const XYZ> polygon);
@@ -56,11 +61,21 @@ public:
     PolygonTexturing place(std::span<const XYZ> polygon, const XYZ& unitNormal,
                            std::span<const std::optional<ST>> sts, std::ostream& messages) const;
 
+    // Whether one placement shows every vertex of the polygon its own texel,
+    // to within texelTolerance: always for a planar projection, and for UVs
+    // that are an affine map of the polygon. UVs that no placement fits (all
+    // on one line, or missing) cannot be helped by cutting: true as well.
+    bool keepsEveryTexel(std::span<const XYZ> polygon, const XYZ& unitNormal,
+                         std::span<const std::optional<ST>> sts) const;
+
 private:
     enum class Kind { None, Planar, St };
     PolygonTexturing placePlanar(std::span<const XYZ> polygon, const XYZ& n, std::ostream& messages) const;
     PolygonTexturing placeSt(std::span<const XYZ> polygon, const XYZ& n, std::span<const std::optional<ST>> sts,
                              std::ostream& messages) const;
+    // The UV fit, or nullopt with the warning it calls for.
+    std::optional<PolygonTexturing> fitSt(std::span<const XYZ> polygon, const XYZ& n,
+                                          std::span<const std::optional<ST>> sts, const char** warning) const;
 
     Kind kind_ = Kind::None;
     double width_ = 0, height_ = 0;

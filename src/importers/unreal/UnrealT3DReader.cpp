@@ -33,6 +33,21 @@ struct BrushPolygon {
     std::uint32_t firstCorner = 0;      // its Vertex lines run up to the next polygon's first
 };
 
+// The origin moved along the texture vectors so that it shows pixel (0, 0)
+// with the Pan added: O - x with x . U = PanU and x . V = PanV, x in the span
+// of U and V (for parallel vectors, as near as that span allows).
+XYZ withPan(const XYZ& origin, const XYZ& u, const XYZ& v, double panU, double panV) {
+    if (panU == 0 && panV == 0) return origin;
+    const double uu = dot(u, u), uv = dot(u, v), vv = dot(v, v), determinant = uu * vv - uv * uv;
+    if (determinant > 1e-12 * uu * vv) {
+        const double a = (panU * vv - panV * uv) / determinant, b = (panV * uu - panU * uv) / determinant;
+        return origin - (a * u + b * v);
+    }
+    if (uu > 0) return origin - (panU / uu) * u;
+    if (vv > 0) return origin - (panV / vv) * v;
+    return origin;
+}
+
 // Every distinct position once: an open-addressing table of their numbers,
 // keyed by the position's bits (+0 and -0 alike, as == has it). A table of a
 // million points is far bigger than the cache, and neighbours in the file are
@@ -119,6 +134,7 @@ public:
     std::vector<XYZ> points;                // the distinct Vertex positions, in order of first appearance
     std::vector<std::uint32_t> corners;     // per Vertex line: its point's number
     std::vector<double> us, vs;             // per Vertex line: the texture pixel (u, v) at its point
+    FacePlacementColumns placements;        // per polygon: its Origin (with the Pan in it), TextureU, TextureV
 
     void setDefaultTextureResolution(double width, double height) override {
         width_ = width;
@@ -200,6 +216,7 @@ private:
             room(out_.us);
             room(out_.vs);
             room(out_.points);
+            for (auto& column : out_.placements) room(column);
         }
         releaseInputBytes(in_.consumed());
         released_ = in_.position();
@@ -236,6 +253,10 @@ private:
         }
         const XYZ textureU = vectorLine(g_.textureU);
         const XYZ textureV = vectorLine(g_.textureV);
+        const XYZ placedOrigin = withPan(origin, textureU, textureV, panU, panV);
+        int c = 0;
+        for (const XYZ& v : {placedOrigin, textureU, textureV})
+            for (const double value : {v.x, v.y, v.z}) out_.placements[c++].push_back(value);
         if (out_.corners.size() > std::numeric_limits<std::uint32_t>::max() - mostBrushPolygonVertices)
             throw Error("A brush with more than " + std::to_string(out_.corners.size()) +
                         " Vertex lines is too big to convert");
@@ -403,7 +424,7 @@ MorvLValue BrushFile::toCanonical(std::ostream& messages) {
     constexpr std::uint32_t unused = 0xFFFFFFFF;
     std::vector<std::uint32_t> vertexOf(points.size(), unused);
     std::vector<XYZ> polygon;
-    std::size_t kept = 0;
+    std::size_t kept = 0, keptFaces = 0;
     for (std::size_t i = 0; i < polygons.size(); ++i) {
         const BrushPolygon& p = polygons[i];
         // Without repeats of a neighbour (the last and the first are
@@ -435,6 +456,8 @@ MorvLValue BrushFile::toCanonical(std::ostream& messages) {
             vs[k] = 1.0 - vs[k] / height_;
         }
         mesh.addFace(std::span(corners).subspan(first, kept - first), MorvLValue::Int(surfaceFor(p.texture)));
+        for (auto& column : placements) column[keptFaces] = column[i];
+        ++keptFaces;
     }
     // What the mesh has copied is not needed again.
     std::vector<BrushPolygon>().swap(polygons);
@@ -443,8 +466,10 @@ MorvLValue BrushFile::toCanonical(std::ostream& messages) {
     std::vector<std::uint32_t>().swap(vertexOf);
     us.resize(kept);
     vs.resize(kept);
+    for (auto& column : placements) column.resize(keptFaces);
     mesh.setAllCornerSts(std::move(us), std::move(vs));
-    return makeScene(std::move(mesh).build(), std::move(surfaces), images.images());
+    return makeScene(withFacePlacements(std::move(mesh).build(), std::move(placements)), std::move(surfaces),
+                     images.images());
 }
 
 }  // namespace

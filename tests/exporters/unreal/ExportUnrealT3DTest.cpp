@@ -2,6 +2,7 @@
 // broken surfaces and texture placements the real objects do not show.
 #include "exporters/unreal/ExportUnrealT3D.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <optional>
@@ -156,6 +157,29 @@ TEST(ExportUnrealT3D, UvTexturesShowEachVertexsTexelAndBadUvsGetTheDefaultPlacem
     EXPECT_EQ(polygons[0].u, (XYZ{1, 0, 0}));
     EXPECT_EQ(polygons[0].v, (XYZ{0, 0, -1}));
     EXPECT_NEAR(dot(polygons[0].origin, polygons[0].normal), dot(points[0], polygons[0].normal), 1e-6);
+
+    // On a slanted line up to single-precision rounding: the same warning, never a far origin.
+    std::vector<std::optional<ST>> slanted;
+    for (std::size_t i = 0; i < points.size(); ++i) {
+        const float s = 0.1f + 0.13f * static_cast<float>(i);
+        slanted.push_back(ST{s, static_cast<float>(0.7 * s + 0.05)});
+    }
+    w = brush(slanted);
+    EXPECT_NE(w.messages.find("Found badly UV-textured polygon!\n"), std::string::npos);
+    for (const auto& p : testing::scanBrush(w.text)) EXPECT_LT(std::sqrt(dot(p.origin, p.origin)), 100);
+    // Not an affine map of the face: cut until each piece shows every corner its texel.
+    for (std::size_t i = 0; i < points.size(); ++i) sts[i] = ST{0.1 + points[i].x * points[i].x / 1600, 0.2 + points[i].y / 20};
+    w = brush(sts);
+    polygons = testing::scanBrush(w.text);
+    EXPECT_GT(polygons.size(), 1u);
+    for (const auto& p : polygons)
+        for (const XYZ& v : p.vertices) {
+            const auto i = static_cast<std::size_t>(std::find(points.begin(), points.end(), v) - points.begin());
+            ASSERT_LT(i, points.size());
+            const XYZ d{v.x - p.origin.x, v.y - p.origin.y, v.z - p.origin.z};
+            EXPECT_NEAR(dot(d, p.u), sts[i]->s * 128, 0.02);
+            EXPECT_NEAR(dot(d, p.v), (1 - sts[i]->t) * 64, 0.02);
+        }
 }
 
 }  // namespace
