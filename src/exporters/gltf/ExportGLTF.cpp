@@ -16,6 +16,7 @@
 #include "base/Excn.hpp"
 #include "base/NumberText.hpp"
 #include "exporters/ConvexSplitting.hpp"
+#include "exporters/FacePieces.hpp"
 #include "exporters/PolygonMesh.hpp"
 #include "exporters/gltf/TextureBaking.hpp"
 #include "scene/CanonicalScene.hpp"
@@ -34,8 +35,6 @@ static_assert(std::endian::native == std::endian::little, "buffers are written f
 constexpr std::uint32_t none = std::numeric_limits<std::uint32_t>::max();
 constexpr double largestFloat = std::numeric_limits<float>::max();
 constexpr std::uint64_t largestPictureFile = std::uint64_t{1} << 30;
-
-const char* const degenerateWarning = "Degenerate convex polygon found!\n";
 
 // glTF's codes for component types, buffer targets and sampling.
 enum : int {
@@ -195,7 +194,11 @@ struct Corner {
 class TriangleBuilder {
 public:
     TriangleBuilder(const MeshView& view, const std::vector<SurfacePlan>& plans, std::ostream& messages)
-        : view_(view), plans_(plans), messages_(messages), firstUse_(view.vertexCount(), none) {}
+        : view_(view),
+          plans_(plans),
+          messages_(messages),
+          firstUse_(view.vertexCount(), none),
+          faces_(view, "a glTF file", largestFloat, messages) {}
 
     void build() {
         const std::size_t faces = view_.faceCount(), groups = plans_.size() + 1;
@@ -219,7 +222,8 @@ public:
             baking_ = plan && plan->baking ? &*plan->baking : nullptr;
             current_ = {g, baking_ != nullptr, static_cast<std::uint32_t>(positions.size() / 3), 0, uvs.size() / 2,
                         indices.size(), 0, {}, {}};
-            for (std::uint32_t k = first[g]; k < first[g + 1]; ++k) addFace(order[k]);
+            const std::string_view surface = plan ? std::string_view(plan->name) : std::string_view("none");
+            for (std::uint32_t k = first[g]; k < first[g + 1]; ++k) addFace(order[k], surface);
             for (std::uint32_t source : sources_)
                 if (source != none) firstUse_[source] = none;
             sources_.clear();
@@ -233,94 +237,45 @@ public:
     }
 
     // The lines that sum up what was written in an unusual way.
-    void reportAfterWriting() const {
-        if (crossing_ > 0)
-            messages_ << "Warning: " << crossing_
-                      << " faces that cross themselves were cut at their crossings into parts that each face the way they run\n";
-        if (farFromFlat_ > 0)
-            messages_ << "Warning: " << farFromFlat_ << " faces that are far from flat were cut into flat pieces\n";
-    }
+    void reportAfterWriting() const { faces_.reportAfterWriting(); }
 
     std::vector<Primitive> primitives;
     std::vector<float> positions, uvs;     // glTF's: x, y, -z per vertex; u, v per vertex of a textured primitive
     std::vector<std::uint32_t> indices;    // from each primitive's first vertex
 
 private:
-    // The face's points with repeated consecutive positions dropped, and the
-    // corner each comes from.
-    void gatherPoints(std::size_t face) {
-        const auto corners = view_.corners(face);
-        points_.clear();
-        cornerOf_.clear();
-        for (std::size_t k = 0; k < corners.size(); ++k) {
-            const std::int32_t v = corners[k];
-            if (v < 0 || static_cast<std::size_t>(v) >= view_.vertexCount())
-                throw Error("Corner " + intToText(static_cast<std::int64_t>(k)) + " of face " +
-                            intToText(static_cast<std::int64_t>(face)) + " refers to vertex " + intToText(v) +
-                            ", which is not one of the " + intToText(static_cast<std::int64_t>(view_.vertexCount())) +
-                            " vertices of the mesh");
-            const XYZ p = view_.point(static_cast<std::size_t>(v));
-            checkVertexCoordinates(p, static_cast<std::size_t>(v), "a glTF file", largestFloat);
-            if (!points_.empty() && points_.back() == p) continue;
-            points_.push_back(p);
-            cornerOf_.push_back(view_.firstCorner(face) + k);
-        }
-        while (points_.size() > 1 && points_.back() == points_.front()) {
-            points_.pop_back();
-            cornerOf_.pop_back();
-        }
-    }
-
     // One face: its flat convex pieces, each a fan of triangles.
-    void addFace(std::size_t face) {
-        gatherPoints(face);
-        const PolygonShape shape = points_.size() < 3 ? PolygonShape::Degenerate : splitter_.split(points_, pieces_);
-        if (shape == PolygonShape::Degenerate) {
-            messages_ << degenerateWarning;
-            return;
-        }
-        if (shape == PolygonShape::Unsplittable) {
-            messages_ << "Warning: face " << face
-                      << " crosses or touches itself so that it cannot be cut into convex pieces; it is left out\n";
-            return;
-        }
-        crossing_ += splitter_.crossesItself();
-        farFromFlat_ += splitter_.farFromFlat();
-        const auto corners = view_.corners(face);
-        const auto added = splitter_.addedPoints();
-        const auto stAt = [&](std::uint32_t position) -> std::optional<ST> {
-            if (!baking_ || !baking_->usesTextureCoordinates()) return std::nullopt;
-            return view_.cornerSt(static_cast<std::size_t>(baking_->stIndex()), cornerOf_[position]);
-        };
-        for (std::size_t k = 0; k < pieces_.count(); ++k) {
+    void addFace(std::size_t face, std::string_view surface) {
+        const std::int32_t slot = baking_ && baking_->usesTextureCoordinates() ? baking_->stIndex() : -1;
+        const PolygonShape shape = faces_.cut(face, slot);
+        const PolygonPieces& pieces = faces_.pieces();
+        std::size_t triangles = 0;
+        for (std::size_t k = 0; k < pieces.count(); ++k) {
+            faces_.gatherPiece(pieces.piece(k));
+            const auto positions = pieces.piece(k);
+            const auto points = faces_.piecePoints();
+            const auto sts = faces_.pieceSts();
             piece_.clear();
-            for (std::uint32_t position : pieces_.piece(k)) {
-                if (position < points_.size()) {
-                    const auto vertex = corners[cornerOf_[position] - view_.firstCorner(face)];
-                    piece_.push_back({points_[position], static_cast<std::uint32_t>(vertex), stAt(position)});
-                    continue;
-                }
-                // A crossing: its texture coordinates lie between those of its edge's ends.
-                const AddedPoint& a = added[position - points_.size()];
-                const auto from = stAt(a.from), to = stAt(a.to);
-                std::optional<ST> st;
-                if (from && to) st = ST{from->s + a.t * (to->s - from->s), from->t + a.t * (to->t - from->t)};
-                piece_.push_back({a.point, none, st});
-            }
-            addFan();
+            for (std::size_t i = 0; i < positions.size(); ++i)
+                piece_.push_back({points[i], faces_.vertexAt(positions[i]).value_or(none), sts[i]});
+            triangles += addFan();
         }
+        if (triangles == 0)
+            faces_.reportLeftOut(face, surface, shape, "has no area in the single floats of a glTF file");
     }
 
     static std::array<float, 3> written(const XYZ& p) {
         return {static_cast<float>(p.x), static_cast<float>(p.y), static_cast<float>(0.0 - p.z)};  // 0 stays +0
     }
 
-    // The piece as triangles (0, i, i + 1), each written in reverse order.
-    void addFan() {
+    // The piece as triangles (0, i, i + 1), each written in reverse order;
+    // how many were written.
+    std::size_t addFan() {
         XYZ normal{};
         for (std::size_t i = 2; i < piece_.size(); ++i)
             normal = normal + cross(piece_[i - 1].point - piece_[0].point, piece_[i].point - piece_[0].point);
-        const double tolerance = splitter_.tolerance();
+        const double tolerance = faces_.splitter().tolerance();
+        std::size_t triangles = 0;
         for (std::size_t i = 1; i + 1 < piece_.size(); ++i) {
             const std::array<const Corner*, 3> c{&piece_[0], &piece_[i], &piece_[i + 1]};
             std::array<std::array<float, 3>, 3> p;
@@ -340,7 +295,9 @@ private:
             }
             for (int k : {0, 2, 1}) indices.push_back(vertexFor(*c[k], p[k], uv[k]));
             current_.indexCount += 3;
+            ++triangles;
         }
+        return triangles;
     }
 
     // The primitive's vertex for this point and these coordinates: an earlier
@@ -379,12 +336,9 @@ private:
     // Per scene vertex, its latest vertex in the current primitive; per vertex
     // of the primitive, the one before it of the same scene vertex and its scene vertex.
     std::vector<std::uint32_t> firstUse_, nextSame_, sources_;
-    ConvexSplitter splitter_;
-    PolygonPieces pieces_;
-    std::vector<XYZ> points_;
-    std::vector<std::size_t> cornerOf_;
+    FacePieces faces_;
     std::vector<Corner> piece_;
-    std::size_t crossing_ = 0, farFromFlat_ = 0, missingSts_ = 0;
+    std::size_t missingSts_ = 0;
 };
 
 // ---- Pictures ----

@@ -16,6 +16,7 @@
 #include "base/Excn.hpp"
 #include "base/NumberText.hpp"
 #include "exporters/ConvexSplitting.hpp"
+#include "exporters/FacePieces.hpp"
 #include "exporters/PolygonMesh.hpp"
 #include "scene/CanonicalScene.hpp"
 #include "scene/Vector.hpp"
@@ -25,8 +26,6 @@
 namespace morv {
 namespace ExportUnrealT3D {
 namespace {
-
-const char* const degenerateWarning = "Degenerate convex polygon found!\n";
 
 [[noreturn]] void raiseMissingTextureField(const char* name) {
     throw Error(std::string("Internal Error: Expected field ") + name + " not found in texture data!\n");
@@ -267,7 +266,8 @@ public:
         : mesh_(unpackPolygonMeshTop(scene)),
           view_(mesh_.mesh),
           placements_(mesh_.mesh),
-          messages_(settings.messages) {
+          messages_(settings.messages),
+          faces_(view_, "an Unreal brush", maxBrushNumber, settings.messages) {
         const auto [surfaces, images] = getSurfacesImages(scene);
         for (std::size_t i = 0; i < surfaces.size(); ++i)
             surfaces_.push_back(
@@ -289,13 +289,7 @@ public:
     }
 
     // The lines that sum up what was written in an unusual way.
-    void reportAfterWriting() const {
-        if (crossing_ > 0)
-            messages_ << "Warning: " << crossing_
-                      << " faces that cross or touch themselves were cut there into parts that each face the way they run\n";
-        if (farFromFlat_ > 0)
-            messages_ << "Warning: " << farFromFlat_ << " faces that are far from flat were cut into flat pieces\n";
-    }
+    void reportAfterWriting() const { faces_.reportAfterWriting(); }
 
 private:
     const PreparedSurface& surfaceOf(std::size_t face) const {
@@ -306,108 +300,49 @@ private:
         return surfaces_[static_cast<std::size_t>(*s)];
     }
 
-    // The face's points with repeated consecutive positions dropped, and the
-    // corner each comes from.
-    void gatherPoints(std::size_t face) {
-        const auto corners = view_.corners(face);
-        if (corners.size() < 3) throw Error("Polygons must have at least 3 vertices!\n");
-        points_.clear();
-        cornerOf_.clear();
-        const std::size_t first = view_.firstCorner(face);
-        for (std::size_t k = 0; k < corners.size(); ++k) {
-            const std::int32_t v = corners[k];
-            if (v < 0 || static_cast<std::size_t>(v) >= view_.vertexCount())
-                throw Error("Corner " + intToText(static_cast<std::int64_t>(k)) + " of face " +
-                            intToText(static_cast<std::int64_t>(face)) + " refers to vertex " + intToText(v) +
-                            ", which is not one of the " + intToText(static_cast<std::int64_t>(view_.vertexCount())) +
-                            " vertices of the mesh");
-            const XYZ p = view_.point(static_cast<std::size_t>(v));
-            checkVertexCoordinates(p, static_cast<std::size_t>(v), "an Unreal brush", maxBrushNumber);
-            if (!points_.empty() && points_.back() == p) continue;
-            points_.push_back(p);
-            cornerOf_.push_back(first + k);
-        }
-        while (points_.size() > 1 && points_.back() == points_.front()) {
-            points_.pop_back();
-            cornerOf_.pop_back();
-        }
-    }
-
-    // The points and texture coordinates of one piece (positions of points_,
-    // and points the splitter added, whose coordinates lie between those of
-    // their edge's ends).
-    void gatherPiece(std::span<const std::uint32_t> piece) {
-        piecePoints_.clear();
-        pieceSts_.clear();
-        const auto added = splitter_.addedPoints();
-        const auto st = [&](std::size_t position) -> std::optional<ST> {
-            if (slot_ < 0) return std::nullopt;
-            return view_.cornerSt(static_cast<std::size_t>(slot_), cornerOf_[position]);
-        };
-        for (std::uint32_t position : piece) {
-            if (position < points_.size()) {
-                piecePoints_.push_back(points_[position]);
-                pieceSts_.push_back(st(position));
-                continue;
-            }
-            const AddedPoint& a = added[position - points_.size()];
-            piecePoints_.push_back(a.point);
-            const auto from = st(a.from), to = st(a.to);
-            pieceSts_.push_back(from && to ? std::optional<ST>(ST{from->s + a.t * (to->s - from->s),
-                                                                  from->t + a.t * (to->t - from->t)})
-                                           : std::nullopt);
-        }
-    }
-
     // A piece stays whole only where one placement shows each corner its texel.
     bool keepsWhole(std::span<const std::uint32_t> piece) override {
-        gatherPiece(piece);
-        return surface_->mapping.keepsEveryTexel(piecePoints_, normalized(newellNormal(piecePoints_)), pieceSts_);
+        faces_.gatherPiece(piece);
+        const auto points = faces_.piecePoints();
+        return surface_->mapping.keepsEveryTexel(points, normalized(newellNormal(points)), faces_.pieceSts());
     }
 
     void writeFace(std::size_t face, std::string& out) {
         surface_ = &surfaceOf(face);
-        gatherPoints(face);
+        if (view_.corners(face).size() < 3) throw Error("Polygons must have at least 3 vertices!\n");
         const bool kept = placements_.size() != 0;
-        slot_ = surface_->mapping.usesTextureCoordinates() ? surface_->mapping.stIndex() : -1;
+        const std::int32_t slot = surface_->mapping.usesTextureCoordinates() ? surface_->mapping.stIndex() : -1;
         SplitRules rules;
         rules.offPlane = editorFlatness;
-        rules.test = !kept && slot_ >= 0 ? this : nullptr;
-        const PolygonShape shape =
-            points_.size() < 3 ? PolygonShape::Degenerate : splitter_.split(points_, pieces_, rules);
+        rules.test = !kept && slot >= 0 ? this : nullptr;
+        const PolygonShape shape = faces_.cut(face, slot, rules);
+        const PolygonPieces& pieces = faces_.pieces();
         std::size_t written = 0;
-        if (shape == PolygonShape::Degenerate) messages_ << degenerateWarning;
-        if (shape != PolygonShape::Degenerate && shape != PolygonShape::Unsplittable) {
-            crossing_ += splitter_.crossesItself();
-            farFromFlat_ += splitter_.farFromFlat();
-            for (std::size_t k = 0; k < pieces_.count(); ++k) {
-                gatherPiece(pieces_.piece(k));
-                const XYZ normal = newellNormal(piecePoints_);
-                // A piece thinner than a written step would lose its area or turn over in the file.
-                if (!keepsItsAreaAsWritten(piecePoints_, normal, splitter_.tolerance())) continue;
-                const XYZ unit = normalized(normal);
-                if (kept) {
-                    const FacePlacement p = placements_[face];
-                    writePolygon(out, surface_->textureName, {p.origin, unit, p.textureU, p.textureV});
-                } else {
-                    writePolygon(out, surface_->textureName,
-                                 surface_->mapping.place(piecePoints_, unit, pieceSts_, messages_));
-                }
-                ++written;
+        for (std::size_t k = 0; k < pieces.count(); ++k) {
+            faces_.gatherPiece(pieces.piece(k));
+            const auto points = faces_.piecePoints();
+            const XYZ normal = newellNormal(points);
+            // A piece thinner than a written step would lose its area or turn over in the file.
+            if (!keepsItsAreaAsWritten(points, normal, faces_.splitter().tolerance())) continue;
+            const XYZ unit = normalized(normal);
+            if (kept) {
+                const FacePlacement p = placements_[face];
+                writePolygon(out, surface_->textureName, points, {p.origin, unit, p.textureU, p.textureV});
+            } else {
+                writePolygon(out, surface_->textureName, points,
+                             surface_->mapping.place(points, unit, faces_.pieceSts(), messages_));
             }
+            ++written;
         }
-        if (written > 0) return;
-        const std::string_view reason = points_.size() < 3 ? "has fewer than 3 different points"
-                                        : shape == PolygonShape::Degenerate || shape == PolygonShape::Unsplittable
-                                            ? splitter_.leftOutReason()
-                                            : "has no area in the six decimals of brush text";
-        messages_ << leftOutWarning(face, surface_->name, reason);
+        if (written == 0)
+            faces_.reportLeftOut(face, surface_->name, shape, "has no area in the six decimals of brush text");
     }
 
     // The polygon's lines are put together in scratch_ and appended at once.
-    void writePolygon(std::string& out, const std::string& textureName, const PolygonTexturing& t) {
+    void writePolygon(std::string& out, const std::string& textureName, std::span<const XYZ> points,
+                      const PolygonTexturing& t) {
         const std::size_t lineBytes = 15 + 3 * maxNumberBytes + 4;
-        scratch_.resize(std::max(scratch_.size(), 80 + textureName.size() + (4 + piecePoints_.size()) * lineBytes));
+        scratch_.resize(std::max(scratch_.size(), 80 + textureName.size() + (4 + points.size()) * lineBytes));
         char* const start = scratch_.data();
         char* p = put(start, "   Begin Polygon Item=OUTSIDE Texture=");
         p = put(p, textureName);
@@ -418,7 +353,7 @@ private:
         p = putVectorLine(p, "      Normal   ", t.normal);
         p = putVectorLine(p, "      TextureU ", t.textureU);
         p = putVectorLine(p, "      TextureV ", t.textureV);
-        for (const XYZ& v : piecePoints_) p = putVectorLine(p, "      Vertex   ", v);
+        for (const XYZ& v : points) p = putVectorLine(p, "      Vertex   ", v);
         p = put(p, "   End Polygon\r\n");
         out.append(start, static_cast<std::size_t>(p - start));
     }
@@ -429,16 +364,9 @@ private:
     std::ostream& messages_;
     std::vector<PreparedSurface> surfaces_;
     const PreparedSurface* surface_ = nullptr;  // of the face being written
-    std::int32_t slot_ = -1;                    // its texture coordinates' slot, or -1
-    ConvexSplitter splitter_;
-    PolygonPieces pieces_;
-    std::vector<XYZ> points_, piecePoints_;
-    std::vector<std::size_t> cornerOf_;
-    std::vector<std::optional<ST>> pieceSts_;
+    FacePieces faces_;
     std::vector<char> scratch_;
     std::uint64_t link_ = 0;
-    std::size_t crossing_ = 0;
-    std::size_t farFromFlat_ = 0;
 };
 
 }  // namespace

@@ -1,0 +1,96 @@
+#include "exporters/FacePieces.hpp"
+
+#include <ostream>
+#include <string>
+
+#include "base/Excn.hpp"
+#include "base/NumberText.hpp"
+
+namespace morv {
+
+void FacePieces::gatherPoints(std::size_t face) {
+    const auto corners = view_.corners(face);
+    points_.clear();
+    cornerOf_.clear();
+    const std::size_t first = view_.firstCorner(face);
+    for (std::size_t k = 0; k < corners.size(); ++k) {
+        const std::int32_t v = corners[k];
+        if (v < 0 || static_cast<std::size_t>(v) >= view_.vertexCount())
+            throw Error("Corner " + intToText(static_cast<std::int64_t>(k)) + " of face " +
+                        intToText(static_cast<std::int64_t>(face)) + " refers to vertex " + intToText(v) +
+                        ", which is not one of the " + intToText(static_cast<std::int64_t>(view_.vertexCount())) +
+                        " vertices of the mesh");
+        const XYZ p = view_.point(static_cast<std::size_t>(v));
+        checkVertexCoordinates(p, static_cast<std::size_t>(v), format_, limit_);
+        if (!points_.empty() && points_.back() == p) continue;
+        points_.push_back(p);
+        cornerOf_.push_back(first + k);
+    }
+    while (points_.size() > 1 && points_.back() == points_.front()) {
+        points_.pop_back();
+        cornerOf_.pop_back();
+    }
+}
+
+PolygonShape FacePieces::cut(std::size_t face, std::int32_t slot, const SplitRules& rules) {
+    face_ = face;
+    slot_ = slot;
+    gatherPoints(face);
+    const PolygonShape shape = points_.size() < 3 ? PolygonShape::Degenerate : splitter_.split(points_, pieces_, rules);
+    if (shape == PolygonShape::Degenerate) {
+        messages_ << "Degenerate convex polygon found!\n";
+    } else if (shape != PolygonShape::Unsplittable) {
+        crossing_ += splitter_.crossesItself();
+        farFromFlat_ += splitter_.farFromFlat();
+    }
+    if (shape == PolygonShape::Degenerate || shape == PolygonShape::Unsplittable) pieces_.clear();
+    return shape;
+}
+
+void FacePieces::gatherPiece(std::span<const std::uint32_t> piece) {
+    piecePoints_.clear();
+    pieceSts_.clear();
+    const auto added = splitter_.addedPoints();
+    const auto st = [&](std::size_t position) -> std::optional<ST> {
+        if (slot_ < 0) return std::nullopt;
+        return view_.cornerSt(static_cast<std::size_t>(slot_), cornerOf_[position]);
+    };
+    for (std::uint32_t position : piece) {
+        if (position < points_.size()) {
+            piecePoints_.push_back(points_[position]);
+            pieceSts_.push_back(st(position));
+            continue;
+        }
+        const AddedPoint& a = added[position - points_.size()];
+        piecePoints_.push_back(a.point);
+        const auto from = st(a.from), to = st(a.to);
+        pieceSts_.push_back(from && to ? std::optional<ST>(ST{from->s + a.t * (to->s - from->s),
+                                                              from->t + a.t * (to->t - from->t)})
+                                       : std::nullopt);
+    }
+}
+
+std::optional<std::uint32_t> FacePieces::vertexAt(std::uint32_t position) const {
+    if (position >= points_.size()) return std::nullopt;
+    const std::size_t corner = cornerOf_[position];
+    return static_cast<std::uint32_t>(view_.corners(face_)[corner - view_.firstCorner(face_)]);
+}
+
+void FacePieces::reportLeftOut(std::size_t face, std::string_view surface, PolygonShape shape,
+                               std::string_view noArea) const {
+    const std::string_view reason = points_.size() < 3 ? "has fewer than 3 different points"
+                                    : shape == PolygonShape::Degenerate || shape == PolygonShape::Unsplittable
+                                        ? splitter_.leftOutReason()
+                                        : noArea;
+    messages_ << leftOutWarning(face, printableBytes(surface), reason);
+}
+
+void FacePieces::reportAfterWriting() const {
+    if (crossing_ > 0)
+        messages_ << "Warning: " << crossing_
+                  << " faces that cross or touch themselves were cut there into parts that each face the way they run\n";
+    if (farFromFlat_ > 0)
+        messages_ << "Warning: " << farFromFlat_ << " faces that are far from flat were cut into flat pieces\n";
+}
+
+}  // namespace morv
