@@ -5,6 +5,7 @@
 
 #include "base/Excn.hpp"
 #include "base/NumberText.hpp"
+#include "exporters/PolygonMesh.hpp"
 
 namespace morv {
 
@@ -16,10 +17,7 @@ void FacePieces::gatherPoints(std::size_t face) {
     for (std::size_t k = 0; k < corners.size(); ++k) {
         const std::int32_t v = corners[k];
         if (v < 0 || static_cast<std::size_t>(v) >= view_.vertexCount())
-            throw Error("Corner " + intToText(static_cast<std::int64_t>(k)) + " of face " +
-                        intToText(static_cast<std::int64_t>(face)) + " refers to vertex " + intToText(v) +
-                        ", which is not one of the " + intToText(static_cast<std::int64_t>(view_.vertexCount())) +
-                        " vertices of the mesh");
+            raiseCornerBeyondVertices(k, face, v, view_.vertexCount());
         const XYZ p = view_.point(static_cast<std::size_t>(v));
         checkVertexCoordinates(p, static_cast<std::size_t>(v), format_, limit_);
         if (!points_.empty() && points_.back() == p) continue;

@@ -6,10 +6,13 @@
 #include <cstdint>
 #include <functional>
 #include <span>
+#include <vector>
 
 #include "scene/MorvLValue.hpp"
 
 namespace morv {
+
+class MeshView;
 
 struct PolygonMesh {
     MorvLValue mesh;
@@ -27,5 +30,27 @@ PolygonMesh unpackPolygonMeshTop(const MorvLValue& scene);
 
 // Raises that same error naming another function.
 [[noreturn]] void raiseMissingSceneData(const char* function);
+
+// Raises Error("Corner C of face F refers to vertex V, which is not one of
+// the N vertices of the mesh").
+[[noreturn]] void raiseCornerBeyondVertices(std::size_t corner, std::size_t face, std::int32_t vertex,
+                                            std::size_t vertexCount);
+
+// The faces of a mesh grouped by surface.
+struct FaceGroups {
+    std::vector<std::uint32_t> faces;  // grouped by surface, in file order within a group
+    std::vector<std::size_t> first;    // group g holds faces[first[g] .. first[g + 1])
+    std::size_t skipped = 0;           // faces of fewer corners than asked for, in no group
+    // Group s < surface count: the faces of surface s; the group after them:
+    // the faces that name no surface of the scene.
+    std::span<const std::uint32_t> of(std::size_t group) const {
+        return std::span<const std::uint32_t>(faces).subspan(first[group], first[group + 1] - first[group]);
+    }
+};
+
+// Checks every face's corner indices (raiseCornerBeyondVertices) and groups
+// the faces of at least fewestCorners corners by surface, with a counting
+// sort: two passes, no allocation per face.
+FaceGroups groupFacesBySurface(const MeshView& view, std::size_t surfaceCount, std::size_t fewestCorners);
 
 }  // namespace morv

@@ -202,28 +202,20 @@ public:
 
     void build() {
         const std::size_t faces = view_.faceCount(), groups = plans_.size() + 1;
-        std::vector<std::uint32_t> first(groups + 1, 0), order(faces);
-        const auto groupOf = [&](std::size_t face) {
-            const auto s = view_.surface(face);
-            return s && *s >= 0 && static_cast<std::size_t>(*s) < plans_.size() ? static_cast<std::size_t>(*s)
-                                                                                 : plans_.size();
-        };
-        for (std::size_t f = 0; f < faces; ++f) ++first[groupOf(f) + 1];
-        for (std::size_t g = 0; g < groups; ++g) first[g + 1] += first[g];
-        std::vector<std::uint32_t> next(first.begin(), first.end() - 1);
-        for (std::size_t f = 0; f < faces; ++f) order[next[groupOf(f)]++] = static_cast<std::uint32_t>(f);
+        const FaceGroups bySurface = groupFacesBySurface(view_, plans_.size(), 0);
         // Room for about one vertex per point and the fans of all faces.
         positions.reserve(3 * view_.vertexCount());
         indices.reserve(3 * (view_.cornerCount() - std::min(view_.cornerCount(), 2 * faces)));
 
         for (std::size_t g = 0; g < groups; ++g) {
-            if (first[g] == first[g + 1]) continue;
+            const std::span<const std::uint32_t> group = bySurface.of(g);
+            if (group.empty()) continue;
             const SurfacePlan* plan = g < plans_.size() ? &plans_[g] : nullptr;
             baking_ = plan && plan->baking ? &*plan->baking : nullptr;
             current_ = {g, baking_ != nullptr, static_cast<std::uint32_t>(positions.size() / 3), 0, uvs.size() / 2,
                         indices.size(), 0, {}, {}};
             const std::string_view surface = plan ? std::string_view(plan->name) : std::string_view("none");
-            for (std::uint32_t k = first[g]; k < first[g + 1]; ++k) addFace(order[k], surface);
+            for (std::uint32_t face : group) addFace(face, surface);
             for (std::uint32_t source : sources_)
                 if (source != none) firstUse_[source] = none;
             sources_.clear();

@@ -221,10 +221,7 @@ std::uint64_t polygonSize(std::span<const std::int32_t> corners, std::size_t fac
     for (std::size_t c = 0; c < corners.size(); ++c) {
         const std::int32_t v = corners[c];
         if (v < 0 || static_cast<std::size_t>(v) < points.first || static_cast<std::size_t>(v) >= points.end())
-            throw Error("Corner " + intToText(static_cast<std::int64_t>(c)) + " of face " +
-                        intToText(static_cast<std::int64_t>(face)) + " refers to vertex " + intToText(v) +
-                        ", which is not one of the " + intToText(static_cast<std::int64_t>(points.count)) +
-                        " vertices of the mesh");
+            raiseCornerBeyondVertices(c, face, v, points.count);
         size += vertexIndexSize(static_cast<std::size_t>(v) - points.first);
     }
     return size;

@@ -11,6 +11,7 @@
 
 #include "base/Excn.hpp"
 #include "base/NumberText.hpp"
+#include "exporters/PolygonMesh.hpp"
 #include "exporters/renderman/RenderManInterface.hpp"
 #include "exporters/renderman/ShaderGeneration.hpp"
 #include "exporters/renderman/ShadingLanguageChecker.hpp"
@@ -235,53 +236,6 @@ void nameShader(SurfacePlan& plan, const std::string& name) {
     SL::check(program);
     plan.text.clear();
     SL::print(program, plan.text);
-}
-
-// ---- Faces by surface ----
-
-struct FaceGroups {
-    std::vector<std::uint32_t> faces;  // grouped by surface, in file order within a group
-    std::vector<std::size_t> first;    // group g holds faces[first[g] .. first[g + 1])
-    std::size_t skipped = 0;           // faces of fewer than three corners
-    // Group s < surface count: the faces of surface s; the last group: the
-    // faces that name no surface of the scene.
-    std::span<const std::uint32_t> of(std::size_t group) const {
-        return std::span<const std::uint32_t>(faces).subspan(first[group], first[group + 1] - first[group]);
-    }
-};
-
-// Checks every face's corner indices and groups the faces by surface (a
-// counting sort: two passes, no allocation per face).
-FaceGroups groupFaces(const MeshView& view, std::size_t surfaceCount) {
-    const std::size_t faceCount = view.faceCount(), vertexCount = view.vertexCount();
-    const std::size_t unbound = surfaceCount, left = surfaceCount + 1;
-    std::vector<std::uint32_t> groupOf(faceCount);
-    FaceGroups g;
-    g.first.assign(surfaceCount + 2, 0);
-    for (std::size_t f = 0; f < faceCount; ++f) {
-        const auto corners = view.corners(f);
-        for (std::size_t c = 0; c < corners.size(); ++c)
-            if (corners[c] < 0 || static_cast<std::size_t>(corners[c]) >= vertexCount)
-                throw Error("Corner " + intToText(static_cast<std::int64_t>(c)) + " of face " +
-                            intToText(static_cast<std::int64_t>(f)) + " refers to vertex " + intToText(corners[c]) +
-                            ", which is not one of the " + intToText(static_cast<std::int64_t>(vertexCount)) +
-                            " vertices of the mesh");
-        const auto s = view.surface(f);
-        std::size_t group = s && *s >= 0 && static_cast<std::size_t>(*s) < surfaceCount ? static_cast<std::size_t>(*s) : unbound;
-        if (corners.size() < 3) {
-            ++g.skipped;
-            group = left;
-        } else {
-            ++g.first[group + 1];
-        }
-        groupOf[f] = static_cast<std::uint32_t>(group);
-    }
-    for (std::size_t k = 0; k + 1 < g.first.size(); ++k) g.first[k + 1] += g.first[k];
-    g.faces.resize(g.first[left]);
-    std::vector<std::size_t> next(g.first.begin(), g.first.end() - 1);
-    for (std::size_t f = 0; f < faceCount; ++f)
-        if (groupOf[f] != left) g.faces[next[groupOf[f]]++] = static_cast<std::uint32_t>(f);
-    return g;
 }
 
 // ---- Writing ----
@@ -611,7 +565,7 @@ void exportScene(const MorvLValue& scene, const std::string& destination, const 
     std::vector<TextureFile> textures;
     for (std::int32_t image : images) textures.push_back(makeTextureParam(parts.images, image, settings.toOSType));
 
-    const FaceGroups groups = groupFaces(view, surfaceCount);
+    const FaceGroups groups = groupFacesBySurface(view, surfaceCount, 3);
     if (groups.skipped > 0)
         messages << "Warning: " << groups.skipped
                  << " polygons with fewer than 3 corners are left out: RenderMan polygons need at least 3\n";
