@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "base/Excn.hpp"
+#include "driver/OutputFormats.hpp"
 #include "scene/MorvLCoordTransforms.hpp"
 
 namespace morv {
@@ -35,8 +36,8 @@ double readTextureSize(std::string_view printedName, std::string_view text) {
 
 void applyOption(ConversionOptions& o, std::string_view name, std::string_view value) {
     if (name == "to") {
-        o.to = requireOneOf(value, {"RIB", "LWO2", "Unreal.T3D", "glTF"},
-                            "Unsupported format " + std::string(value));
+        if (!findOutputFormat(value)) throw CLOptionsError("Unsupported format " + std::string(value));
+        o.to = value;
     } else if (name == "destFileName") {
         o.destFileName = value;
     } else if (name == "coordTransformsLH") {
@@ -149,11 +150,9 @@ std::string usageText(std::string_view programName) {
         "  --keepGoing=true              : Convert the other files when one fails\n"
         "  --keepSurfaces=true           : Keep surfaces, textures and UV maps in LWO2\n"
         "  --to=<format>                 : Convert to <format> which is one of:\n"
-        "\n"
-        "       RIB                : RenderMan RIB format\n"
-        "       Unreal.T3D         : Unreal brush format\n"
-        "       LWO2               : LightWave3D Object format (after version [6])\n"
-        "       glTF               : glTF 2.0 binary (.glb)\n\n";
+        "\n";
+    text += formatUsageLines();
+    text += '\n';
     return text;
 }
 
@@ -162,10 +161,7 @@ std::string bannerText() {
 }
 
 std::string outputExtension(const std::string& to, std::ostream& out) {
-    if (to == "RIB") return "rib";
-    if (to == "LWO2") return "lwo";
-    if (to == "Unreal.T3D") return "t3d";
-    if (to == "glTF") return "glb";
+    if (const OutputFormat* format = findOutputFormat(to)) return format->extension;
     out << "Internal error: Unsupported format " << to << '\n';
     return "unknown";
 }

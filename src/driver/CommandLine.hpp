@@ -40,7 +40,7 @@ struct ConversionOptions {
 struct CommandLine {
     ConversionOptions options;
     std::vector<std::string> inputs;   // in command-line order
-    std::string extension;             // "rib", "lwo" or "t3d"
+    std::string extension;             // of the --to format (see outputFormats)
 };
 
 // Scans the arguments after the program name: options go into the record (the
@@ -56,8 +56,8 @@ double readRealOption(std::string_view printedName, std::string_view text);
 std::string usageText(std::string_view programName);
 std::string bannerText();   // "Morv3D Converter (0.4.9)\n\n"
 
-// "rib", "lwo" or "t3d" for the three formats; anything else is reported on out
-// and gives "unknown".
+// The extension of the format named to (see outputFormats); any other name is
+// reported on out and gives "unknown".
 std::string outputExtension(const std::string& to, std::ostream& out);
 
 // Scan plus the checks for no input and for one destination with several

@@ -14,14 +14,12 @@
 #include <span>
 #include <sstream>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 
 #include "base/Excn.hpp"
 #include "base/NumberText.hpp"
-#include "exporters/gltf/ExportGLTF.hpp"
-#include "exporters/renderman/ExportRI.hpp"
-#include "exporters/unreal/ExportUnrealT3D.hpp"
-#include "exporters/lightwave/MorvLToLWO2.hpp"
+#include "driver/OutputFormats.hpp"
 #include "importers/lightwave/LWO2Reader.hpp"
 #include "importers/lightwave/LWOBReader.hpp"
 #include "importers/unreal/UnrealT3DReader.hpp"
@@ -37,18 +35,8 @@ namespace morv {
 const std::vector<Importer>& importerTable() {
     static const std::vector<Importer> table = {
         {"LWOB", probeLWOB, lwobProgressLine, parseLWOBBytes, false},
-        {"LWO2", probeLWO2, lwo2ProgressLine, parseLWO2Bytes, false},
+        {"LWO2", probeLWO2, lwo2ReaderProgressLine, parseLWO2Bytes, false},
         {"Unreal T3D", probeUnrealT3D, unrealT3DReaderProgressLine, parseUnrealT3DBytes, true},
-    };
-    return table;
-}
-
-const std::vector<Exporter>& exporterTable() {
-    static const std::vector<Exporter> table = {
-        {"LWO2", lwo2WriterProgressLine, writeLWO2},
-        {"Unreal.T3D", unrealT3DProgressLine, writeUnrealT3D},
-        {"RIB", ribWriterProgressLine, writeRIB},
-        {"glTF", gltfProgressLine, writeGLTF},
     };
     return table;
 }
@@ -64,7 +52,8 @@ std::string destinationName(const std::string& input, const std::string& extensi
 
 double effectiveScale(const ConversionOptions& options) {
     if (options.scale != 0.0) return options.scale;
-    return options.to == "Unreal.T3D" ? 40.0 : 1.0;
+    const OutputFormat* format = findOutputFormat(options.to);
+    return format ? format->defaultScale : 1.0;
 }
 
 namespace {
@@ -118,12 +107,6 @@ MorvLValue resolveImageResolutions(const MorvLValue& scene, const ConversionOpti
         if (!found) return withResolution.record();
         return setField(withResolution, "sourceFile", MorvLValue::String(*found)).record();
     });
-}
-
-const Exporter* findExporter(const std::string& format) {
-    for (const auto& e : exporterTable())
-        if (format == e.format) return &e;
-    return nullptr;
 }
 
 [[noreturn]] void reportAndRaise(const std::string& text, std::ostream& out) {
@@ -203,10 +186,12 @@ std::string fileIdentity(const std::string& name) {
 // (see writtenName), so the identity is that of the name so normalised.
 std::string outputIdentity(const std::string& name) { return fileIdentity(writtenName(name)); }
 
-// The files of a run by identity: each input and each destination with its job.
+// The files of a run by identity: each input and each destination with its
+// job, and the pictures the jobs read so far.
 struct RunIdentities {
     std::unordered_map<std::string, const Job*> inputs;
     std::unordered_map<std::string, const Job*> outputs;
+    std::unordered_set<std::string> pictures;
 };
 
 // No destination may be any job's input (which a run must never destroy,
@@ -240,13 +225,16 @@ RunIdentities refuseClashes(const std::vector<Job>& jobs, std::ostream& out) {
     return run;
 }
 
-// A picture the job reads counts as an input: no destination of the run may be it.
-void refusePictureClashes(const Job& job, const MorvLValue& scene, const RunIdentities& run, std::ostream& out) {
+// A picture the job reads counts as an input: no destination of the run may
+// be it. Each is recorded among the run's pictures.
+void refusePictureClashes(const Job& job, const MorvLValue& scene, RunIdentities& run, std::ostream& out) {
     const MorvLValue images = getSurfacesImages(scene).second;
     for (std::size_t i = 0; i < images.size(); ++i) {
         const auto picture = images.at(i).fields().find("sourceFile");
         if (!picture) continue;
-        const auto it = run.outputs.find(fileIdentity(picture->asString()));
+        const std::string identity = fileIdentity(picture->asString());
+        run.pictures.insert(identity);
+        const auto it = run.outputs.find(identity);
         if (it == run.outputs.end()) continue;
         reportAndRaise("Error: The image file " + printableBytes(picture->asString()) + ", which the input file " +
                            job.input + " names, is also the destination file " + it->second->destination +
@@ -314,7 +302,7 @@ ConversionOptions optionsForInput(const ConversionOptions& options, const Import
 }
 
 void convertOne(const Job& job, const ConversionOptions& runOptions, RunFiles& runFiles,
-                const RunIdentities& identities, std::ostream& out) {
+                RunIdentities& identities, std::ostream& out) {
     const std::string& input = job.input;
     const std::string& destination = job.destination;
     const auto [scene, importer] = readScene(input, defaultResolution(runOptions), out);
@@ -329,16 +317,15 @@ void convertOne(const Job& job, const ConversionOptions& runOptions, RunFiles& r
         Excn::raiseWithCause("Error: Could not convert the data of input file " + input + "\n", e);
     }
     refusePictureClashes(job, modified, identities, out);
-    const Exporter* exporter = findExporter(options.to);
-    if (!exporter) {  // the option scan admits only the formats of the table
+    const OutputFormat* format = findOutputFormat(options.to);
+    if (!format) {  // the option scan admits only the formats of the table
         out << "Internal error: Unsupported format " << options.to << "\n";
         throw Bug("Internal error: Unsupported format " + options.to + "\n");
     }
-    out << exporter->progressLine(destination);
-    ExportSettings settings{resolution.width, resolution.height, out, options.toOSType, options.keepSurfaces, &runFiles};
-    settings.forceTextureResolution = options.forceTextureResolution;
+    out << format->progressLine(destination);
+    const ExportSettings common{resolution.width, resolution.height, out, options.toOSType, &runFiles};
     try {
-        exporter->write(modified, destination, settings);
+        format->write(modified, destination, common, options);
     } catch (const std::exception& e) {
         out.flush();
         Excn::raiseWithCause("Error: Could not write output file " + destination + "\n", e);
@@ -351,7 +338,7 @@ void convertOne(const Job& job, const ConversionOptions& runOptions, RunFiles& r
 // read without a word for the pictures it names. An input that cannot be read
 // then fails in its turn.
 void refuseReplacedPictures(const std::vector<Job>& jobs, const ConversionOptions& options,
-                            const RunIdentities& identities, std::ostream& out) {
+                            RunIdentities& identities, std::ostream& out) {
     if (jobs.size() < 2 || options.forceTextureResolution) return;  // no picture is opened then
     const bool replacesAFile = std::ranges::any_of(jobs, [](const Job& job) {
         struct stat info {};
@@ -429,12 +416,13 @@ bool convertFiles(const CommandLine& commandLine, std::ostream& out) {
     const ConversionOptions& options = commandLine.options;
     checkDestinationFolder(options.destDir, out);
     const std::vector<Job> jobs = makeJobs(commandLine, out);
-    const RunIdentities identities = refuseClashes(jobs, out);
+    RunIdentities identities = refuseClashes(jobs, out);
     refuseReplacedPictures(jobs, options, identities, out);
     RunFiles runFiles;
     runFiles.isRunFile = [&](const std::string& file) {
         const std::string identity = outputIdentity(file);
-        return identities.inputs.contains(identity) || identities.outputs.contains(identity);
+        return identities.inputs.contains(identity) || identities.outputs.contains(identity) ||
+               identities.pictures.contains(identity);
     };
     if (!options.keepGoing) {
         for (const Job& job : jobs) convertOne(job, options, runFiles, identities, out);

@@ -1,6 +1,6 @@
-// The conversion pipeline: one job per input file, the importer and exporter
-// tables, the modification of the scene between reading and writing, and the
-// program's entry with its outermost handler.
+// The conversion pipeline: one job per input file, the importer table, the
+// modification of the scene between reading and writing, and the program's
+// entry with its outermost handler. The output formats are in OutputFormats.
 #pragma once
 
 #include <iosfwd>
@@ -15,12 +15,12 @@
 namespace morv {
 
 const std::vector<Importer>& importerTable();
-const std::vector<Exporter>& exporterTable();
 
 // input with the extension of its last path component replaced by "." + extension.
 std::string destinationName(const std::string& input, const std::string& extension);
 
-// --scale when given, otherwise 40 for Unreal brushes and 1 for the other formats.
+// --scale when given, otherwise the default scale of the --to format (40 for
+// Unreal brushes, 1 for the others).
 double effectiveScale(const ConversionOptions& options);
 
 struct TextureResolution {

@@ -1,4 +1,7 @@
-// What every writer offers the pipeline.
+// What every writer is given beside the scene and the destination: the run's
+// file registry and the common texture-name options. A writer's own settings
+// are a struct of its own, declared with the writer and filled by the driver
+// (driver/OutputFormats).
 #pragma once
 
 #include <functional>
@@ -6,8 +9,6 @@
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
-
-#include "scene/MorvLValue.hpp"
 
 namespace morv {
 
@@ -19,7 +20,8 @@ struct RunFiles {
     // Lower-case base name, a newline and the shader's text under the base
     // name: the number the run gave that shader.
     std::unordered_map<std::string, int> shaderNumbers;
-    // Whether a file name is an input, destination or picture of the run.
+    // Whether a file name is an input or a destination of the run, or a
+    // picture that a job of the run has read so far.
     std::function<bool(const std::string& file)> isRunFile;
 };
 
@@ -28,15 +30,7 @@ struct ExportSettings {
     double textureHeight;
     std::ostream& messages;
     std::string toOSType = "Unix";  // the platform texture file names are written for
-    bool keepSurfaces = false;      // LWO2: write surfaces, textures, images and UV maps too
     RunFiles* run = nullptr;        // null: the file is written as if alone in its run
-    bool forceTextureResolution = false;  // no picture file is opened (glTF embeds none)
-};
-
-struct Exporter {
-    const char* format;  // the --to value
-    std::string (*progressLine)(const std::string& destination);
-    void (*write)(const MorvLValue& scene, const std::string& destination, const ExportSettings& settings);
 };
 
 }  // namespace morv

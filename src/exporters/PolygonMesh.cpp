@@ -49,28 +49,22 @@ FaceGroups groupFacesBySurface(const MeshView& view, std::size_t surfaceCount, s
                 function + "!\n");
 }
 
-PolygonMesh unpackPolygonMeshTop(const MorvLValue& scene) {
-    if (!scene.isRecord()) raiseMissingSceneData("unpackPolygonMeshTop");
+PolygonMesh unpackPolygonMesh(const MorvLValue& scene, const char* function) {
+    if (!scene.isRecord()) raiseMissingSceneData(function);
     const Fields top = scene.fields();
     const auto mesh = top.find("mesh");
     const auto surfaces = top.find("surfaces");
-    if (!mesh || !mesh->isRecord() || !surfaces || surfaces->kind() != Kind::LIST)
-        raiseMissingSceneData("unpackPolygonMeshTop");
+    if (!mesh || !mesh->isRecord() || !surfaces || surfaces->kind() != Kind::LIST) raiseMissingSceneData(function);
     const Fields meshFields = mesh->fields();
     const auto vertices = meshFields.find("vertices");
     const auto faces = meshFields.find("faces");
     if (!vertices || vertices->kind() != Kind::LIST || !faces || faces->kind() != Kind::LIST)
-        raiseMissingSceneData("unpackPolygonMeshTop");
-
-    return PolygonMesh{*mesh, vertices->size(), faces->size()};
+        raiseMissingSceneData(function);
+    const auto images = top.find("images");
+    return PolygonMesh{*mesh, *surfaces, images && images->kind() == Kind::LIST ? *images : MorvLValue::List({}),
+                       vertices->size(), faces->size()};
 }
 
-void PolygonMesh::forEachPoint(const std::function<void(const XYZ&)>& fn) const { forEachVertexPoint(mesh, fn); }
-
-void PolygonMesh::forEachFace(
-    const std::function<void(std::size_t face, std::span<const std::int32_t> corners)>& fn) const {
-    std::size_t face = 0;
-    ::morv::forEachFace(mesh, [&](std::span<const std::int32_t> corners, const MorvLValue&) { fn(face++, corners); });
-}
+PolygonMesh unpackPolygonMeshTop(const MorvLValue& scene) { return unpackPolygonMesh(scene, "unpackPolygonMeshTop"); }
 
 }  // namespace morv

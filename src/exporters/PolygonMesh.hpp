@@ -1,10 +1,10 @@
-// The polygon mesh that the LWO2 and brush writers unpack from a scene: its
-// points in index order and every face's corner vertex indices in stored
-// order, read from the scene's mesh in place so that a large mesh is not copied.
+// What every writer takes from a scene before it writes: the unpacking of the
+// scene's mesh, surfaces and images (shared values, nothing is copied), the
+// checked grouping of the faces by surface, and the writers' common messages
+// about broken scenes.
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <span>
 #include <vector>
 
@@ -15,17 +15,19 @@ namespace morv {
 class MeshView;
 
 struct PolygonMesh {
-    MorvLValue mesh;
+    MorvLValue mesh;      // a record with vertices and faces lists; read it through a MeshView
+    MorvLValue surfaces;  // a list
+    MorvLValue images;    // a list, empty when the scene has none
     std::size_t vertexCount = 0;
     std::size_t faceCount = 0;
-
-    void forEachPoint(const std::function<void(const XYZ&)>& fn) const;
-    void forEachFace(const std::function<void(std::size_t face, std::span<const std::int32_t> corners)>& fn) const;
 };
 
 // A scene without a mesh record (with its vertices and faces lists) or without
 // its surfaces list raises Error("Internal Error: Scene does not contain
-// expected mesh and surface data in function unpackPolygonMeshTop!\n").
+// expected mesh and surface data in function " + function + "!\n").
+PolygonMesh unpackPolygonMesh(const MorvLValue& scene, const char* function);
+
+// unpackPolygonMesh naming unpackPolygonMeshTop.
 PolygonMesh unpackPolygonMeshTop(const MorvLValue& scene);
 
 // Raises that same error naming another function.

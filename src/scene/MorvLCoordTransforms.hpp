@@ -16,8 +16,7 @@
 namespace morv {
 
 // The module named in messages and the record kind that the point argument of
-// ScaleXYZ and TranslateXYZ must have. BMorvLCoordTransforms runs the same
-// operations with its own flavour.
+// ScaleXYZ and TranslateXYZ must have.
 struct TransformFlavour {
     std::string_view module;
     Kind pointKind;

@@ -31,7 +31,7 @@ MorvLValue transformTextures(const MorvLValue& textures, const MorvLValue& trans
 MorvLValue transformTexture(const MorvLValue& texture, const MorvLValue& transforms);
 
 // The scene (either record kind) with every vertex point of its mesh moved by m;
-// nothing else changes. Shared with BMorvLTransformMesh.
+// nothing else changes.
 MorvLValue transformMeshPoints(const MorvLValue& scene, const Matrix4x4& m);
 
 }  // namespace morv

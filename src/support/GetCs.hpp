@@ -1,7 +1,8 @@
 // IFF byte-level primitives: big-endian integers, IEEE single reals, even-padded
 // strings, variable-length vertex indices, chunk and subchunk headers.
 //
-// Reading: the object readers load the whole file with readWholeFile and walk it
+// Reading: the pipeline loads each object with loadObjectFile (a regular file
+// mapped, anything else read into memory) and the readers walk its bytes
 // with a ByteCursor; every read first checks that enough bytes are left and
 // raises morv::Error with its fixed message on a shortfall. Wrapping reads
 // (getIEEEReal, getIEEEPoint, getXYZ, the chunk length) raise their own message

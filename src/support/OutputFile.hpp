@@ -12,6 +12,13 @@
 //
 // When a signal ends the process, removeTemporaryFiles() takes away every
 // temporary file that is not yet in place.
+//
+// The rule for threads: the list of temporary files is changed with the
+// ending signals blocked in the changing thread, so a handler in that thread
+// never sees it half changed. A handler in another thread would, so every
+// thread but the main one runs with all signals blocked (BackgroundWriter
+// starts its thread so), and only the main thread opens, commits or drops an
+// OutputFile; other threads may only write to one.
 #pragma once
 
 #include <cstdint>

@@ -56,9 +56,9 @@ struct Cursor {
 
 }  // namespace
 
-std::optional<RibArgument> RibRequest::parameter(const std::string& name) const {
+std::optional<RibArgument> RibRequest::parameter(const std::string& key) const {
     for (std::size_t i = 0; i + 1 < arguments.size(); ++i)
-        if (arguments[i].kind == RibArgument::Kind::String && arguments[i].text == name &&
+        if (arguments[i].kind == RibArgument::Kind::String && arguments[i].text == key &&
             arguments[i + 1].kind == RibArgument::Kind::Array)
             return arguments[i + 1];
     return std::nullopt;

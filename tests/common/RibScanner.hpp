@@ -23,8 +23,8 @@ struct RibRequest {
     std::string name;
     std::vector<RibArgument> arguments;
 
-    // The array that follows the string argument name (a parameter list entry).
-    std::optional<RibArgument> parameter(const std::string& name) const;
+    // The array that follows the string argument key (a parameter list entry).
+    std::optional<RibArgument> parameter(const std::string& key) const;
     // The string arguments before the parameter list, in order.
     std::vector<std::string> strings() const;
 };

@@ -9,7 +9,6 @@
 #include <gtest/gtest.h>
 
 #include "base/Excn.hpp"
-#include "scene/BMorvLCoordTransforms.hpp"
 
 namespace morv {
 namespace {
@@ -129,7 +128,7 @@ TEST(MorvLCoordTransformsTest, MalformedTransformsAreReported) {
     const MorvLValue rotateInt = MorvLValue::Sum("RotateX", MorvLValue::Int(1));
     const MorvLValue intDegReal = MorvLValue::Sum("IntDegRotateY", MorvLValue::Real(90));
     const MorvLValue scaleReal = MorvLValue::Sum("ScaleXYZ", MorvLValue::Real(2));
-    const MorvLValue scaleBuilding = makeScaleXYZ(1, 2, 3, BMorvLCoordTransforms::flavour);
+    const MorvLValue scaleBuilding = makeScaleXYZ(1, 2, 3, TransformFlavour{"Building", Kind::BUILDINGRECORD});
     const MorvLValue noZ = MorvLValue::Sum(
         "TranslateXYZ", MorvLValue::Record({{"x", MorvLValue::Real(1)}, {"y", MorvLValue::Real(1)}}));
 
@@ -155,24 +154,6 @@ TEST(MorvLCoordTransformsTest, MalformedTransformsAreReported) {
                          "MorvLCoordTransforms.invertTransformF\n");
     expectMessage<Error>([&] { invertTransformList(list({makeRotateX(1), notSum})); },
                          "Internal Error: Expected SUMVALUE not found in function MorvLCoordTransforms.mapSUMVALUE\n");
-}
-
-TEST(MorvLCoordTransformsTest, BuildingTwinTakesBuildingPointsAndNamesItself) {
-    namespace B = BMorvLCoordTransforms;
-    const MorvLValue l = list({B::makeTranslateXYZ(1, 0, 0), B::makeScaleXYZ(2, 2, 2)});
-    EXPECT_EQ(Matrix4x4::Trans::transformPoint(B::transformToMatrix4x4(l), {1, 1, 1}), (XYZ{3, 2, 2}));
-    EXPECT_EQ(B::invertTransformF(B::makeScaleXYZ(2, 0, 4)), B::makeScaleXYZ(0.5, 1, 0.25));
-    EXPECT_EQ(B::invertTransformF(B::makeScaleXYZ(2, 0, 4)).argument().kind(), Kind::BUILDINGRECORD);
-    EXPECT_EQ(B::invertTransformList(l).size(), 2u);
-
-    expectMessage<Error>([&] { B::transformToMatrix4x4(list({makeScaleXYZ(1, 1, 1)})); },
-                         "Internal Error: Invalid SUMVALUE constructor ScaleXYZ in function "
-                         "BMorvLCoordTransforms.transformToMatrix4x4\n");
-    expectMessage<Error>([&] { B::transformToMatrix4x4(list({MorvLValue::Bool(true)})); },
-                         "Internal Error: Expected SUMVALUE not found in function "
-                         "BMorvLCoordTransforms.transformToMatrix4x4\n");
-    expectMessage<Error>([&] { B::mapSUMVALUE([](const MorvLValue& v) { return v; }, list({MorvLValue::Int(1)})); },
-                         "Internal Error: Expected SUMVALUE not found in function BMorvLCoordTransforms.mapSUMVALUE\n");
 }
 
 TEST(MorvLCoordTransformsTest, OptionValuesParseToListsInReverseOrder) {

@@ -7,8 +7,6 @@
 #include <gtest/gtest.h>
 
 #include "base/Excn.hpp"
-#include "scene/BMorvLCoordTransforms.hpp"
-#include "scene/BMorvLTransformMesh.hpp"
 #include "scene/CanonicalScene.hpp"
 #include "scene/MorvLCoordTransforms.hpp"
 
@@ -121,24 +119,11 @@ TEST(MorvLTransformMeshTest, WrongKindsAreReported) {
                 "Expected RECORD type not found in function MorvLTransformMesh.transformTextures\n");
     expectError([&] { transformTextures(list({MorvLValue::String("t")}), scale); },
                 "Expected RECORD type not found in function MorvLTransformMesh.transformTexture!\n");
-    expectError([&] { BMorvLTransformMesh::transformMeshObject(smallScene(), scale); },
-                "Expected BUILDINGRECORD type not found in function BMorvLTransformMesh.transformMeshObject!\n");
 
     const MorvLValue pointless = list({MorvLValue::Record({{"sts", MorvLValue::Array({})}})});
     const MorvLValue mesh = MorvLValue::Record({{"vertices", pointless}, {"faces", list({})}});
     expectError([&] { transformMeshObject(makeScene(mesh, {}, {}), scale); },
                 "Internal error: Expected record field \"point\" not found!\n");
-}
-
-TEST(MorvLTransformMeshTest, BuildingTwinMovesOnlyThePoints) {
-    const MorvLValue building = smallScene().asBuilding();
-    const MorvLValue after = BMorvLTransformMesh::transformMeshObject(
-        building, list({BMorvLCoordTransforms::makeScaleXYZ(1, 1, -1), makeIntDegRotateX(90)}));
-    EXPECT_EQ(after.kind(), Kind::BUILDINGRECORD);
-    // rx90 takes (0, 1, 0) to (0, 0, 1) and (0, 0, 1) to (0, -1, 0); then z is mirrored.
-    EXPECT_EQ(points(after), (std::vector<XYZ>{{1, 0, 0}, {0, 0, -1}, {0, -1, 0}}));
-    EXPECT_EQ(requireField(after.fields(), "surfaces"), requireField(building.fields(), "surfaces"));
-    EXPECT_EQ(BMorvLTransformMesh::transformMeshObject(building, list({})), building);
 }
 
 }  // namespace

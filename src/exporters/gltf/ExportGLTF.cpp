@@ -244,12 +244,12 @@ private:
         std::size_t triangles = 0;
         for (std::size_t k = 0; k < pieces.count(); ++k) {
             faces_.gatherPiece(pieces.piece(k));
-            const auto positions = pieces.piece(k);
+            const auto cornerPositions = pieces.piece(k);
             const auto points = faces_.piecePoints();
             const auto sts = faces_.pieceSts();
             piece_.clear();
-            for (std::size_t i = 0; i < positions.size(); ++i)
-                piece_.push_back({points[i], faces_.vertexAt(positions[i]).value_or(none), sts[i]});
+            for (std::size_t i = 0; i < cornerPositions.size(); ++i)
+                piece_.push_back({points[i], faces_.vertexAt(cornerPositions[i]).value_or(none), sts[i]});
             triangles += addFan();
         }
         if (triangles == 0)
@@ -370,7 +370,8 @@ std::pair<const char*, std::string> pictureBytes(const std::string& path) {
 }
 
 // The picture of one image record, or nullopt after a warning naming it.
-std::optional<EmbeddedPicture> embedPicture(const MorvLValue& image, const ExportSettings& settings) {
+std::optional<EmbeddedPicture> embedPicture(const MorvLValue& image, const ExportSettings& settings,
+                                            const GLTFSettings& own) {
     const Fields f = image.fields();
     const auto source = f.find("sourceFile");
     const std::string path = source && source->kind() == Kind::STRING
@@ -378,7 +379,7 @@ std::optional<EmbeddedPicture> embedPicture(const MorvLValue& image, const Expor
                                  : neutralToPlatform(settings.toOSType, requireField(f, "fileName"));
     const std::string name = path.substr(path.find_last_of("/\\") + 1);
     std::string reason;
-    if (settings.forceTextureResolution) {
+    if (own.keepPicturesClosed) {
         reason = "--forceTextureResolution=true keeps pictures closed";
     } else {
         try {
@@ -398,8 +399,9 @@ std::optional<EmbeddedPicture> embedPicture(const MorvLValue& image, const Expor
 // What the JSON describes and the binary chunk holds, built front to back.
 class Document {
 public:
-    Document(const std::vector<SurfacePlan>& plans, const MorvLValue& images, const ExportSettings& settings)
-        : plans_(plans), images_(images), settings_(settings), pictureOf_(images.size(), unknown) {}
+    Document(const std::vector<SurfacePlan>& plans, const MorvLValue& images, const ExportSettings& settings,
+             const GLTFSettings& own)
+        : plans_(plans), images_(images), settings_(settings), own_(own), pictureOf_(images.size(), unknown) {}
 
     std::string json(const TriangleBuilder& triangles) {
         std::string primitives = "[";
@@ -485,7 +487,7 @@ private:
         if (plan.image < 0) return missing;
         std::int64_t& picture = pictureOf_[static_cast<std::size_t>(plan.image)];
         if (picture == unknown) {
-            auto embedded = embedPicture(images_.at(static_cast<std::size_t>(plan.image)), settings_);
+            auto embedded = embedPicture(images_.at(static_cast<std::size_t>(plan.image)), settings_, own_);
             picture = embedded ? static_cast<std::int64_t>(pictures_.size()) : missing;
             if (embedded) pictures_.push_back(std::move(*embedded));
         }
@@ -541,6 +543,7 @@ private:
     const std::vector<SurfacePlan>& plans_;
     const MorvLValue& images_;
     const ExportSettings& settings_;
+    const GLTFSettings& own_;
     std::vector<std::int64_t> pictureOf_;  // per scene image: its picture, unknown or missing
     std::vector<EmbeddedPicture> pictures_;
     std::vector<std::array<std::int64_t, 3>> textureKeys_;
@@ -598,7 +601,8 @@ std::string gltfProgressLine(const std::string& destination) {
     return "Writing glTF 2.0 binary file " + destination + "\n";
 }
 
-void writeGLTF(const MorvLValue& scene, const std::string& destination, const ExportSettings& settings) {
+void writeGLTF(const MorvLValue& scene, const std::string& destination, const ExportSettings& settings,
+               const GLTFSettings& own) {
     const PolygonMesh mesh = unpackPolygonMeshTop(scene);
     const MeshView view(mesh.mesh);
     const auto [surfaces, images] = getSurfacesImages(scene);
@@ -607,7 +611,7 @@ void writeGLTF(const MorvLValue& scene, const std::string& destination, const Ex
 
     TriangleBuilder triangles(view, plans, settings.messages);
     triangles.build();
-    Document document(plans, images, settings);
+    Document document(plans, images, settings, own);
     std::string json = document.json(triangles);
     json.append((4 - json.size() % 4) % 4, ' ');
     const std::uint64_t binary = document.binaryLength();

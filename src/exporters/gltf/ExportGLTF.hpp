@@ -45,7 +45,13 @@ namespace morv {
 
 std::string gltfProgressLine(const std::string& destination);
 
-// Writes the file through OutputFile; warnings go to settings.messages.
-void writeGLTF(const MorvLValue& scene, const std::string& destination, const ExportSettings& settings);
+// The glTF writer's own settings.
+struct GLTFSettings {
+    bool keepPicturesClosed = false;  // --forceTextureResolution=true: no picture is opened or embedded
+};
+
+// Writes the file through OutputFile; warnings go to common.messages.
+void writeGLTF(const MorvLValue& scene, const std::string& destination, const ExportSettings& common,
+               const GLTFSettings& own);
 
 }  // namespace morv

@@ -798,18 +798,15 @@ void translate(const MorvLValue& scene, const std::string& destination, bool kee
     out.finish();
 }
 
-std::string lwo2ProgressLine(const std::string& destination) {
-    return "Writing LightWave LWO2 (LightWave3D Object after [6]) file " + destination + "\n";
-}
-
 }  // namespace MorvLToLWO2
 
 std::string lwo2WriterProgressLine(const std::string& destination) {
-    return MorvLToLWO2::lwo2ProgressLine(destination);
+    return "Writing LightWave LWO2 (LightWave3D Object after [6]) file " + destination + "\n";
 }
 
-void writeLWO2(const MorvLValue& scene, const std::string& destination, const ExportSettings& settings) {
-    MorvLToLWO2::translate(scene, destination, settings.keepSurfaces, &settings.messages);
+void writeLWO2(const MorvLValue& scene, const std::string& destination, const ExportSettings& common,
+               const LWO2Settings& own) {
+    MorvLToLWO2::translate(scene, destination, own.keepSurfaces, &common.messages);
 }
 
 }  // namespace morv

@@ -28,12 +28,16 @@ namespace MorvLToLWO2 {
 void translate(const MorvLValue& scene, const std::string& destination, bool keepSurfaces = false,
                std::ostream* messages = nullptr);
 
-std::string lwo2ProgressLine(const std::string& destination);
-
 }  // namespace MorvLToLWO2
 
-// The exporter table's entry points.
+// The LWO2 writer's own settings.
+struct LWO2Settings {
+    bool keepSurfaces = false;  // write surfaces, textures, images and UV maps too
+};
+
+// The format table's entry points.
 std::string lwo2WriterProgressLine(const std::string& destination);
-void writeLWO2(const MorvLValue& scene, const std::string& destination, const ExportSettings& settings);
+void writeLWO2(const MorvLValue& scene, const std::string& destination, const ExportSettings& common,
+               const LWO2Settings& own);
 
 }  // namespace morv

@@ -47,30 +47,6 @@ void requireFinite(double value, const std::string& what) {
 
 std::string surfaceLabel(const std::string& name) { return "Surface \"" + printableBytes(name) + "\""; }
 
-// ---- Scene parts ----
-
-struct SceneParts {
-    MorvLValue mesh, surfaces, images;
-};
-
-SceneParts unpackScene(const MorvLValue& scene) {
-    const char* const noSceneData =
-        "Internal Error: Scene does not contain expected mesh and surface data in function exportPackedMesh!\n";
-    if (!scene.isRecord()) throw Error(noSceneData);
-    const Fields top = scene.fields();
-    const auto mesh = top.find("mesh");
-    const auto surfaces = top.find("surfaces");
-    if (!mesh || !mesh->isRecord() || !surfaces || surfaces->kind() != Kind::LIST) throw Error(noSceneData);
-    const Fields meshFields = mesh->fields();
-    const auto vertices = meshFields.find("vertices");
-    const auto faces = meshFields.find("faces");
-    if (!vertices || vertices->kind() != Kind::LIST || !faces || faces->kind() != Kind::LIST)
-        throw Error(std::string("Internal Error: Scene does not contain ") + "expected face and vertex data in function " +
-                    "exportPackedMesh!\n");
-    const auto images = top.find("images");
-    return {*mesh, *surfaces, images && images->kind() == Kind::LIST ? *images : MorvLValue::List({})};
-}
-
 std::string surfaceName(const MorvLValue& surface) {
     if (!surface.isRecord()) throw Error("Internal error: Expected RECORD type not found in ExportRI.generateSurface!\n");
     const auto name = surface.fields().find("name");
@@ -546,7 +522,7 @@ std::string shaderIdentifier(const std::string& surfaceName) {
 }
 
 void exportScene(const MorvLValue& scene, const std::string& destination, const ExportSettings& settings) {
-    const SceneParts parts = unpackScene(scene);
+    const PolygonMesh parts = unpackPolygonMesh(scene, "exportPackedMesh");
     const MeshView view(parts.mesh);
     std::ostream& messages = settings.messages;
 

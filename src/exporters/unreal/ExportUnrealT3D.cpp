@@ -6,11 +6,7 @@
 #include <cmath>
 #include <cstring>
 #include <ostream>
-#include <condition_variable>
-#include <exception>
-#include <mutex>
 #include <string_view>
-#include <thread>
 #include <vector>
 
 #include "base/Excn.hpp"
@@ -20,6 +16,7 @@
 #include "exporters/PolygonMesh.hpp"
 #include "scene/CanonicalScene.hpp"
 #include "scene/Vector.hpp"
+#include "support/BackgroundWriter.hpp"
 #include "support/NeutralFileName.hpp"
 #include "support/OutputFile.hpp"
 
@@ -180,77 +177,6 @@ bool keepsItsAreaAsWritten(std::span<const XYZ> polygon, const XYZ& normal, doub
 // The editor takes a vertex as lying on its polygon's plane (through the
 // first vertex, along the Normal) within this many units.
 constexpr double editorFlatness = 0.1;
-
-// Hands full blocks of text to a second thread that writes them to the file,
-// so that writing one block and formatting the next overlap. A block of a
-// megabyte is still in the shared cache when the kernel copies it; larger
-// ones are copied from memory, at twice the system time.
-class BackgroundWriter {
-public:
-    static constexpr std::size_t blockBytes = std::size_t{1} << 20;
-
-    explicit BackgroundWriter(OutputFile& file) : file_(file), thread_([this] { run(); }) {
-        current_.reserve(blockBytes + (std::size_t{1} << 16));
-    }
-    ~BackgroundWriter() { stop(); }
-    BackgroundWriter(const BackgroundWriter&) = delete;
-    BackgroundWriter& operator=(const BackgroundWriter&) = delete;
-
-    std::string& buffer() { return current_; }
-    void flushIfFull() {
-        if (current_.size() >= blockBytes) handOver();
-    }
-    // Everything written, the thread ended; a write failure is raised here.
-    void finish() {
-        if (!current_.empty()) handOver();
-        stop();
-        if (error_) std::rethrow_exception(error_);
-    }
-
-private:
-    void handOver() {
-        std::unique_lock lock(mutex_);
-        changed_.wait(lock, [&] { return !busy_; });
-        if (error_) std::rethrow_exception(error_);
-        std::swap(current_, writing_);
-        busy_ = true;
-        changed_.notify_all();
-    }
-    void stop() {
-        {
-            std::unique_lock lock(mutex_);
-            changed_.wait(lock, [&] { return !busy_; });
-            stopping_ = true;
-            changed_.notify_all();
-        }
-        if (thread_.joinable()) thread_.join();
-    }
-    void run() {
-        std::unique_lock lock(mutex_);
-        for (;;) {
-            changed_.wait(lock, [&] { return busy_ || stopping_; });
-            if (!busy_) return;
-            lock.unlock();
-            try {
-                if (!error_) file_.write(writing_);
-            } catch (...) {
-                error_ = std::current_exception();
-            }
-            writing_.clear();
-            lock.lock();
-            busy_ = false;
-            changed_.notify_all();
-        }
-    }
-
-    OutputFile& file_;
-    std::string current_, writing_;
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    bool busy_ = false, stopping_ = false;
-    std::exception_ptr error_;
-    std::thread thread_;  // last: it starts once the rest is ready
-};
 
 // Text kept in memory.
 struct TextSink {

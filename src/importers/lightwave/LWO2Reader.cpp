@@ -773,27 +773,27 @@ KeptChunks keepChunks(const Layer& layer, std::ostream& messages) {
 // Each kept chunk's face surfaces, by PTAG SURF; faces without one get "Default".
 std::vector<std::vector<std::int32_t>> LWO2File::faceSurfaces(Layer& layer, const KeptChunks& kept) {
     constexpr std::int32_t unset = -1;
-    std::vector<std::vector<std::int32_t>> surfaces(layer.pols.size());
+    std::vector<std::vector<std::int32_t>> chunkSurfaces(layer.pols.size());
     for (std::size_t i = 0; i < layer.pols.size(); ++i)
-        if (kept.isKept(i)) surfaces[i].assign(layer.pols[i].polygonCount(), unset);
+        if (kept.isKept(i)) chunkSurfaces[i].assign(layer.pols[i].polygonCount(), unset);
     for (const SurfTags& st : layer.surfTags) {
         const std::size_t polygons = st.pols == none ? 0 : layer.pols[st.pols].polygonCount();
         for (std::size_t i = 0; i < st.polygons.size(); ++i) {
             if (st.polygons[i] >= polygons)
                 badIndex("PTAG", "polygon", st.polygons[i], polygons, "polygons of its POLS chunk");
             if (st.tags[i] >= tags.size()) badIndex("PTAG", "tag", st.tags[i], tags.size(), "tags of the object");
-            if (kept.isKept(st.pols)) surfaces[st.pols][st.polygons[i]] = surfaceOfTag(st.tags[i]);
+            if (kept.isKept(st.pols)) chunkSurfaces[st.pols][st.polygons[i]] = surfaceOfTag(st.tags[i]);
         }
     }
     std::vector<SurfTags>().swap(layer.surfTags);
     std::int32_t defaultSurface = unset;
-    for (auto& chunk : surfaces)
+    for (auto& chunk : chunkSurfaces)
         for (auto& s : chunk)
             if (s == unset) {
                 if (defaultSurface == unset) defaultSurface = surfaceNamed("Default");
                 s = defaultSurface;
             }
-    return surfaces;
+    return chunkSurfaces;
 }
 
 // A layer's texture coordinates: per vertex from VMAP, per corner (numbered
@@ -865,7 +865,7 @@ MeshLayer layerHeader(const Layer& layer) {
 void LWO2File::addLayer(Layer& layer, MeshBuilder& mesh, std::ostream& messages) {
     checkPolygonCorners(layer);
     const KeptChunks kept = keepChunks(layer, messages);
-    std::vector<std::vector<std::int32_t>> surfaces = faceSurfaces(layer, kept);
+    std::vector<std::vector<std::int32_t>> chunkSurfaces = faceSurfaces(layer, kept);
     LayerSts sts = layerTextureCoordinates(layer, kept);
 
     const std::size_t points = layer.pointCount(), slots = uvNames.size();
@@ -889,7 +889,7 @@ void LWO2File::addLayer(Layer& layer, MeshBuilder& mesh, std::ostream& messages)
         PolsChunk& pols = layer.pols[i];
         if (vertexOffset != 0)
             for (auto& v : pols.indices) v += static_cast<std::int32_t>(vertexOffset);
-        mesh.addFaces(std::move(pols.offsets), std::move(pols.indices), std::move(surfaces[i]), *kept.kinds[i]);
+        mesh.addFaces(std::move(pols.offsets), std::move(pols.indices), std::move(chunkSurfaces[i]), *kept.kinds[i]);
     }
     std::vector<PolsChunk>().swap(layer.pols);
     forEachKey(sts.corner, slots, [&](std::uint32_t corner, auto st) { mesh.setMeshCornerSts(cornerOffset + corner, st); });
@@ -923,7 +923,7 @@ bool probeLWO2(std::span<const std::uint8_t> bytes) {
            std::equal(bytes.begin() + 8, bytes.begin() + 12, "LWO2");
 }
 
-std::string lwo2ProgressLine(const std::string& fileName) {
+std::string lwo2ReaderProgressLine(const std::string& fileName) {
     return "Reading IFF LWO2 (LightWave3D Object after [6]) file " + fileName + " \n";
 }
 

@@ -40,7 +40,7 @@ namespace morv {
 // True when the bytes start with a FORM chunk of type LWO2; never fails.
 bool probeLWO2(std::span<const std::uint8_t> bytes);
 
-std::string lwo2ProgressLine(const std::string& fileName);
+std::string lwo2ReaderProgressLine(const std::string& fileName);
 
 // First stage, on the file's bytes. Format errors raise SyntaxError; warnings
 // go to messages.

@@ -136,8 +136,8 @@ TEST(ExportUnrealT3D, UvTexturesShowEachVertexsTexelAndBadUvsGetTheDefaultPlacem
     const std::vector<XYZ> points{{0, 0, 0}, {10, 0, 0}, {20, 0, 0}, {20, 3, 10}, {0, 3, 10}};
     std::vector<std::optional<ST>> sts;
     for (const XYZ& p : points) sts.push_back(ST{0.1 + p.x / 40, 0.2 + p.y / 20});
-    const auto brush = [&](const std::vector<std::optional<ST>>& sts) {
-        return write(scene(points, {{{0, 1, 2, 3, 4}}}, {surface("s", {texture()})}, {image("uv.bmp", 128, 64)}, sts));
+    const auto brush = [&](const std::vector<std::optional<ST>>& cornerSts) {
+        return write(scene(points, {{{0, 1, 2, 3, 4}}}, {surface("s", {texture()})}, {image("uv.bmp", 128, 64)}, cornerSts));
     };
     Written w = brush(sts);
     EXPECT_EQ(w.messages, "");

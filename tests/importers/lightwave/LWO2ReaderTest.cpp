@@ -70,7 +70,7 @@ TEST(LWO2ReaderProbe, AnswersOnlyForLWO2Forms) {
     EXPECT_FALSE(probeLWO2(testing::iffForm("LWOB", {})));
     EXPECT_FALSE(probeLWO2(Bytes{'F', 'O', 'R', 'M', 0, 0, 0, 4, 'L', 'W'}));
     EXPECT_FALSE(probeLWO2(Bytes{}));
-    EXPECT_EQ(lwo2ProgressLine("a.lwo"), "Reading IFF LWO2 (LightWave3D Object after [6]) file a.lwo \n");
+    EXPECT_EQ(lwo2ReaderProgressLine("a.lwo"), "Reading IFF LWO2 (LightWave3D Object after [6]) file a.lwo \n");
 }
 
 TEST(LWO2ReaderProbe, ReadsThroughTheFile) {
@@ -322,13 +322,13 @@ struct PolsCase {
 
 // Faces and cages kept in file order with their kinds and PTAGs; other chunks dropped with a message each.
 TEST(LWO2ReaderChunks, PolygonChunkKinds) {
-    const Face a{{0, 1, 2}, 0}, b{{0, 1, 2}, 1}, c{{0, 1, 2}, 2};
+    const Face faceA{{0, 1, 2}, 0}, faceB{{0, 1, 2}, 1}, faceC{{0, 1, 2}, 2};
     const PolsCase cases[] = {
         {"curves only", {"CURV"}, curvedMessage + "CURV\n", {}, {}, ""},
-        {"patches only", {"PTCH"}, "", {a}, {"A"}, "S"},
-        {"faces only", {"FACE"}, "", {a}, {"A"}, "P"},
-        {"faces and cages", {"SUBD", "FACE", "PTCH"}, "", {a, b, c}, {"A", "B", "C"}, "CPS"},
-        {"bones between faces", {"FACE", "BONE", "FACE"}, curvedMessage + "BONE\n", {a, b}, {"A", "C"}, "PP"},
+        {"patches only", {"PTCH"}, "", {faceA}, {"A"}, "S"},
+        {"faces only", {"FACE"}, "", {faceA}, {"A"}, "P"},
+        {"faces and cages", {"SUBD", "FACE", "PTCH"}, "", {faceA, faceB, faceC}, {"A", "B", "C"}, "CPS"},
+        {"bones between faces", {"FACE", "BONE", "FACE"}, curvedMessage + "BONE\n", {faceA, faceB}, {"A", "C"}, "PP"},
     };
     for (const auto& c : cases) {
         IffBuilder b;
