@@ -49,7 +49,7 @@ FaceGroups groupFacesBySurface(const MeshView& view, std::size_t surfaceCount, s
                 function + "!\n");
 }
 
-PolygonMesh unpackPolygonMesh(const MorvLValue& scene, const char* function) {
+PolygonMesh unpackPolygonMesh(const MorvLValue& scene, const char* function, bool listsApart) {
     if (!scene.isRecord()) raiseMissingSceneData(function);
     const Fields top = scene.fields();
     const auto mesh = top.find("mesh");
@@ -58,8 +58,11 @@ PolygonMesh unpackPolygonMesh(const MorvLValue& scene, const char* function) {
     const Fields meshFields = mesh->fields();
     const auto vertices = meshFields.find("vertices");
     const auto faces = meshFields.find("faces");
-    if (!vertices || vertices->kind() != Kind::LIST || !faces || faces->kind() != Kind::LIST)
-        raiseMissingSceneData(function);
+    if (!vertices || vertices->kind() != Kind::LIST || !faces || faces->kind() != Kind::LIST) {
+        if (!listsApart) raiseMissingSceneData(function);
+        throw Error(std::string("Internal Error: Scene does not contain expected face and vertex data in function ") +
+                    function + "!\n");
+    }
     const auto images = top.find("images");
     return PolygonMesh{*mesh, *surfaces, images && images->kind() == Kind::LIST ? *images : MorvLValue::List({}),
                        vertices->size(), faces->size()};

@@ -24,8 +24,10 @@ struct PolygonMesh {
 
 // A scene without a mesh record (with its vertices and faces lists) or without
 // its surfaces list raises Error("Internal Error: Scene does not contain
-// expected mesh and surface data in function " + function + "!\n").
-PolygonMesh unpackPolygonMesh(const MorvLValue& scene, const char* function);
+// expected mesh and surface data in function " + function + "!\n"). With
+// listsApart, a mesh record without its lists says "expected face and vertex
+// data" instead (the RIB writer's message).
+PolygonMesh unpackPolygonMesh(const MorvLValue& scene, const char* function, bool listsApart = false);
 
 // unpackPolygonMesh naming unpackPolygonMeshTop.
 PolygonMesh unpackPolygonMeshTop(const MorvLValue& scene);

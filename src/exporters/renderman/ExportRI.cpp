@@ -522,7 +522,7 @@ std::string shaderIdentifier(const std::string& surfaceName) {
 }
 
 void exportScene(const MorvLValue& scene, const std::string& destination, const ExportSettings& settings) {
-    const PolygonMesh parts = unpackPolygonMesh(scene, "exportPackedMesh");
+    const PolygonMesh parts = unpackPolygonMesh(scene, "exportPackedMesh", true);
     const MeshView view(parts.mesh);
     std::ostream& messages = settings.messages;
 

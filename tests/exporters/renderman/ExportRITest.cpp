@@ -286,7 +286,7 @@ TEST_F(ExportRITest, failuresEndTheFileWithAClearErrorAndNothingWritten) {
          "Internal Error: Scene does not contain expected mesh and surface data in function exportPackedMesh!\n"},
         {"mesh without faces",
          MorvLValue::Record({{"mesh", MorvLValue::Record({{"vertices", MorvLValue::List({})}})}, {"surfaces", MorvLValue::List({})}}),
-         "Internal Error: Scene does not contain expected mesh and surface data in function exportPackedMesh!\n"},
+         "Internal Error: Scene does not contain expected face and vertex data in function exportPackedMesh!\n"},
     };
     for (const auto& f : failures) {
         SCOPED_TRACE(f.name);
