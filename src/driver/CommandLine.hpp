@@ -62,7 +62,7 @@ std::string outputExtension(const std::string& to, std::ostream& out);
 
 // Scan plus the checks for no input and for one destination with several
 // inputs (args without the program name). When a check fails, its text and the
-// usage go to out and the result is empty: the run ends with status 0.
+// usage go to out and the result is empty: the run ends with status 2.
 // CLOptionsError propagates; the outermost handler prints it with the usage.
 std::optional<CommandLine> parseCommandLine(const std::vector<std::string>& args,
                                             std::string_view programName, std::ostream& out);

@@ -20,6 +20,7 @@
 #include "base/Excn.hpp"
 #include "base/NumberText.hpp"
 #include "driver/OutputFormats.hpp"
+#include "driver/RunGuard.hpp"
 #include "importers/lightwave/LWO2Reader.hpp"
 #include "importers/lightwave/LWOBReader.hpp"
 #include "importers/unreal/UnrealT3DReader.hpp"
@@ -57,11 +58,6 @@ double effectiveScale(const ConversionOptions& options) {
 }
 
 namespace {
-
-struct Job {
-    std::string input;
-    std::string destination;
-};
 
 // ---- The steps of modifyCanonical ----
 
@@ -107,12 +103,6 @@ MorvLValue resolveImageResolutions(const MorvLValue& scene, const ConversionOpti
         if (!found) return withResolution.record();
         return setField(withResolution, "sourceFile", MorvLValue::String(*found)).record();
     });
-}
-
-[[noreturn]] void reportAndRaise(const std::string& text, std::ostream& out) {
-    out.flush();
-    Excn::reportingStream() << text << '\n';
-    throw Error(text);
 }
 
 // What the importers read, for the message about a file that none recognises.
@@ -166,82 +156,6 @@ ObjectBytes readInput(const std::string& input, std::ostream& out) {
         const std::string reason = failure && failure->hasMessage() ? ": " + failure->message() : "";
         Excn::reportingStream() << "Could not open file " << input << reason << "\n";
         throw IoFailure();
-    }
-}
-
-// What identifies the file a name refers to: its device and inode when it
-// exists (so links and other spellings of one file agree), otherwise its
-// absolute path with links and dots resolved.
-std::string fileIdentity(const std::string& name) {
-    struct stat info {};
-    if (::stat(name.c_str(), &info) == 0)
-        return "file " + std::to_string(info.st_dev) + ":" + std::to_string(info.st_ino);
-    std::error_code ec;
-    const std::filesystem::path absolute = std::filesystem::absolute(name, ec).lexically_normal();
-    const std::filesystem::path resolved = std::filesystem::weakly_canonical(absolute, ec);
-    return "path " + (ec ? absolute : resolved).string();
-}
-
-// The identity of a file the run writes: writers take ".." steps lexically
-// (see writtenName), so the identity is that of the name so normalised.
-std::string outputIdentity(const std::string& name) { return fileIdentity(writtenName(name)); }
-
-// The files of a run by identity: each input and each destination with its
-// job, and the pictures the jobs read so far.
-struct RunIdentities {
-    std::unordered_map<std::string, const Job*> inputs;
-    std::unordered_map<std::string, const Job*> outputs;
-    std::unordered_set<std::string> pictures;
-};
-
-// No destination may be any job's input (which a run must never destroy,
-// whether it is read before or after) or another job's destination. Checked
-// for all jobs before anything is read.
-RunIdentities refuseClashes(const std::vector<Job>& jobs, std::ostream& out) {
-    RunIdentities run;
-    for (const Job& job : jobs) run.inputs.emplace(fileIdentity(job.input), &job);
-    for (const Job& job : jobs) {
-        const std::string identity = outputIdentity(job.destination);
-        if (auto it = run.inputs.find(identity); it != run.inputs.end()) {
-            const std::string& victim = it->second->input;
-            if (it->second == &job)
-                reportAndRaise("Error: The destination file " + job.destination + " is the input file " + victim +
-                                   " itself; writing it would destroy the input.\n"
-                                   "Please choose another name with --destFileName=<file>.",
-                               out);
-            reportAndRaise("Error: The destination file " + job.destination + " of the input file " + job.input +
-                               " is the input file " + victim + "; writing it would destroy that input.\n"
-                               "Please convert these files in separate runs, each with --destFileName=<file>.",
-                           out);
-        }
-        const auto [it, added] = run.outputs.emplace(identity, &job);
-        if (!added)
-            reportAndRaise("Error: The input files " + it->second->input + " and " + job.input +
-                               " would both be written to " + job.destination +
-                               "; the second would replace the first.\n"
-                               "Please convert them in separate runs, each with --destFileName=<file>.",
-                           out);
-    }
-    return run;
-}
-
-// A picture the job reads counts as an input: no destination of the run may
-// be it. Each is recorded among the run's pictures.
-void refusePictureClashes(const Job& job, const MorvLValue& scene, RunIdentities& run, std::ostream& out) {
-    const MorvLValue images = getSurfacesImages(scene).second;
-    for (std::size_t i = 0; i < images.size(); ++i) {
-        const auto picture = images.at(i).fields().find("sourceFile");
-        if (!picture) continue;
-        const std::string identity = fileIdentity(picture->asString());
-        run.pictures.insert(identity);
-        const auto it = run.outputs.find(identity);
-        if (it == run.outputs.end()) continue;
-        reportAndRaise("Error: The image file " + printableBytes(picture->asString()) + ", which the input file " +
-                           job.input + " names, is also the destination file " + it->second->destination +
-                           " of the input file " + it->second->input +
-                           "; a run never writes over a picture it reads.\n"
-                           "Please choose another destination with --destFileName=<file> or --destDir=<folder>.",
-                       out);
     }
 }
 
@@ -301,12 +215,22 @@ ConversionOptions optionsForInput(const ConversionOptions& options, const Import
     return adjusted;
 }
 
-void convertOne(const Job& job, const ConversionOptions& runOptions, RunFiles& runFiles,
-                RunIdentities& identities, std::ostream& out) {
+// The folders of a destination under --destDir are made as needed.
+void makeDestinationFolders(const Job& job, std::ostream& out) {
+    const std::filesystem::path folder = std::filesystem::path(job.destination).parent_path();
+    std::error_code ec;
+    if (folder.empty() || std::filesystem::is_directory(folder, ec)) return;
+    std::filesystem::create_directories(folder, ec);
+    if (ec) reportAndRaise("Error: Could not make the destination folder " + folder.string() + ": " + ec.message(), out);
+}
+
+void convertOne(const Job& job, const CommandLine& commandLine, RunFiles& runFiles, RunGuard& guard,
+                std::ostream& out) {
+    if (const std::string* refusal = guard.refusal(job)) reportAndRaise(*refusal, out);
     const std::string& input = job.input;
     const std::string& destination = job.destination;
-    const auto [scene, importer] = readScene(input, defaultResolution(runOptions), out);
-    const ConversionOptions options = optionsForInput(runOptions, *importer);
+    const auto [scene, importer] = readScene(input, defaultResolution(commandLine.options), out);
+    const ConversionOptions options = optionsForInput(commandLine.options, *importer);
     const TextureResolution resolution = announceSettings(options, out);
     out << "Converting imported data\n";
     MorvLValue modified;
@@ -316,7 +240,9 @@ void convertOne(const Job& job, const ConversionOptions& runOptions, RunFiles& r
         out.flush();
         Excn::raiseWithCause("Error: Could not convert the data of input file " + input + "\n", e);
     }
-    refusePictureClashes(job, modified, identities, out);
+    guard.checkPictures(job, modified, out);
+    guard.checkDestination(job, out);
+    if (!options.destDir.empty()) makeDestinationFolders(job, out);
     const OutputFormat* format = findOutputFormat(options.to);
     if (!format) {  // the option scan admits only the formats of the table
         out << "Internal error: Unsupported format " << options.to << "\n";
@@ -327,39 +253,11 @@ void convertOne(const Job& job, const ConversionOptions& runOptions, RunFiles& r
     try {
         format->write(modified, destination, common, options);
     } catch (const std::exception& e) {
+        for (const HeldFile& file : takeHeldFiles()) dropHeldFile(file);
         out.flush();
         Excn::raiseWithCause("Error: Could not write output file " + destination + "\n", e);
     }
-}
-
-// A picture that a later job reads must not be replaced by an earlier job's
-// destination. Pictures are known only once their object is read, so when a
-// run of several jobs would replace an existing file, every input is first
-// read without a word for the pictures it names. An input that cannot be read
-// then fails in its turn.
-void refuseReplacedPictures(const std::vector<Job>& jobs, const ConversionOptions& options,
-                            RunIdentities& identities, std::ostream& out) {
-    if (jobs.size() < 2 || options.forceTextureResolution) return;  // no picture is opened then
-    const bool replacesAFile = std::ranges::any_of(jobs, [](const Job& job) {
-        struct stat info {};
-        return ::stat(writtenName(job.destination).c_str(), &info) == 0;
-    });
-    if (!replacesAFile) return;
-    std::ostream quiet(nullptr);
-    for (const Job& job : jobs) {
-        MorvLValue scene;
-        try {
-            const ObjectBytes bytes = loadObjectFile(job.input);
-            const std::vector<const Importer*> chosen = recognisers(bytes);
-            if (chosen.size() != 1) continue;
-            const std::unique_ptr<ImportedFile> parsed = chosen.front()->parse(bytes, quiet);
-            scene = rewriteImageNames(parsed->toCanonical(quiet), options);
-            scene = resolveImageResolutions(scene, options, defaultResolution(options), job.input, quiet);
-        } catch (const std::exception&) {
-            continue;
-        }
-        refusePictureClashes(job, scene, identities, out);
-    }
+    guard.hold(job, takeHeldFiles());
 }
 
 // The folder of --destDir must exist before anything is written.
@@ -371,14 +269,28 @@ void checkDestinationFolder(const std::string& folder, std::ostream& out) {
         reportAndRaise("Error: Could not use the destination folder " + folder + ": " + std::strerror(error), out);
 }
 
+// The part of a derived destination name kept under --destDir: a relative
+// name without ".." keeps its folders ("." steps and doubled slashes
+// dropped); any other name keeps only its last component.
+std::filesystem::path keptUnderDestDir(const std::string& derived) {
+    const std::filesystem::path path(derived);
+    if (path.is_absolute()) return path.filename();
+    std::filesystem::path kept;
+    for (const std::filesystem::path& step : path) {
+        if (step == "..") return path.filename();
+        if (step != "." && !step.empty()) kept /= step;
+    }
+    return kept;
+}
+
 // A job's destination: --destFileName, or the input's name with the output
-// extension, in the --destDir folder when one is given.
+// extension, under the --destDir folder when one is given.
 std::string destinationFor(const std::string& input, const CommandLine& commandLine) {
     const ConversionOptions& options = commandLine.options;
     if (!options.destFileName.empty()) return options.destFileName;
     const std::string derived = destinationName(input, commandLine.extension);
     if (options.destDir.empty()) return derived;
-    return (std::filesystem::path(options.destDir) / std::filesystem::path(derived).filename()).string();
+    return (std::filesystem::path(options.destDir) / keptUnderDestDir(derived)).string();
 }
 
 std::vector<Job> makeJobs(const CommandLine& commandLine, std::ostream& out) {
@@ -412,45 +324,75 @@ MorvLValue modifyCanonical(const MorvLValue& scene, const ConversionOptions& opt
     return resolveImageResolutions(result, options, defaultResolution, objectFile, out);
 }
 
+namespace {
+
+// Runs one step of a job. With --keepGoing=true a failure is reported and
+// gives false; otherwise it ends the run.
+template <class Step>
+bool succeeds(bool keepGoing, std::ostream& out, Step&& step) {
+    if (!keepGoing) {
+        step();
+        return true;
+    }
+    try {
+        step();
+        return true;
+    } catch (const std::exception& e) {
+        reportUnhandled(&e, out);
+    } catch (...) {
+        reportUnhandled(nullptr, out);
+    }
+    return false;
+}
+
+// Drops whatever a run ended early still holds, and holds no more.
+struct HoldingReplacements {
+    RunGuard& guard;
+    explicit HoldingReplacements(RunGuard& g, bool hold) : guard(g) { holdReplacements(hold); }
+    ~HoldingReplacements() {
+        holdReplacements(false);
+        guard.dropHeld();
+    }
+};
+
+}  // namespace
+
 bool convertFiles(const CommandLine& commandLine, std::ostream& out) {
     const ConversionOptions& options = commandLine.options;
     checkDestinationFolder(options.destDir, out);
     const std::vector<Job> jobs = makeJobs(commandLine, out);
-    RunIdentities identities = refuseClashes(jobs, out);
-    refuseReplacedPictures(jobs, options, identities, out);
+    RunGuard guard(jobs, options.keepGoing, out);
     RunFiles runFiles;
-    runFiles.isRunFile = [&](const std::string& file) {
-        const std::string identity = outputIdentity(file);
-        return identities.inputs.contains(identity) || identities.outputs.contains(identity) ||
-               identities.pictures.contains(identity);
-    };
-    if (!options.keepGoing) {
-        for (const Job& job : jobs) convertOne(job, options, runFiles, identities, out);
-        return true;
+    runFiles.isRunFile = [&](const std::string& file) { return guard.isRunFile(file); };
+    // A job's output that replaces a file waits until every later job has
+    // found its pictures: one of them might be that file.
+    const HoldingReplacements holding(guard, jobs.size() > 1 && !options.forceTextureResolution);
+    std::vector<bool> failed(jobs.size(), false);
+    try {
+        for (std::size_t i = 0; i < jobs.size(); ++i)
+            failed[i] = !succeeds(options.keepGoing, out, [&] { convertOne(jobs[i], commandLine, runFiles, guard, out); });
+    } catch (...) {
+        // The run ends: what the jobs before converted is put in place all the same.
+        for (const Job& job : jobs) succeeds(true, out, [&] { guard.placeHeld(job, out, true); });
+        throw;
     }
-    std::vector<const Job*> failed;
-    for (const Job& job : jobs) {
-        try {
-            convertOne(job, options, runFiles, identities, out);
-        } catch (const std::exception& e) {
-            reportUnhandled(&e, out);
-            failed.push_back(&job);
-        } catch (...) {
-            reportUnhandled(nullptr, out);
-            failed.push_back(&job);
-        }
-    }
+    for (std::size_t i = 0; i < jobs.size(); ++i)
+        if (!failed[i] && guard.holds(jobs[i]))
+            failed[i] = !succeeds(options.keepGoing, out, [&] { guard.placeHeld(jobs[i], out); });
+    if (!options.keepGoing) return true;
     out.flush();
-    std::cerr << "Converted " << jobs.size() - failed.size() << " of " << jobs.size() << " files";
-    for (std::size_t i = 0; i < failed.size(); ++i) std::cerr << (i == 0 ? "; failed: " : ", ") << failed[i]->input;
+    const auto failures = std::ranges::count(failed, true);
+    std::cerr << "Converted " << jobs.size() - static_cast<std::size_t>(failures) << " of " << jobs.size() << " files";
+    for (std::size_t i = 0, shown = 0; i < jobs.size(); ++i)
+        if (failed[i]) std::cerr << (shown++ == 0 ? "; failed: " : ", ") << jobs[i].input;
     std::cerr << "\n";
-    return failed.empty();
+    return failures == 0;
 }
 
 namespace {
 
-// SIGINT, SIGTERM and SIGHUP take away the run's temporary files, then end the
-// process as the signal would have.
+// The ending signals (SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGXFSZ) take away the
+// run's temporary files, then end the process as the signal would have.
 void endBySignal(int signal) {
     removeTemporaryFiles();
     ::signal(signal, SIG_DFL);
@@ -471,12 +413,20 @@ void installSignalHandlers() {
     struct sigaction action {};
     action.sa_handler = endBySignal;
     ::sigemptyset(&action.sa_mask);
-    for (int s : {SIGINT, SIGTERM, SIGHUP}) ::sigaddset(&action.sa_mask, s);
-    for (int s : {SIGINT, SIGTERM, SIGHUP}) {
+    for (int s : endingSignals()) ::sigaddset(&action.sa_mask, s);
+    for (int s : endingSignals()) {
         struct sigaction previous {};
         // A signal ignored by whoever started the run (nohup) stays ignored.
         if (::sigaction(s, nullptr, &previous) == 0 && previous.sa_handler != SIG_IGN) ::sigaction(s, &action, nullptr);
     }
+}
+
+}  // namespace
+
+namespace {
+
+bool asksFor(const std::vector<std::string>& args, std::string_view option) {
+    return std::ranges::find(args, option) != args.end();
 }
 
 }  // namespace
@@ -492,27 +442,40 @@ int runProgram(int argc, char** argv) {
         bannerShown = true;
     };
     // Lines that standard output could not take (its reader went away) fail the run.
-    const auto finished = [&](bool succeeded) {
+    const auto finished = [&](int status) {
         out->flush();
         std::cout.flush();
-        if (std::cout) return succeeded ? 0 : 1;
+        if (std::cout) return status;
         std::cerr << "Error: Could not write to standard output\n";
         return 1;
     };
     installSignalHandlers();
+    std::vector<std::string> args;
+    for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);
+    // A wrong command line ends with status 2, as is usual; asking for the
+    // usage or the version is no error.
+    if (asksFor(args, "--help")) {
+        banner();
+        *out << usageText(programName);
+        return finished(0);
+    }
+    if (asksFor(args, "--version")) {
+        const std::string line = bannerText();
+        *out << line.substr(0, line.find('\n') + 1);
+        return finished(0);
+    }
     try {
-        std::vector<std::string> args;
-        for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);
         std::ostringstream checks;
         const auto commandLine = parseCommandLine(args, programName, checks);
         if (commandLine && writesToStream(*commandLine)) out = &std::cerr;
         banner();
         *out << checks.str();
-        return finished(!commandLine || convertFiles(*commandLine, *out));
+        if (!commandLine) return finished(optionErrorStatus);
+        return finished(convertFiles(*commandLine, *out) ? 0 : 1);
     } catch (const CLOptionsError& e) {
         banner();
         *out << e.message() << "\n" << usageText(programName);
-        return finished(true);
+        return finished(optionErrorStatus);
     } catch (const std::exception& e) {
         banner();
         out->flush();

@@ -42,7 +42,13 @@ MorvLValue modifyCanonical(const MorvLValue& scene, const ConversionOptions& opt
 // false when some failed.
 bool convertFiles(const CommandLine& commandLine, std::ostream& out);
 
-// The whole program: banner, options, conversion; returns the exit status.
+// The exit status of a wrong command line (an option error, no input file,
+// one destination for several inputs).
+inline constexpr int optionErrorStatus = 2;
+
+// The whole program: banner, options, conversion; returns the exit status:
+// 0 on success and for --help (banner and usage) and --version (the banner
+// line), 1 when a conversion failed, optionErrorStatus for a wrong command line.
 int runProgram(int argc, char** argv);
 
 }  // namespace morv

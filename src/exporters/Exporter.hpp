@@ -18,7 +18,7 @@ namespace morv {
 struct RunFiles {
     std::unordered_set<std::string> shaderNames;  // lower case: the shader names given so far
     // Lower-case base name, a newline and the shader's text under the base
-    // name: the number the run gave that shader.
+    // name: which of its possible names the run gave that shader.
     std::unordered_map<std::string, int> shaderNumbers;
     // Whether a file name is an input or a destination of the run, or a
     // picture that a job of the run has read so far.

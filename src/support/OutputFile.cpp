@@ -12,6 +12,7 @@
 #include <cstring>
 #include <filesystem>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 #include "base/Excn.hpp"
@@ -42,6 +43,8 @@ bool namesDescriptor(const fs::path& path) {
            (folder.parent_path() == "/dev" || folder.parent_path().parent_path() == "/proc");
 }
 
+constexpr std::array<int, 5> endingSignalList = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGXFSZ};
+
 // The temporary files not yet in place. Changed only while the signals that
 // end the run are blocked, so that a handler always finds the list whole.
 std::vector<std::string> temporaryFiles;
@@ -52,7 +55,7 @@ public:
     EndingSignalsBlocked() {
         sigset_t ending;
         ::sigemptyset(&ending);
-        for (int s : {SIGINT, SIGTERM, SIGHUP}) ::sigaddset(&ending, s);
+        for (int s : endingSignals()) ::sigaddset(&ending, s);
         ::pthread_sigmask(SIG_BLOCK, &ending, &previous_);
     }
     ~EndingSignalsBlocked() { ::pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
@@ -60,6 +63,10 @@ public:
 private:
     sigset_t previous_;
 };
+
+// The replacements held back (see holdReplacements).
+bool holding = false;
+std::vector<HeldFile> heldFiles;
 
 void forgetTemporary(const std::string& name) {
     auto& files = temporaries();
@@ -87,7 +94,41 @@ mode_t defaultFileMode() {
 
 }  // namespace
 
-std::string writtenName(const std::string& name) { return fs::path(name).lexically_normal().string(); }
+void holdReplacements(bool hold) { holding = hold; }
+
+std::vector<HeldFile> takeHeldFiles() { return std::exchange(heldFiles, {}); }
+
+void placeHeldFile(const HeldFile& file) {
+    const EndingSignalsBlocked blocked;
+    if (std::rename(file.temporary.c_str(), file.target.c_str()) != 0) {
+        const int error = errno;
+        ::unlink(file.temporary.c_str());
+        forgetTemporary(file.temporary);
+        throw Error("Could not write output file " + file.destination + ": " + std::strerror(error));
+    }
+    forgetTemporary(file.temporary);
+}
+
+void dropHeldFile(const HeldFile& file) noexcept {
+    const EndingSignalsBlocked blocked;
+    ::unlink(file.temporary.c_str());
+    forgetTemporary(file.temporary);
+}
+
+std::span<const int> endingSignals() { return endingSignalList; }
+
+std::string writtenName(const std::string& name) {
+    const fs::path path(name);
+    const fs::path last = path.filename();
+    if (last.empty() || last == "." || last == "..") return name;  // a folder: opening it fails as it is
+    const fs::path folder = path.parent_path();
+    char* resolved = ::realpath(folder.empty() ? "." : folder.c_str(), nullptr);
+    if (!resolved) return name;  // a missing folder: opening the name reports it
+    std::string written = resolved;
+    std::free(resolved);
+    if (written.back() != '/') written += '/';
+    return written + last.string();
+}
 
 bool holdsExactly(const std::string& name, std::string_view bytes) {
     const int fd = ::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
@@ -230,6 +271,11 @@ void OutputFile::finish() {
 void OutputFile::commit() {
     if (committed_) return;
     finish();
+    struct stat existing {};
+    if (!temporary_.empty() && holding && ::lstat(target_.c_str(), &existing) == 0) {
+        heldFiles.push_back({destination_, temporary_, target_});
+        temporary_.clear();  // still among the temporaries until it is placed or dropped
+    }
     if (!temporary_.empty()) {
         const EndingSignalsBlocked blocked;
         if (std::rename(temporary_.c_str(), target_.c_str()) != 0) raiseWriteFailure(errno);

@@ -7,8 +7,9 @@
 // A destination that is a stream (see isStream) cannot be replaced that way;
 // it is written directly (a pipe without a reader is an error, never a wait).
 // A destination that is a symbolic link is resolved, so the link stays and
-// its target is replaced. A destination's ".." steps are taken lexically
-// before any link is followed: "l/../m.lwo" is "m.lwo" whatever l links to.
+// its target is replaced. A destination's folder is the one the system
+// resolves, links and ".." included, exactly as open would: with l a link to
+// real/sub, "l/../m.lwo" is "real/m.lwo".
 //
 // When a signal ends the process, removeTemporaryFiles() takes away every
 // temporary file that is not yet in place.
@@ -23,8 +24,10 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace morv {
 
@@ -34,8 +37,10 @@ namespace morv {
 // /proc/PID/fd/N), itself or through links, whatever the descriptor refers to.
 bool isStream(const std::string& name);
 
-// The name a destination is written to: name with "." and ".." steps taken
-// lexically ("a/./b/../c" is "a/c").
+// The name a destination is written to: the absolute path of its folder as
+// the system resolves it (links, "." and ".." followed), then its last
+// component. A name whose folder does not exist, or whose last component is
+// "." or "..", comes back as it is (opening it fails).
 std::string writtenName(const std::string& name);
 
 // Whether name is a regular file (itself or through links) holding exactly
@@ -45,6 +50,30 @@ bool holdsExactly(const std::string& name, std::string_view bytes);
 // Removes every temporary file of the process that is not yet in place.
 // Safe to call from a signal handler.
 void removeTemporaryFiles() noexcept;
+
+// The signals that end a run after removeTemporaryFiles(): SIGINT, SIGTERM,
+// SIGHUP, SIGQUIT and SIGXFSZ (a file size limit reached).
+std::span<const int> endingSignals();
+
+// A file finished while its run held replacements back.
+struct HeldFile {
+    std::string destination;  // as the writer named it
+    std::string temporary;    // the finished file, still removed by an ending signal
+    std::string target;       // the existing file it replaces
+};
+
+// While replacements are held, commit() of a file that would replace an
+// existing one finishes it and keeps it aside instead of putting it in place,
+// so that the file it replaces can still be read (a run of several objects
+// puts its outputs in place only once every object has found its pictures).
+void holdReplacements(bool hold);
+// The files kept aside since the last call, in the order they were finished.
+std::vector<HeldFile> takeHeldFiles();
+// Puts a held file in place; raises Error("Could not write output file " +
+// destination + ": " + reason) and removes it when that fails.
+void placeHeldFile(const HeldFile& file);
+// Removes a held file; its target stays as it was.
+void dropHeldFile(const HeldFile& file) noexcept;
 
 class OutputFile {
 public:

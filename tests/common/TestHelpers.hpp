@@ -3,6 +3,7 @@
 
 #include <unistd.h>
 
+#include <cctype>
 #include <exception>
 #include <filesystem>
 #include <string>
@@ -12,6 +13,20 @@
 #include "base/Excn.hpp"
 
 namespace morv::testing {
+
+// A shader name with the hash of its text shown as "#": "Red_0123456789abcdef"
+// is "Red_#", so that tables need not spell hashes out.
+inline std::string hashHidden(std::string name) {
+    for (std::size_t at = name.find('_'); at != std::string::npos; at = name.find('_', at + 1)) {
+        std::size_t end = at + 1;
+        while (end < name.size() && end - at <= 16 && std::isxdigit(static_cast<unsigned char>(name[end])) &&
+               !std::isupper(static_cast<unsigned char>(name[end])))
+            ++end;
+        if (end - at == 17 && (end == name.size() || !std::isalnum(static_cast<unsigned char>(name[end]))))
+            name.replace(at + 1, 16, "#");
+    }
+    return name;
+}
 
 // The message an exception carries: ours by message(), others by what().
 inline std::string messageOf(const std::exception& e) {

@@ -269,12 +269,12 @@ protected:
 
     ProgramResult run(const Args& args) { return runProgram(args, dir_.string()); }
 
-    // Exactly banner + text + usage on stdout, nothing on stderr, status 0,
-    // and no file written.
+    // Exactly banner + text + usage on stdout, nothing on stderr, status 2
+    // (a wrong command line), and no file written.
     void expectStopsWith(const Args& args, const std::string& text) {
         const ProgramResult r = run(args);
         EXPECT_FALSE(r.signaled);
-        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.status, 2);
         EXPECT_EQ(r.err, "");
         EXPECT_EQ(r.out, bannerText() + text + expectedUsage(MORV3D_EXE));
         std::size_t files = 0;
@@ -330,6 +330,28 @@ TEST_F(CommandLineProgram, StopsWithMessageAndUsage) {
     }
 }
 
+// Asking for the usage or the version is no error; -h is an input name.
+TEST_F(CommandLineProgram, HelpAndVersionEndWithStatus0) {
+    const struct {
+        Args args;
+        int status;
+        std::string out;
+    } table[] = {
+        {{"--help"}, 0, bannerText() + expectedUsage(MORV3D_EXE)},
+        {{"x.lwo", "--bad", "--help"}, 0, bannerText() + expectedUsage(MORV3D_EXE)},
+        {{"--version"}, 0, "Morv3D Converter (0.4.9)\n"},
+        {{"--to=LWO2", "--version", "x.lwo"}, 0, "Morv3D Converter (0.4.9)\n"},
+        {{"-h"}, 1, bannerText()},
+        {{"--help=1"}, 2, bannerText() + "Unsupported option --help\n" + expectedUsage(MORV3D_EXE)},
+    };
+    for (const auto& c : table) {
+        SCOPED_TRACE(::testing::PrintToString(c.args));
+        const ProgramResult r = run(c.args);
+        EXPECT_EQ(r.status, c.status);
+        EXPECT_EQ(r.out, c.out);
+    }
+}
+
 TEST_F(CommandLineProgram, ManyAndLongArguments) {
     Args manyOptions(5000, "--scale=1.5");
     expectStopsWith(manyOptions, "No input files specified!\n");
@@ -361,7 +383,7 @@ TEST_F(CommandLineProgram, OddArgumentsNeverCrash) {
         SCOPED_TRACE(::testing::PrintToString(args));
         const ProgramResult r = run(args);
         EXPECT_FALSE(r.signaled) << "signal " << r.status;
-        EXPECT_TRUE(r.status == 0 || r.status == 1) << r.status;
+        EXPECT_TRUE(r.status == 0 || r.status == 1 || r.status == 2) << r.status;
         EXPECT_EQ(r.out.rfind(bannerText(), 0), 0u);
     }
 }

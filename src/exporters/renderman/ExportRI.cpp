@@ -168,7 +168,7 @@ struct SurfacePlan {
     std::vector<std::int32_t> images;  // per lookup
     std::vector<int> sets;             // coordinate sets read
     std::string base;                  // the shader's name before it is made unique
-    int number = 1;                    // the name is base, or base + "_" + number from 2 on
+    int attempt = 0;                   // which of the names ShaderFiles tries the shader has
     std::string text;                  // the checked shader source, under the shader's name
 };
 
@@ -424,7 +424,8 @@ void writeRib(OutputFile& file, const MeshView& view, const std::vector<SurfaceP
 // The folder a RIB's shaders go to. A stream has no folder of its own: its
 // shaders go to the current one.
 fs::path shaderFolder(const std::string& destination) {
-    return isStream(destination) ? fs::path() : fs::path(destination).parent_path();
+    const std::string written = writtenName(destination);
+    return isStream(written) ? fs::path() : fs::path(written).parent_path();
 }
 
 std::string lowerCase(std::string text) {
@@ -433,15 +434,34 @@ std::string lowerCase(std::string text) {
     return text;
 }
 
-std::string numbered(const std::string& base, int number) {
-    return number == 1 ? base : base + "_" + std::to_string(number);
+// FNV-1a over the text: the same 64 bits on every machine and in every build.
+std::uint64_t textHash(std::string_view text) {
+    std::uint64_t hash = 0xcbf29ce484222325u;
+    for (const char c : text) {
+        hash ^= static_cast<unsigned char>(c);
+        hash *= 0x100000001b3u;
+    }
+    return hash;
 }
+
+std::string hexDigits(std::uint64_t value) {
+    std::string text(16, '0');
+    for (std::size_t i = 16; i-- > 0; value >>= 4) text[i] = "0123456789abcdef"[value & 15];
+    return text;
+}
+
+// The names a shader may take, tried in this order: its base name, the base
+// name and the hash of its text, then the base name numbered from 2 on.
+constexpr int hashedAttempt = 1;
+constexpr int mostAttempts = 1000;
 
 // The shader files of one RIB. A shader file is never replaced: a name whose
 // file holds other text (an earlier run's shader, any other file) moves on to
-// the next number, and a file with exactly the shader's text is kept as it is.
-// The name is taken by linking a finished temporary file to it, so runs at the
-// same time never replace each other's shaders either.
+// the next name, and a file with exactly the shader's text is kept as it is.
+// The second name is made from the text, so that shaders of one surface name
+// and different texts cost one look each, however many there are. The name
+// is taken by linking a finished temporary file to it, so runs at the same
+// time never replace each other's shaders either.
 class ShaderFiles {
 public:
     ShaderFiles(const std::string& destination, RunFiles& run, std::vector<SurfacePlan>& plans)
@@ -459,7 +479,7 @@ public:
         bool moved = false;
         for (SurfacePlan& plan : plans_)
             while (!placed(plan)) {
-                ++plan.number;
+                ++plan.attempt;
                 choose(plan);
                 moved = true;
             }
@@ -477,20 +497,31 @@ private:
         return shader.commitIfAbsent() || holdsExactly(path, plan.text);
     }
 
+    static std::string candidate(const SurfacePlan& plan, int attempt, std::uint64_t hash) {
+        if (attempt == 0) return plan.base;
+        if (attempt == hashedAttempt) return plan.base + "_" + hexDigits(hash);
+        return plan.base + "_" + std::to_string(attempt);
+    }
+
     void choose(SurfacePlan& plan) {
         // A shader identical to one given earlier in the run shares its file,
         // as it would across runs.
         nameShader(plan, plan.base);
+        const std::uint64_t hash = textHash(plan.text);
         std::string key = lowerCase(plan.base);
         key.append(1, '\n').append(plan.text);
         const auto [shared, isNew] = run_.shaderNumbers.try_emplace(std::move(key), 0);
-        if (!isNew && shared->second >= plan.number) {
-            plan.number = shared->second;
-            nameShader(plan, numbered(plan.base, plan.number));
+        if (!isNew && shared->second >= plan.attempt) {
+            plan.attempt = shared->second;
+            nameShader(plan, candidate(plan, plan.attempt, hash));
             return;
         }
-        for (;; ++plan.number) {
-            const std::string name = numbered(plan.base, plan.number);
+        for (;; ++plan.attempt) {
+            if (plan.attempt >= mostAttempts)
+                throw Error("No free name for the shader " + plan.base + " in the folder " +
+                            printableBytes(folder_.empty() ? "." : folder_.string()) + " after " +
+                            std::to_string(mostAttempts) + " names");
+            const std::string name = candidate(plan, plan.attempt, hash);
             if (run_.shaderNames.contains(lowerCase(name))) continue;
             const std::string path = file(name);
             if (run_.isRunFile && run_.isRunFile(path)) continue;
@@ -499,7 +530,7 @@ private:
             if (::lstat(path.c_str(), &existing) != 0 || holdsExactly(path, plan.text)) break;
         }
         run_.shaderNames.insert(lowerCase(plan.shader.name));
-        shared->second = plan.number;
+        shared->second = plan.attempt;
     }
 
     const fs::path folder_;

@@ -16,12 +16,15 @@ namespace ExportRI {
 std::string progressLine(const std::string& destination);
 
 // Writes the RIB file destination and, for every surface, its shader file
-// beside it (in the current folder when the destination is a stream), named
-// after the surface's shader identifier: the first of NAME, NAME_2, NAME_3, ...
-// that the run has not given yet (compared without case: file systems that
-// ignore case would make Default.sl and default.sl one file), that is no file
-// the run reads or writes, and whose file is absent or holds exactly the
-// shader's text. No shader file is ever replaced. Messages ("Writing
+// beside it (in the folder the system resolves for the destination, links and
+// ".." included; in the current folder when the destination is a stream),
+// named after the surface's shader identifier: the first of NAME, NAME_ and
+// the 16 hex digits of a 64-bit hash of the shader's text, NAME_2, NAME_3, ...
+// that the run has not given to another shader (compared without case: file
+// systems that ignore case would make Default.sl and default.sl one file),
+// that is no file the run reads or writes, and whose file is absent or holds
+// exactly the shader's text. No shader file is ever replaced. When 1000 names
+// are taken, Error names the folder and the shader. Messages ("Writing
 // RenderMan shader file ...", warnings, and the reports of missing texture
 // fields) go to settings.messages.
 void exportScene(const MorvLValue& scene, const std::string& destination, const ExportSettings& settings);
