@@ -378,6 +378,66 @@ TEST_F(PipelineFaults, FolderRunsOneAfterTheOther) {
     }
 }
 
+// --destDir keeps the folders of a relative input without ".."; a run per
+// file (the README's recipe) gives one output per input, and a rerun writes
+// nothing new. A destination behind a link and ".." is where the system puts
+// it, with its shaders beside it; a file of the folder as written is untouched.
+TEST_F(PipelineFaults, OutputTreesAndFoldersAsTheSystemSeesThem) {
+    for (const char* name : {"objects/a/chair.lwo", "objects/b/chair.lwo", "objects/c/chair.lwo"})
+        put(name, surfacesObject({"Default"}, std::string(name).substr(8, 1) + ".tga"));
+    for (const char* folder : {"converted", "real/sub"}) fs::create_directories(dir / folder);
+    fs::create_symlink("real/sub", dir / "l");
+    put("Default.sl", {'x'});
+    const std::string absolute = (dir / "objects/a/chair.lwo").string();
+    const struct { std::vector<std::string> args; std::set<std::string> made; } runs[] = {
+        {{"--destDir=converted", "objects/a/chair.lwo"},
+         {"converted/objects", "converted/objects/a", "converted/objects/a/chair.rib", "converted/objects/a/Default.sl"}},
+        {{"--destDir=converted/", "./objects/b/chair.lwo"},
+         {"converted/objects/b", "converted/objects/b/chair.rib", "converted/objects/b/Default.sl"}},
+        {{"--destDir=converted", "objects/a/../c/chair.lwo"}, {"converted/chair.rib", "converted/Default.sl"}},
+        {{"--destDir=converted", absolute}, {"converted/Default_#.sl"}},
+        {{"--destDir=l/..", "objects/a/chair.lwo"},
+         {"real/objects", "real/objects/a", "real/objects/a/chair.rib", "real/objects/a/Default.sl"}},
+        {{"--destFileName=l/../obj.rib", "objects/b/chair.lwo"}, {"real/obj.rib", "real/Default.sl"}},
+        {{"--to=glTF", "--destDir=converted", "objects/a/chair.lwo", "objects/b/chair.lwo"},
+         {"converted/objects/a/chair.glb", "converted/objects/b/chair.glb"}},
+    };
+    for (int pass = 0; pass < 2; ++pass)
+        for (const auto& c : runs) {
+            SCOPED_TRACE(::testing::PrintToString(c.args) + (pass ? " again" : ""));
+            const std::set<std::string> before = files();
+            const auto r = run(c.args);
+            EXPECT_EQ(r.status, 0) << r.err;
+            std::set<std::string> made;
+            for (const std::string& name : files())
+                if (!before.contains(name)) made.insert(testing::hashHidden(name));
+            EXPECT_EQ(made, pass == 0 ? c.made : std::set<std::string>{});
+            for (const std::string& name : files()) {
+                if (!name.ends_with(".rib")) continue;
+                EXPECT_TRUE(fs::exists(dir / fs::path(name).replace_filename(firstShader(text(name)) + ".sl"))) << name;
+            }
+        }
+    EXPECT_EQ(text("Default.sl"), "x");
+}
+
+// A rerun reads each object once: every message about a picture is printed
+// once, as in the first run.
+TEST_F(PipelineFaults, ARerunReadsEachObjectOnce) {
+    for (const char* name : {"one.lwo", "two.lwo"}) put(name, surfacesObject({"Red"}, "missing.tga"));
+    std::vector<std::size_t> mentions;
+    for (int pass = 0; pass < 2; ++pass) {
+        const auto r = run({"--to=glTF", "one.lwo", "two.lwo"});
+        EXPECT_EQ(r.status, 0) << r.err;
+        const std::string said = r.out + r.err;
+        std::size_t count = 0;
+        for (std::size_t at = said.find("missing.tga"); at != std::string::npos; at = said.find("missing.tga", at + 1))
+            ++count;
+        mentions.push_back(count);
+    }
+    EXPECT_GT(mentions[0], 0u);
+    EXPECT_EQ(mentions[1], mentions[0]);
+}
+
 // Eight runs at once, two of each of four objects whose surfaces share a name:
 // four shader files, each RIB bound to its own.
 TEST_F(PipelineFaults, RunsAtTheSameTimeKeepTheirOwnShaders) {
@@ -420,7 +480,7 @@ TEST_F(PipelineFaults, SignalsAndClosedPipesLeaveNoTemporaryFiles) {
     const auto temporaries = [&] {
         return std::ranges::count_if(files(), [](const std::string& f) { return f.find(".morv3d-") != std::string::npos; });
     };
-    for (int signal : {SIGTERM, SIGINT, SIGHUP}) {
+    for (int signal : {SIGTERM, SIGINT, SIGHUP, SIGQUIT, SIGXFSZ}) {
         const auto r = testing::runProgram({"--to=Unreal.T3D", "grid.lwo"}, {dir.string(), std::nullopt, 0, [&](pid_t child) {
             for (int tries = 0; tries < 20000 && temporaries() == 0; ++tries) ::usleep(500);
             ::kill(child, signal);
@@ -434,6 +494,16 @@ TEST_F(PipelineFaults, SignalsAndClosedPipesLeaveNoTemporaryFiles) {
     EXPECT_EQ(text("status.txt"), "1\n");
     EXPECT_TRUE(text("err.txt").ends_with("Could not write output file /dev/stdout: Broken pipe\nunhandled exception Error\n"));
     EXPECT_EQ(temporaries(), 0);
+    // A file size limit: the main thread's write gets SIGXFSZ, the brush
+    // writer's thread (signals blocked) a write error.
+    std::ofstream(dir / "limit.sh") << "exec 2>/dev/null; ulimit -f 64; '" << MORV3D_EXE << "' --to=LWO2 --destFileName=o.lwo grid.lwo >/dev/null 2>&1; "
+                                    << "echo $? >lwo.txt; '" << MORV3D_EXE << "' --to=Unreal.T3D grid.lwo >/dev/null "
+                                    << "2>&1; echo $? >t3d.txt\n";
+    ASSERT_EQ(std::system(("cd '" + dir.string() + "' && bash limit.sh").c_str()), 0);
+    EXPECT_EQ(text("lwo.txt"), std::to_string(128 + SIGXFSZ) + "\n");
+    EXPECT_EQ(text("t3d.txt"), "1\n");
+    EXPECT_EQ(temporaries(), 0);
+    EXPECT_FALSE(fs::exists(dir / "o.lwo") || fs::exists(dir / "grid.t3d"));
 }
 
 // A stream destination is written directly, whatever it leads to, with the
