@@ -13,8 +13,6 @@
 #include <optional>
 #include <span>
 #include <sstream>
-#include <unordered_map>
-#include <unordered_set>
 #include <utility>
 
 #include "base/Excn.hpp"

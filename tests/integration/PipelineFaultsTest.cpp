@@ -420,6 +420,25 @@ TEST_F(PipelineFaults, OutputTreesAndFoldersAsTheSystemSeesThem) {
     EXPECT_EQ(text("Default.sl"), "x");
 }
 
+// The names a shader may take are bounded: the 1000th taken name is an error
+// naming the folder, and nothing is written.
+TEST_F(PipelineFaults, ShaderNamesEndAtTheBound) {
+    put("o.lwo", surfacesObject({"Red"}));
+    put("Red.sl", {'x'});
+    ASSERT_EQ(run({"--destFileName=first.rib", "o.lwo"}).status, 0);  // makes Red_ and the hash of its text
+    for (const std::string& name : files()) {
+        if (name.starts_with("Red")) put(name, {'x'});
+        if (name.starts_with("first.rib")) fs::remove(dir / name);
+    }
+    for (int n = 2; n < 1000; ++n) put("Red_" + std::to_string(n) + ".sl", {'x'});
+    const std::set<std::string> before = files();
+    const auto r = run({"o.lwo"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("No free name for the shader Red in the folder " + fs::canonical(dir).string() + " after 1000 names"),
+              std::string::npos) << r.err;
+    EXPECT_EQ(files(), before);
+}
+
 // A rerun reads each object once: every message about a picture is printed
 // once, as in the first run.
 TEST_F(PipelineFaults, ARerunReadsEachObjectOnce) {
