@@ -3,9 +3,9 @@
 
 #include <unistd.h>
 
-#include <cctype>
 #include <exception>
 #include <filesystem>
+#include <regex>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -16,16 +16,8 @@ namespace morv::testing {
 
 // A shader name with the hash of its text shown as "#": "Red_0123456789abcdef"
 // is "Red_#", so that tables need not spell hashes out.
-inline std::string hashHidden(std::string name) {
-    for (std::size_t at = name.find('_'); at != std::string::npos; at = name.find('_', at + 1)) {
-        std::size_t end = at + 1;
-        while (end < name.size() && end - at <= 16 && std::isxdigit(static_cast<unsigned char>(name[end])) &&
-               !std::isupper(static_cast<unsigned char>(name[end])))
-            ++end;
-        if (end - at == 17 && (end == name.size() || !std::isalnum(static_cast<unsigned char>(name[end]))))
-            name.replace(at + 1, 16, "#");
-    }
-    return name;
+inline std::string hashHidden(const std::string& name) {
+    return std::regex_replace(name, std::regex("_[0-9a-f]{16}(?![0-9A-Za-z])"), "_#");
 }
 
 // The message an exception carries: ours by message(), others by what().
