@@ -28,7 +28,8 @@
 #include "scene/CanonicalScene.hpp"
 #include "scene/MorvLTransformMesh.hpp"
 #include "support/GetCs.hpp"
-#include "support/ImageResolutions.hpp"
+#include "support/PictureSearch.hpp"
+#include "support/Pictures.hpp"
 #include "support/NeutralFileName.hpp"
 #include "support/OutputFile.hpp"
 
@@ -96,7 +97,8 @@ MorvLValue rewriteImageNames(const MorvLValue& scene, const ConversionOptions& o
     return mapImages(scene, [&](const MorvLValue& image) {
         const Fields fields = image.fields();
         const MorvLValue name = requireField(fields, "fileName");
-        return setField(fields, "fileName",
+        // The name as stored stays for the picture search.
+        return setField(setField(fields, "storedFileName", name), "fileName",
                         rewriteTextureFileName(name, options.fromTextureRoot, options.textureExtension,
                                                options.toTextureRoot))
             .record();
@@ -111,7 +113,10 @@ MorvLValue resolveImageResolutions(const MorvLValue& scene, const ConversionOpti
         const Fields fields = image.fields();
         const std::string name = neutralToPlatform(options.toOSType, requireField(fields, "fileName"));
         const std::optional<std::string> found =
-            options.forceTextureResolution ? std::nullopt : findImageFile(name, objectFile);
+            options.forceTextureResolution
+                ? std::nullopt
+                : findImageFile(name, fields.find("storedFileName").value_or(requireField(fields, "fileName")),
+                                objectFile);
         const MorvLValue resolution = resolutionForImage(found.value_or(name), defaults.width, defaults.height,
                                                          options.forceTextureResolution, out);
         const Fields withResolution = setField(fields, "resolution", resolution);
