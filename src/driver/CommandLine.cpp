@@ -35,7 +35,7 @@ double readTextureSize(std::string_view printedName, std::string_view text) {
 
 void applyOption(ConversionOptions& o, std::string_view name, std::string_view value) {
     if (name == "to") {
-        o.to = requireOneOf(value, {"RIB", "LWO2", "Unreal.T3D", "glTF"},
+        o.to = requireOneOf(value, {"RIB", "LWO2", "Unreal.T3D", "glTF", "Info"},
                             "Unsupported format " + std::string(value));
     } else if (name == "destFileName") {
         o.destFileName = value;
@@ -153,7 +153,9 @@ std::string usageText(std::string_view programName) {
         "       RIB                : RenderMan RIB format\n"
         "       Unreal.T3D         : Unreal brush format\n"
         "       LWO2               : LightWave3D Object format (after version [6])\n"
-        "       glTF               : glTF 2.0 binary (.glb)\n\n";
+        "       glTF               : glTF 2.0 binary (.glb)\n"
+        "       Info               : no file; one JSON line per input on standard output\n"
+        "                            (layers, counts, surfaces, pictures found or not, warnings)\n\n";
     return text;
 }
 
@@ -166,6 +168,7 @@ std::string outputExtension(const std::string& to, std::ostream& out) {
     if (to == "LWO2") return "lwo";
     if (to == "Unreal.T3D") return "t3d";
     if (to == "glTF") return "glb";
+    if (to == "Info") return "json";  // never written
     out << "Internal error: Unsupported format " << to << '\n';
     return "unknown";
 }

@@ -19,6 +19,7 @@
 #include "base/Excn.hpp"
 #include "base/NumberText.hpp"
 #include "exporters/gltf/ExportGLTF.hpp"
+#include "exporters/info/ExportInfo.hpp"
 #include "exporters/renderman/ExportRI.hpp"
 #include "exporters/unreal/ExportUnrealT3D.hpp"
 #include "exporters/lightwave/MorvLToLWO2.hpp"
@@ -50,6 +51,7 @@ const std::vector<Exporter>& exporterTable() {
         {"Unreal.T3D", unrealT3DProgressLine, writeUnrealT3D},
         {"RIB", ribWriterProgressLine, writeRIB},
         {"glTF", gltfProgressLine, writeGLTF},
+        {"Info", infoProgressLine, writeInfo},
     };
     return table;
 }
@@ -319,7 +321,9 @@ ConversionOptions optionsForInput(const ConversionOptions& options, const Import
 }
 
 void convertOne(const Job& job, const ConversionOptions& runOptions, RunFiles& runFiles,
-                const RunIdentities& identities, std::ostream& out) {
+                const RunIdentities& identities, std::ostream& runOut) {
+    WarningRecorder recorder(runOut);  // the inventory lists the job's warnings
+    std::ostream& out = runOptions.to == "Info" ? recorder.stream() : runOut;
     const std::string& input = job.input;
     const std::string& destination = job.destination;
     const auto [scene, importer] = readScene(input, defaultResolution(runOptions), out);
@@ -334,6 +338,9 @@ void convertOne(const Job& job, const ConversionOptions& runOptions, RunFiles& r
         Excn::raiseWithCause("Error: Could not convert the data of input file " + input + "\n", e);
     }
     refusePictureClashes(job, modified, identities, out);
+    if (options.to == "Info")
+        modified = setField(setField(modified.fields(), "inputFile", MorvLValue::String(input)), "inputFormat",
+                            MorvLValue::String(importer->name)).record();
     const Exporter* exporter = findExporter(options.to);
     if (!exporter) {  // the option scan admits only the formats of the table
         out << "Internal error: Unsupported format " << options.to << "\n";
@@ -434,7 +441,7 @@ bool convertFiles(const CommandLine& commandLine, std::ostream& out) {
     const ConversionOptions& options = commandLine.options;
     checkDestinationFolder(options.destDir, out);
     const std::vector<Job> jobs = makeJobs(commandLine, out);
-    const RunIdentities identities = refuseClashes(jobs, out);
+    const RunIdentities identities = options.to == "Info" ? RunIdentities{} : refuseClashes(jobs, out);  // writes nothing
     refuseReplacedPictures(jobs, options, identities, out);
     RunFiles runFiles;
     runFiles.isRunFile = [&](const std::string& file) {
@@ -522,7 +529,7 @@ int runProgram(int argc, char** argv) {
         for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);
         std::ostringstream checks;
         const auto commandLine = parseCommandLine(args, programName, checks);
-        if (commandLine && writesToStream(*commandLine)) out = &std::cerr;
+        if (commandLine && (writesToStream(*commandLine) || commandLine->options.to == "Info")) out = &std::cerr;
         banner();
         *out << checks.str();
         return finished(!commandLine || convertFiles(*commandLine, *out));
