@@ -1,8 +1,12 @@
 #include "support/PictureSearch.hpp"
 
+#include <dirent.h>
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <filesystem>
 #include <mutex>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -13,14 +17,13 @@ namespace {
 
 namespace fs = std::filesystem;
 
-enum class EntryKind { File, Folder };
+// Folders and names are plain strings here: a search tries many of them per
+// picture, and std::filesystem's paths would cost more than the rest of it.
 
-// One folder's names, read once: exact names, and each file name in lower
-// case with the first of its spellings in byte order.
-struct Listing {
-    std::unordered_map<std::string, EntryKind> entries;
-    std::unordered_map<std::string, std::string> filesByLowerCase;
-};
+// The files of one folder (links followed) in lower case, each with its
+// spelling, sorted (within one lower-case name, the first spelling in byte
+// order first): read once, for the search that ignores case.
+using Listing = std::vector<std::pair<std::string, std::string>>;
 
 std::string lowerCase(std::string text) {
     std::transform(text.begin(), text.end(), text.begin(),
@@ -28,51 +31,107 @@ std::string lowerCase(std::string text) {
     return text;
 }
 
-Listing readListing(const fs::path& folder) {
+Listing readListing(const std::string& folder) {
     Listing listing;
-    std::error_code ec;
-    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-        std::error_code kindError;
-        const std::string name = it->path().filename().string();
-        if (it->is_regular_file(kindError)) {
-            listing.entries.emplace(name, EntryKind::File);
-            auto [at, added] = listing.filesByLowerCase.emplace(lowerCase(name), name);
-            if (!added && name < at->second) at->second = name;
-        } else if (it->is_directory(kindError)) {
-            listing.entries.emplace(name, EntryKind::Folder);
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir) return listing;
+    while (const dirent* entry = ::readdir(dir)) {
+        bool file = entry->d_type == DT_REG;
+        if (entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) {
+            struct stat info {};
+            file = ::fstatat(::dirfd(dir), entry->d_name, &info, 0) == 0 && S_ISREG(info.st_mode);
         }
+        if (file) listing.emplace_back(lowerCase(entry->d_name), entry->d_name);
     }
+    ::closedir(dir);
+    std::sort(listing.begin(), listing.end());
     return listing;
 }
 
-// The listings of the run, by folder.
-const Listing& listingOf(const fs::path& folder) {
-    static std::mutex guard;
-    static std::unordered_map<std::string, Listing> listings;
-    const std::lock_guard<std::mutex> lock(guard);
-    const auto found = listings.find(folder.string());
-    if (found != listings.end()) return found->second;
-    return listings.emplace(folder.string(), readListing(folder)).first->second;
+// What the run has learnt of its folders: their listings, and which paths are folders.
+struct Folders {
+    std::mutex guard;
+    std::unordered_map<std::string, Listing> listings;
+    std::unordered_map<std::string, bool> isFolder;
+};
+
+Folders& runFolders() {
+    static Folders folders;
+    return folders;
 }
 
-// folder/parts... as a file, through the listings; the last part's case ignored when asked.
-std::optional<fs::path> lookUp(fs::path folder, const std::vector<std::string>& parts, std::size_t first,
-                               bool ignoreCase) {
+bool isFolder(const std::string& path) {
+    Folders& run = runFolders();
+    const std::lock_guard<std::mutex> lock(run.guard);
+    const auto found = run.isFolder.find(path);
+    if (found != run.isFolder.end()) return found->second;
+    struct stat info {};
+    const bool folder = ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+    return run.isFolder.emplace(path, folder).first->second;
+}
+
+// The file of folder whose name equals name but for case, the first in byte order.
+std::optional<std::string> fileIgnoringCase(const std::string& folder, const std::string& name) {
+    Folders& run = runFolders();
+    const std::lock_guard<std::mutex> lock(run.guard);
+    auto it = run.listings.find(folder);
+    if (it == run.listings.end()) it = run.listings.emplace(folder, readListing(folder)).first;
+    const Listing& listing = it->second;
+    const std::string key = lowerCase(name);
+    const auto at = std::lower_bound(listing.begin(), listing.end(), std::pair<std::string, std::string>(key, ""));
+    if (at == listing.end() || at->first != key) return std::nullopt;
+    return at->second;
+}
+
+bool isRegularFile(const std::string& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+std::string joined(const std::string& folder, std::string_view name) {
+    std::string path = folder;
+    if (path.back() != '/') path += '/';
+    return path.append(name);
+}
+
+// folder/parts... from parts[first] on, as a file; the last part's case
+// ignored when asked. The folders on the way are remembered for the run; only
+// the search that ignores case reads a folder.
+std::optional<std::string> lookUp(std::string folder, const std::vector<std::string>& parts, std::size_t first,
+                                  bool ignoreCase) {
     for (std::size_t i = first; i + 1 < parts.size(); ++i) {
-        const Listing& listing = listingOf(folder);
-        const auto it = listing.entries.find(parts[i]);
-        if (it == listing.entries.end() || it->second != EntryKind::Folder) return std::nullopt;
-        folder /= parts[i];
+        folder = joined(folder, parts[i]);
+        if (!isFolder(folder)) return std::nullopt;
     }
-    const Listing& listing = listingOf(folder);
     if (!ignoreCase) {
-        const auto it = listing.entries.find(parts.back());
-        if (it == listing.entries.end() || it->second != EntryKind::File) return std::nullopt;
-        return folder / parts.back();
+        std::string path = joined(folder, parts.back());
+        return isRegularFile(path) ? std::optional(std::move(path)) : std::nullopt;
     }
-    const auto it = listing.filesByLowerCase.find(lowerCase(parts.back()));
-    if (it == listing.filesByLowerCase.end()) return std::nullopt;
-    return folder / it->second;
+    const auto name = fileIgnoringCase(folder, parts.back());
+    return name ? std::optional(joined(folder, *name)) : std::nullopt;
+}
+
+// Where a search starts: the folder of the object file and each folder above it, up to the root.
+struct SearchStart {
+    std::string current;
+    std::vector<std::string> folders;
+    bool showRelative = false;
+};
+
+std::optional<SearchStart> searchStart(const std::string& objectFile) {
+    std::error_code ec;
+    SearchStart start;
+    start.current = fs::current_path(ec).string();
+    if (ec || objectFile.empty()) return std::nullopt;
+    start.showRelative = !fs::path(objectFile).is_absolute();
+    // ".." in the object's name is taken lexically, as the shell's cd takes it.
+    std::string folder = (fs::path(start.current) / objectFile).lexically_normal().parent_path().string();
+    for (;;) {
+        start.folders.push_back(folder);
+        const std::size_t slash = folder.find_last_of('/');
+        if (folder.size() <= 1 || slash == std::string::npos) return start;
+        folder.resize(slash == 0 ? 1 : slash);
+    }
 }
 
 std::vector<std::string> pathElements(const MorvLValue& storedName) {
@@ -87,48 +146,50 @@ std::vector<std::string> pathElements(const MorvLValue& storedName) {
 }
 
 // The name as the user sees it: relative to the current folder for a relative object name.
-std::string shownName(const fs::path& found, const fs::path& current, bool showRelative) {
-    const fs::path shown = showRelative ? found.lexically_relative(current) : found;
-    return (shown.empty() ? found : shown).string();
+std::string shownName(const std::string& found, const SearchStart& start) {
+    if (!start.showRelative) return found;
+    const fs::path shown = fs::path(found).lexically_relative(start.current);
+    return shown.empty() ? found : shown.string();
+}
+
+// A relative name beside the object, then in each folder above it.
+std::optional<std::string> besideOrAbove(const std::string& platformName, const SearchStart& start) {
+    // A name with "." or ".." in it is taken lexically too.
+    const bool dotted = ("/" + platformName + "/").find("/.") != std::string::npos;
+    // A name in a folder is tried only where that folder is (remembered for the run).
+    const std::size_t slash = dotted ? std::string::npos : platformName.find('/');
+    for (const std::string& folder : start.folders) {
+        if (folder == start.current) continue;  // the name itself was tried first
+        if (slash != std::string::npos && !isFolder(joined(folder, std::string_view(platformName).substr(0, slash))))
+            continue;
+        std::string candidate = joined(folder, platformName);
+        if (dotted) candidate = fs::path(candidate).lexically_normal().string();
+        if (isRegularFile(candidate)) return shownName(candidate, start);
+    }
+    return std::nullopt;
 }
 
 }  // namespace
 
 std::optional<std::string> findImageFile(const std::string& platformName, const std::string& objectFile) {
-    std::error_code ec;
-    if (fs::is_regular_file(platformName, ec)) return platformName;
-    const fs::path name(platformName);
-    const fs::path current = fs::current_path(ec);
-    if (platformName.empty() || name.is_absolute() || objectFile.empty() || ec) return std::nullopt;
-    const bool showRelative = !fs::path(objectFile).is_absolute();
-    // ".." in the object's name is taken lexically, as the shell's cd takes it.
-    fs::path folder = (current / objectFile).lexically_normal().parent_path();
-    for (;;) {
-        const fs::path candidate = (folder / name).lexically_normal();
-        if (folder != current && fs::is_regular_file(candidate, ec)) return shownName(candidate, current, showRelative);
-        if (folder == folder.root_path() || !folder.has_relative_path()) return std::nullopt;
-        folder = folder.parent_path();
-    }
+    if (isRegularFile(platformName)) return platformName;
+    if (platformName.empty() || platformName.front() == '/') return std::nullopt;
+    const auto start = searchStart(objectFile);
+    return start ? besideOrAbove(platformName, *start) : std::nullopt;
 }
 
 std::optional<std::string> findImageFile(const std::string& platformName, const MorvLValue& storedName,
                                          const std::string& objectFile) {
-    if (auto found = findImageFile(platformName, objectFile)) return found;
-    std::error_code ec;
-    const fs::path current = fs::current_path(ec);
+    if (isRegularFile(platformName)) return platformName;
+    const auto start = searchStart(objectFile);
+    if (!start) return std::nullopt;
+    if (!platformName.empty() && platformName.front() != '/')
+        if (auto found = besideOrAbove(platformName, *start)) return found;
     const std::vector<std::string> parts = pathElements(storedName);
-    if (ec || parts.empty() || objectFile.empty()) return std::nullopt;
-    const bool showRelative = !fs::path(objectFile).is_absolute();
-    const fs::path objectFolder = (current / objectFile).lexically_normal().parent_path();
-    for (const bool ignoreCase : {false, true}) {
-        for (std::size_t first = 0; first < parts.size(); ++first) {
-            for (fs::path folder = objectFolder;; folder = folder.parent_path()) {
-                if (const auto found = lookUp(folder, parts, first, ignoreCase))
-                    return shownName(*found, current, showRelative);
-                if (folder == folder.root_path() || !folder.has_relative_path()) break;
-            }
-        }
-    }
+    for (const bool ignoreCase : {false, true})
+        for (std::size_t first = 0; first < parts.size(); ++first)
+            for (const std::string& folder : start->folders)
+                if (const auto found = lookUp(folder, parts, first, ignoreCase)) return shownName(*found, *start);
     return std::nullopt;
 }
 
