@@ -11,9 +11,10 @@
 //   3. step 2 once more, with upper and lower case ignored in the file name
 //      (the last part) only; among names that differ only in case, the first
 //      in byte order.
-// Only regular files count (links followed). Step 2 and 3 look names up in
-// listings of folders, and each folder is read at most once per run however
-// many objects and pictures ask for it.
+// Only regular files count (links followed). Which paths are folders is
+// remembered for the run, so a name whose folders are not there costs no
+// file system call after the first; step 3 reads the listing of a folder at
+// most once per run however many objects and pictures ask for it.
 #pragma once
 
 #include <optional>
