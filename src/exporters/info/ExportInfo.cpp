@@ -1,5 +1,6 @@
 #include "exporters/info/ExportInfo.hpp"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -85,11 +86,17 @@ void appendString(std::string& out, std::string_view text) {
     out += '"';
 }
 
+// Reals as single floats, as the files store them; counts and indices whole.
 void appendNumber(std::string& out, double value) {
-    if (!std::isfinite(value)) {
+    if (!(std::fabs(value) <= std::numeric_limits<float>::max())) {  // NaN, infinite or beyond a float
         out += "null";
         return;
     }
+    char text[32];
+    out.append(text, std::to_chars(text, text + sizeof text, static_cast<float>(value)).ptr);
+}
+
+void appendCount(std::string& out, std::uint64_t value) {
     char text[32];
     out.append(text, std::to_chars(text, text + sizeof text, value).ptr);
 }
@@ -114,20 +121,20 @@ void appendMesh(std::string& out, const MorvLValue& mesh) {
     key(out, "layers") += '[';
     for (const MeshLayer& layer : meshLayers(mesh)) {
         element(out) += '{';
-        appendNumber(key(out, "number"), layer.number);
+        appendCount(key(out, "number"), static_cast<std::uint64_t>(std::max(layer.number, 0)));
         appendString(key(out, "name"), layer.name);
-        appendNumber(key(out, "points"), static_cast<double>(layer.vertices));
-        appendNumber(key(out, "faces"), static_cast<double>(layer.faces));
+        appendCount(key(out, "points"), layer.vertices);
+        appendCount(key(out, "faces"), layer.faces);
         out += '}';
     }
     out += ']';
-    appendNumber(key(out, "points"), static_cast<double>(view.vertexCount()));
+    appendCount(key(out, "points"), view.vertexCount());
     std::size_t counts[3] = {};
     for (const FaceKindRun& run : view.kindRuns()) counts[static_cast<int>(run.kind)] += run.count;
     key(out, "faces") += '{';
-    appendNumber(key(out, "plain"), static_cast<double>(counts[0]));
-    appendNumber(key(out, "subPatch"), static_cast<double>(counts[1]));
-    appendNumber(key(out, "catmullClark"), static_cast<double>(counts[2]));
+    appendCount(key(out, "plain"), counts[0]);
+    appendCount(key(out, "subPatch"), counts[1]);
+    appendCount(key(out, "catmullClark"), counts[2]);
     out += '}';
     if (view.vertexCount() == 0) {
         key(out, "boundingBox") += "null";
@@ -161,7 +168,7 @@ void appendTexture(std::string& out, const Fields& t, const std::vector<std::str
     else
         key(out, "uvMap") += "null";
     const auto image = findIntegerField(t, "image");
-    if (image && *image >= 0) appendNumber(key(out, "picture"), *image);
+    if (image && *image >= 0) appendCount(key(out, "picture"), static_cast<std::uint64_t>(*image));
     else key(out, "picture") += "null";
     out += '}';
 }
@@ -207,7 +214,7 @@ void appendPictures(std::string& out, const MorvLValue& images) {
         else key(out, "format") += "null";
         const bool sized = probe.status == ImageProbeStatus::Read;
         for (const auto& [name, v] : {std::pair{"width", probe.width}, std::pair{"height", probe.height}})
-            sized ? appendNumber(key(out, name), v) : void(key(out, name) += "null");
+            sized ? appendCount(key(out, name), static_cast<std::uint64_t>(v)) : void(key(out, name) += "null");
         out += '}';
     }
     out += ']';

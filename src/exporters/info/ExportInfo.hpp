@@ -4,7 +4,7 @@
 // The run's own lines go to standard error.
 //
 // {"file": the input as named, "format": "LWOB", "LWO2" or "Unreal.T3D",
-//  "layers": [{"number", "name", "points", "faces"}],
+//  "layers": [{"number", "name", "points", "faces"}] (empty for LWOB and brushes, which have none),
 //  "points": count, "faces": {"plain", "subPatch", "catmullClark"},
 //  "boundingBox": {"min": [x, y, z], "max": [x, y, z]} or null without points
 //    (after --scale and the coordinate options, as a conversion would place it),
@@ -16,7 +16,8 @@
 //    when not read)}],
 //  "warnings": [the lines beginning "Warning" that the input gave]}
 //
-// Numbers that are not finite are written null.
+// Reals are written as the single floats files hold; one that is not finite
+// (or beyond a float) is written null.
 #pragma once
 
 #include <iosfwd>
