@@ -14,6 +14,7 @@
 #include <string>
 
 #include <jpeglib.h>
+#include <jerror.h>
 #include <png.h>
 
 #include "base/Excn.hpp"
@@ -675,8 +676,9 @@ void checkSize(const char* format, std::uint64_t width, std::uint64_t height) {
 }
 
 // libjpeg's error handling: a failure jumps back to decodeJPEG, every message
-// is kept instead of printed, and a warning (data ended early or damaged)
-// also counts as a failure.
+// is kept instead of printed, and a warning that the data ended early or is
+// damaged also counts as a failure (libjpeg would show grey there). Warnings
+// that lose nothing (extra bytes between segments, unknown versions) do not.
 struct JpegErrors {
     jpeg_error_mgr manager;
     std::jmp_buf back;
@@ -693,6 +695,9 @@ void jpegFail(j_common_ptr info) {
 void jpegMessage(j_common_ptr info, int level) {
     auto* errors = reinterpret_cast<JpegErrors*>(info->err);
     if (level >= 0 || errors->warned) return;  // trace messages, and warnings after the first
+    static constexpr int damage[] = {JWRN_JPEG_EOF, JWRN_HIT_MARKER, JWRN_HUFF_BAD_CODE, JWRN_ARITH_BAD_CODE,
+                                     JWRN_MUST_RESYNC, JWRN_BOGUS_PROGRESSION, JWRN_NOT_SEQUENTIAL};
+    if (std::find(std::begin(damage), std::end(damage), info->err->msg_code) == std::end(damage)) return;
     info->err->format_message(info, errors->message);
     errors->warned = true;
 }
@@ -753,7 +758,13 @@ std::pair<Picture, bool> readJPEG(Bytes bytes) {
     errors.manager.output_message = jpegSilent;
     Picture p;
     bool asIs = false;
-    const bool decoded = jpegDecode(bytes, info, errors, p, asIs);
+    bool decoded = false;
+    try {
+        decoded = jpegDecode(bytes, info, errors, p, asIs);
+    } catch (...) {  // a size beyond the limit, or memory
+        jpeg_destroy_decompress(&info);
+        throw;
+    }
     jpeg_destroy_decompress(&info);
     if (!decoded) {
         const std::string why = errors.message[0] ? errors.message : "it is damaged";
