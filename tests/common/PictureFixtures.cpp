@@ -7,15 +7,15 @@
 namespace morv::testing {
 namespace {
 
-void putBig(std::string& out, std::uint32_t v, int bytes) {
+std::string big(std::uint32_t v, int bytes) {
+    std::string out;
     for (int i = bytes - 1; i >= 0; --i) out += static_cast<char>(v >> (8 * i) & 0xFF);
+    return out;
 }
 
-void chunk(std::string& out, const char* id, const std::string& data) {
-    out += id;
-    putBig(out, static_cast<std::uint32_t>(data.size()), 4);
-    out += data;
-    if (data.size() % 2) out += '\0';
+// An IFF chunk: its id, length, data and pad byte.
+std::string chunk(const char* id, const std::string& data) {
+    return id + big(static_cast<std::uint32_t>(data.size()), 4) + data + (data.size() % 2 ? std::string(1, '\0') : "");
 }
 
 // ByteRun1: runs of two or more equal bytes repeated, the others one-byte literals.
@@ -62,27 +62,14 @@ std::string jpegPicture(std::uint32_t width, std::uint32_t height, int component
 }
 
 std::string gifHeader(std::uint16_t width, std::uint16_t height) {
-    std::string out = "GIF89a";
-    for (std::uint16_t v : {width, height}) {
-        out += static_cast<char>(v & 0xFF);
-        out += static_cast<char>(v >> 8);
-    }
-    return out + std::string("\x00\x00\x00", 3);
+    const char size[] = {char(width & 0xFF), char(width >> 8), char(height & 0xFF), char(height >> 8), 0, 0, 0};
+    return "GIF89a" + std::string(size, sizeof size);
 }
 
 std::string ilbmPicture(const Ilbm& ilbm) {
-    std::string bmhd;
-    putBig(bmhd, ilbm.width, 2);
-    putBig(bmhd, ilbm.height, 2);
-    putBig(bmhd, 0, 4);
-    bmhd += static_cast<char>(ilbm.planes);
-    bmhd += static_cast<char>(ilbm.maskPlane ? 1 : 0);
-    bmhd += static_cast<char>(ilbm.byteRun1 ? 1 : 0);
-    bmhd += '\0';
-    putBig(bmhd, 0, 2);
-    bmhd += "\x0a\x0b";
-    putBig(bmhd, ilbm.width, 2);
-    putBig(bmhd, ilbm.height, 2);
+    const std::string bmhd = big(ilbm.width, 2) + big(ilbm.height, 2) + big(0, 4) + char(ilbm.planes) +
+                             char(ilbm.maskPlane ? 1 : 0) + char(ilbm.byteRun1 ? 1 : 0) + big(0, 3) + "\x0a\x0b" +
+                             big(ilbm.width, 2) + big(ilbm.height, 2);
     std::string cmap, body;
     for (const auto& c : ilbm.cmap) cmap.append(c.begin(), c.end());
     const std::size_t rowBytes = (ilbm.width + 15u) / 16 * 2;
@@ -97,18 +84,18 @@ std::string ilbmPicture(const Ilbm& ilbm) {
         }
         body += ilbm.byteRun1 ? byteRun1(line) : line;
     }
-    std::string form = "ILBM";
-    chunk(form, "BMHD", bmhd);
-    if (ilbm.camg) {
-        std::string camg;
-        putBig(camg, ilbm.camg, 4);
-        chunk(form, "CAMG", camg);
-    }
-    if (!cmap.empty()) chunk(form, "CMAP", cmap);
-    chunk(form, "BODY", body);
-    std::string out = "FORM";
-    putBig(out, static_cast<std::uint32_t>(form.size()), 4);
-    return out + form;
+    const std::string form = "ILBM" + chunk("BMHD", bmhd) + (ilbm.camg ? chunk("CAMG", big(ilbm.camg, 4)) : "") +
+                             (cmap.empty() ? "" : chunk("CMAP", cmap)) + chunk("BODY", body);
+    return "FORM" + big(static_cast<std::uint32_t>(form.size()), 4) + form;
+}
+
+Bytes texturedTriangle(const std::string& name) {
+    IffBuilder c, block;
+    c.chunk("TAGS", lwo2Tags({"S"})).chunk("LAYR", lwo2Layer(0, "top"));
+    c.chunk("PNTS", lwo2Points({{0, 0, 0}, {1, 2, 0}, {0, 1, -3}})).chunk("POLS", lwo2Polygons("FACE", {{0, 1, 2}}));
+    c.chunk("PTAG", lwo2PolygonTags("SURF", {{0, 0}})).chunk("CLIP", lwo2StillClip(1, name));
+    block.sub("IMAP", IffBuilder().str("\x80").sub("CHAN", IffBuilder().id("COLR"))).sub("PROJ", IffBuilder().u2(0)).sub("IMAG", IffBuilder().vx(1));
+    return iffForm("LWO2", c.chunk("SURF", lwo2Surface("S", "", IffBuilder().sub("BLOK", block))));
 }
 
 }  // namespace morv::testing

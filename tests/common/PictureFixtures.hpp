@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "common/LwoFixtures.hpp"
+
 namespace morv::testing {
 
 // A JPEG of width x height with 1, 3 or 4 (CMYK) components, baseline or progressive.
@@ -25,5 +27,9 @@ struct Ilbm {
     std::function<std::uint32_t(std::uint32_t x, std::uint32_t y)> value;  // each pixel's plane bits
 };
 std::string ilbmPicture(const Ilbm& ilbm);
+
+// An LWO2 triangle (layer "top", points (0 0 0), (1 2 0), (0 1 -3)) whose
+// surface "S" has one planar colour texture of the picture stored as name.
+Bytes texturedTriangle(const std::string& name);
 
 }  // namespace morv::testing

@@ -3,16 +3,15 @@
 // filter that lists exactly the objects with missing pictures.
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <memory>
-#include <sstream>
 
 #include <gtest/gtest.h>
 
 #include "common/LightWaveScan.hpp"
-#include "common/LwoFixtures.hpp"
 #include "common/PictureFixtures.hpp"
 #include "common/RunProgram.hpp"
 
@@ -42,9 +41,7 @@ TEST(Info, EveryRealObjectGivesOneJsonLineAndMissingPicturesCanBeListed) {
     std::vector<std::string> args{"--to=Info", "--keepGoing=true"};
     for (const fs::path& p : objects) args.push_back(p.string());
     const auto r = testing::runProgram(args, dir.string());
-    std::istringstream lines(r.out);
-    std::size_t count = 0;
-    for (std::string line; std::getline(lines, line);) ++count;
+    const auto count = std::count(r.out.begin(), r.out.end(), '\n');
     // Every object that converts gives one line; those that fail say so on standard error.
     EXPECT_NE(r.err.find("Converted " + std::to_string(count) + " of " + std::to_string(objects.size()) + " files"), std::string::npos) << r.err;
     EXPECT_EQ(python(R"(import json, sys
@@ -53,22 +50,13 @@ for line in sys.stdin:
     o = json.loads(line)
     assert set(o) == keys, o.keys()
     assert o["format"] in ("LWOB", "LWO2"), o["format"]
-    for p in o["pictures"]:
-        assert (p["file"] is None) == (p["width"] is None) or p["format"] is not None, p
+    assert all(p["file"] is not None or p["format"] is p["width"] is None for p in o["pictures"]), o["pictures"]
 print("ok")
 )", r.out, dir), "ok\n");
 
     // Two objects, one whose picture is beside it and one whose picture is nowhere.
-    const auto object = [&](const std::string& picture) {
-        testing::IffBuilder c, block;
-        c.chunk("TAGS", testing::lwo2Tags({"S"})).chunk("LAYR", testing::lwo2Layer(0, "top"));
-        c.chunk("PNTS", testing::lwo2Points({{0, 0, 0}, {1, 2, 0}, {0, 1, -3}})).chunk("POLS", testing::lwo2Polygons("FACE", {{0, 1, 2}}));
-        c.chunk("PTAG", testing::lwo2PolygonTags("SURF", {{0, 0}})).chunk("CLIP", testing::lwo2StillClip(1, picture));
-        block.sub("IMAP", testing::IffBuilder().str("\x80").sub("CHAN", testing::IffBuilder().id("COLR"))).sub("PROJ", testing::IffBuilder().u2(0)).sub("IMAG", testing::IffBuilder().vx(1));
-        return testing::iffForm("LWO2", c.chunk("SURF", testing::lwo2Surface("S", "", testing::IffBuilder().sub("BLOK", block))));
-    };
     for (const auto& [name, picture] : {std::pair{"found.lwo", "C:\\Art\\Images\\there.gif"}, std::pair{"missing.lwo", "Images/gone.gif"}}) {
-        const auto bytes = object(picture);
+        const auto bytes = testing::texturedTriangle(picture);
         std::ofstream(dir / name, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     }
     fs::create_directories(dir / "Images");

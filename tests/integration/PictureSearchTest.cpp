@@ -8,7 +8,6 @@
 
 #include <gtest/gtest.h>
 
-#include "common/LwoFixtures.hpp"
 #include "common/PictureFixtures.hpp"
 #include "common/RunProgram.hpp"
 
@@ -16,18 +15,6 @@ namespace morv {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::IffBuilder;
-
-// A triangle whose surface has one planar colour texture of the picture stored as name.
-testing::Bytes texturedTriangle(const std::string& name) {
-    IffBuilder c, block;
-    c.chunk("TAGS", testing::lwo2Tags({"S"})).chunk("LAYR", testing::lwo2Layer(0, "l"));
-    c.chunk("PNTS", testing::lwo2Points({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}})).chunk("POLS", testing::lwo2Polygons("FACE", {{0, 1, 2}}));
-    c.chunk("PTAG", testing::lwo2PolygonTags("SURF", {{0, 0}})).chunk("CLIP", testing::lwo2StillClip(1, name));
-    block.sub("IMAP", IffBuilder().str("\x80").sub("CHAN", IffBuilder().id("COLR"))).sub("PROJ", IffBuilder().u2(0)).sub("IMAG", IffBuilder().vx(1));
-    return testing::iffForm("LWO2", c.chunk("SURF", testing::lwo2Surface("S", "", IffBuilder().sub("BLOK", block))));
-}
-
 TEST(PictureSearch, NamesFromTheAuthorsMachineFindThePictureInTheTree) {
     const fs::path root = fs::temp_directory_path() / ("morv3d-search-" + std::to_string(::getpid()));
     fs::remove_all(root);
@@ -65,7 +52,7 @@ TEST(PictureSearch, NamesFromTheAuthorsMachineFindThePictureInTheTree) {
     const fs::path object = root / "Content/Objects/Ships/ship.lwo";
     for (const auto& c : cases) {
         SCOPED_TRACE(c.stored);
-        const auto bytes = texturedTriangle(c.stored);
+        const auto bytes = testing::texturedTriangle(c.stored);
         std::ofstream(object, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
         // From the root, and from a folder outside the tree with the object named absolute.
         for (const fs::path& from : {root, fs::temp_directory_path()}) {
