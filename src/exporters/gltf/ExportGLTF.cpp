@@ -34,7 +34,6 @@ static_assert(std::endian::native == std::endian::little, "buffers are written f
 
 constexpr std::uint32_t none = std::numeric_limits<std::uint32_t>::max();
 constexpr double largestFloat = std::numeric_limits<float>::max();
-constexpr std::uint64_t largestPictureFile = std::uint64_t{1} << 30;
 
 // glTF's codes for component types, buffer targets and sampling.
 enum : int {
