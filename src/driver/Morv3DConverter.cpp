@@ -19,13 +19,15 @@
 #include "base/NumberText.hpp"
 #include "driver/OutputFormats.hpp"
 #include "driver/RunGuard.hpp"
+#include "exporters/info/ExportInfo.hpp"
 #include "importers/lightwave/LWO2Reader.hpp"
 #include "importers/lightwave/LWOBReader.hpp"
 #include "importers/unreal/UnrealT3DReader.hpp"
 #include "scene/CanonicalScene.hpp"
 #include "scene/MorvLTransformMesh.hpp"
 #include "support/GetCs.hpp"
-#include "support/ImageResolutions.hpp"
+#include "support/PictureSearch.hpp"
+#include "support/Pictures.hpp"
 #include "support/NeutralFileName.hpp"
 #include "support/OutputFile.hpp"
 
@@ -79,7 +81,8 @@ MorvLValue rewriteImageNames(const MorvLValue& scene, const ConversionOptions& o
     return mapImages(scene, [&](const MorvLValue& image) {
         const Fields fields = image.fields();
         const MorvLValue name = requireField(fields, "fileName");
-        return setField(fields, "fileName",
+        // The name as stored stays for the picture search.
+        return setField(setField(fields, "storedFileName", name), "fileName",
                         rewriteTextureFileName(name, options.fromTextureRoot, options.textureExtension,
                                                options.toTextureRoot))
             .record();
@@ -94,7 +97,10 @@ MorvLValue resolveImageResolutions(const MorvLValue& scene, const ConversionOpti
         const Fields fields = image.fields();
         const std::string name = neutralToPlatform(options.toOSType, requireField(fields, "fileName"));
         const std::optional<std::string> found =
-            options.forceTextureResolution ? std::nullopt : findImageFile(name, objectFile);
+            options.forceTextureResolution
+                ? std::nullopt
+                : findImageFile(name, fields.find("storedFileName").value_or(requireField(fields, "fileName")),
+                                objectFile);
         const MorvLValue resolution = resolutionForImage(found.value_or(name), defaults.width, defaults.height,
                                                          options.forceTextureResolution, out);
         const Fields withResolution = setField(fields, "resolution", resolution);
@@ -223,8 +229,16 @@ void makeDestinationFolders(const Job& job, std::ostream& out) {
 }
 
 void convertOne(const Job& job, const CommandLine& commandLine, RunFiles& runFiles, RunGuard& guard,
-                std::ostream& out) {
-    if (const std::string* refusal = guard.refusal(job)) reportAndRaise(*refusal, out);
+                std::ostream& runOut) {
+    if (const std::string* refusal = guard.refusal(job)) reportAndRaise(*refusal, runOut);
+    const OutputFormat* format = findOutputFormat(commandLine.options.to);
+    if (!format) {  // the option scan admits only the formats of the table
+        runOut << "Internal error: Unsupported format " << commandLine.options.to << "\n";
+        throw Bug("Internal error: Unsupported format " + commandLine.options.to + "\n");
+    }
+    // A format that writes no file (the inventory) lists the job's warnings.
+    WarningRecorder recorder(runOut);
+    std::ostream& out = format->writesFile ? runOut : recorder.stream();
     const std::string& input = job.input;
     const std::string& destination = job.destination;
     const auto [scene, importer] = readScene(input, defaultResolution(commandLine.options), out);
@@ -240,12 +254,12 @@ void convertOne(const Job& job, const CommandLine& commandLine, RunFiles& runFil
     }
     guard.checkPictures(job, modified, out);
     guard.checkDestination(job, out);
-    if (!options.destDir.empty()) makeDestinationFolders(job, out);
-    const OutputFormat* format = findOutputFormat(options.to);
-    if (!format) {  // the option scan admits only the formats of the table
-        out << "Internal error: Unsupported format " << options.to << "\n";
-        throw Bug("Internal error: Unsupported format " + options.to + "\n");
-    }
+    if (!format->writesFile)
+        modified = setField(setField(modified.fields(), "inputFile", MorvLValue::String(input)), "inputFormat",
+                            MorvLValue::String(importer->name))
+                       .record();
+    else if (!options.destDir.empty())
+        makeDestinationFolders(job, out);
     out << format->progressLine(destination);
     const ExportSettings common{resolution.width, resolution.height, out, options.toOSType, &runFiles};
     try {
@@ -285,6 +299,7 @@ std::filesystem::path keptUnderDestDir(const std::string& derived) {
 // extension, under the --destDir folder when one is given.
 std::string destinationFor(const std::string& input, const CommandLine& commandLine) {
     const ConversionOptions& options = commandLine.options;
+    if (const OutputFormat* format = findOutputFormat(options.to); format && !format->writesFile) return {};
     if (!options.destFileName.empty()) return options.destFileName;
     const std::string derived = destinationName(input, commandLine.extension);
     if (options.destDir.empty()) return derived;
@@ -397,9 +412,12 @@ void endBySignal(int signal) {
     ::raise(signal);  // delivered when the handler returns
 }
 
-// Whether some destination of the run is a stream, named or derived, itself
-// or through links: the run's own lines then go to standard error.
+// Whether the run's data goes to a stream: a format that prints its data on
+// standard output, or some destination of the run that is a stream, named or
+// derived, itself or through links. The run's own lines then go to standard error.
 bool writesToStream(const CommandLine& commandLine) {
+    if (const OutputFormat* format = findOutputFormat(commandLine.options.to); format && !format->writesFile)
+        return true;
     for (const std::string& input : commandLine.inputs)
         if (isStream(writtenName(destinationFor(input, commandLine)))) return true;
     return false;

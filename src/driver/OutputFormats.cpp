@@ -2,6 +2,7 @@
 
 #include "driver/CommandLine.hpp"
 #include "exporters/gltf/ExportGLTF.hpp"
+#include "exporters/info/ExportInfo.hpp"
 #include "exporters/lightwave/MorvLToLWO2.hpp"
 #include "exporters/renderman/ExportRI.hpp"
 #include "exporters/unreal/ExportUnrealT3D.hpp"
@@ -31,6 +32,11 @@ void writeGLTFFile(const MorvLValue& scene, const std::string& destination, cons
     writeGLTF(scene, destination, common, GLTFSettings{options.forceTextureResolution});
 }
 
+void writeInfoLine(const MorvLValue& scene, const std::string& destination, const ExportSettings& common,
+                   const ConversionOptions&) {
+    writeInfo(scene, destination, common);
+}
+
 }  // namespace
 
 const std::vector<OutputFormat>& outputFormats() {
@@ -40,6 +46,10 @@ const std::vector<OutputFormat>& outputFormats() {
         {"LWO2", "LightWave3D Object format (after version [6])", "lwo", 1.0, lwo2WriterProgressLine,
          writeLWO2File},
         {"glTF", "glTF 2.0 binary (.glb)", "glb", 1.0, gltfProgressLine, writeGLTFFile},
+        {"Info",
+         "no file; one JSON line per input on standard output\n"
+         "                            (layers, counts, surfaces, pictures found or not, warnings)",
+         "json", 1.0, infoProgressLine, writeInfoLine, false},
     };
     return table;
 }

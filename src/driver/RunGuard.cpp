@@ -38,6 +38,7 @@ RunGuard::RunGuard(const std::vector<Job>& jobs, bool keepGoing, std::ostream& o
     };
     for (const Job& job : jobs) inputs_.emplace(fileIdentity(job.input), &job);
     for (const Job& job : jobs) {
+        if (job.destination.empty()) continue;  // a format that writes no file
         const std::string identity = outputIdentity(job.destination);
         if (auto it = inputs_.find(identity); it != inputs_.end()) {
             const std::string& victim = it->second->input;
@@ -87,7 +88,7 @@ void RunGuard::checkPictures(const Job& job, const MorvLValue& scene, std::ostre
 }
 
 void RunGuard::checkDestination(const Job& job, std::ostream& out) const {
-    if (pictures_.empty()) return;
+    if (pictures_.empty() || job.destination.empty()) return;
     if (const auto it = pictures_.find(outputIdentity(job.destination)); it != pictures_.end())
         raisePictureClash(it->second, job, out);
 }

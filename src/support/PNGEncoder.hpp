@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "support/PictureDecoding.hpp"
+#include "support/Pictures.hpp"
 
 namespace morv {
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "support/PictureDecoding.hpp"
+#include "support/Pictures.hpp"
 
 namespace morv::testing {
 

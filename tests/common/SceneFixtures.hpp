@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "scene/CanonicalScene.hpp"
-#include "support/ImageResolutions.hpp"
+#include "support/Pictures.hpp"
 #include "support/NeutralFileName.hpp"
 
 namespace morv::testing {

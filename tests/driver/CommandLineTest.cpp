@@ -44,6 +44,8 @@ Supported options:
        Unreal.T3D         : Unreal brush format
        LWO2               : LightWave3D Object format (after version [6])
        glTF               : glTF 2.0 binary (.glb)
+       Info               : no file; one JSON line per input on standard output
+                            (layers, counts, surfaces, pictures found or not, warnings)
 
 )";
 

@@ -47,7 +47,7 @@ std::string convertedLines(const std::string& scale, const std::string& writing)
            "\n"
            "Using texture resolution 512x512 as the default resolution\n"
            "Converting imported data\n"
-           "Could not open file Wall\n"
+           "Could not open file Wall: No such file or directory\n"
            "Warning: Could not get resolution of the image file \"Wall\"\n" +
            writing;
 }

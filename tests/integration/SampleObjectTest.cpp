@@ -13,7 +13,7 @@
 #include "common/SceneGeometry.hpp"
 #include "importers/lightwave/LWO2Reader.hpp"
 #include "scene/CanonicalScene.hpp"
-#include "support/ImageResolutions.hpp"
+#include "support/Pictures.hpp"
 
 namespace morv {
 namespace {

@@ -1,4 +1,4 @@
-#include "support/ImageResolutions.hpp"
+#include "support/Pictures.hpp"
 
 #include <unistd.h>
 
@@ -212,7 +212,7 @@ TEST_F(ImageResolutionsTest, MissingFileOrDirectoryCannotBeOpened) {
     for (const std::string& path : {missing, sub}) {
         SCOPED_TRACE(path);
         MorvLValue r;
-        EXPECT_EQ(resolve(path, &r), "Could not open file " + path + "\n" + warning(path));
+        EXPECT_EQ(resolve(path, &r), "Could not open file " + path + (path == missing ? ": No such file or directory\n" : ": Is a directory\n") + warning(path));
         EXPECT_EQ(r, makeImageResolution(300.0, 200.0));
         EXPECT_EQ(probeImage(path).status, ImageProbeStatus::CannotOpen);
     }

@@ -25,7 +25,7 @@
 #include "support/NeutralFileName.hpp"
 #include "support/OutputFile.hpp"
 #include "support/PNGEncoder.hpp"
-#include "support/PictureDecoding.hpp"
+#include "support/Pictures.hpp"
 
 namespace morv {
 namespace {
@@ -34,7 +34,6 @@ static_assert(std::endian::native == std::endian::little, "buffers are written f
 
 constexpr std::uint32_t none = std::numeric_limits<std::uint32_t>::max();
 constexpr double largestFloat = std::numeric_limits<float>::max();
-constexpr std::uint64_t largestPictureFile = std::uint64_t{1} << 30;
 
 // glTF's codes for component types, buffer targets and sampling.
 enum : int {
@@ -341,32 +340,11 @@ struct EmbeddedPicture {
     std::string bytes;
 };
 
-// The file's bytes as glTF holds them: PNG and JPEG as they are, BMP and
-// Targa as PNG. Raises Error with the reason when that cannot be done.
+// The file's bytes as glTF holds them (see embeddablePicture). Raises Error
+// with the reason when that cannot be done.
 std::pair<const char*, std::string> pictureBytes(const std::string& path) {
-    std::error_code ec;
-    if (!std::filesystem::is_regular_file(path, ec)) throw Error("it could not be opened");
-    const std::uint64_t size = std::filesystem::file_size(path, ec);
-    if (ec || size > largestPictureFile) throw Error("it is larger than the 1 GB a picture may have");
-    std::vector<std::uint8_t> bytes;
-    try {
-        bytes = readWholeFile(path);
-    } catch (const MorvException&) {
-        throw Error("it could not be read");
-    }
-    const auto startsWith = [&](std::string_view magic) {
-        return bytes.size() >= magic.size() && std::equal(magic.begin(), magic.end(), bytes.begin(),
-                                                          [](char a, std::uint8_t b) { return static_cast<std::uint8_t>(a) == b; });
-    };
-    if (startsWith("\x89PNG\r\n\x1a\n")) return {"image/png", std::string(bytes.begin(), bytes.end())};
-    if (startsWith("\xFF\xD8\xFF")) return {"image/jpeg", std::string(bytes.begin(), bytes.end())};
-    if (startsWith("BM")) return {"image/png", encodePNG(decodeBMP(bytes))};
-    try {
-        return {"image/png", encodePNG(decodeTarga(bytes))};
-    } catch (const Error& e) {
-        throw Error("it is neither a PNG, JPEG or BMP picture nor a Targa picture this program reads (" +
-                    e.message() + ")");
-    }
+    EmbeddablePicture picture = embeddablePictureFile(path);
+    return {picture.mimeType, std::move(picture.bytes)};
 }
 
 // The picture of one image record, or nullopt after a warning naming it.
