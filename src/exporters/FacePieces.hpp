@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "exporters/ConvexSplitting.hpp"
+#include "geometry/ConvexSplitting.hpp"
 #include "scene/CanonicalScene.hpp"
 
 namespace morv {

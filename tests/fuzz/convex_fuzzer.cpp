@@ -12,7 +12,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "exporters/ConvexSplitting.hpp"
+#include "geometry/ConvexSplitting.hpp"
 
 namespace {
 using Points = std::vector<morv::XYZ>;
