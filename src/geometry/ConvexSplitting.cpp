@@ -169,30 +169,28 @@ bool ConvexSplitter::passesAPointTwice(std::span<const std::uint32_t> loop) {
 }
 
 // Pieces for the region that the loops (all with it on their left) bound,
-// appended to out; when facesBack, each piece runs the other way.
+// appended to out; when facesBack, each piece runs the other way. A single
+// simple loop that the faster paths do not cover is cut by clipping ears.
 bool ConvexSplitter::cover(const std::vector<Loop>& loops, bool facesBack, PieceCheck& check, PolygonPieces& out) {
     if (loops.empty()) return true;
     const FlatFace& face = work_.face;
     PolygonPieces& pieces = work_.region;
     pieces.clear();
-    if (loops.size() == 1 && !passesAPointTwice(loops[0])) {
-        if (!coverSimpleLoop(loops[0], check, pieces)) return false;
-    } else {
-        if (!triangulate(face, loops, crosses_, work_.triangulation, work_.sweep)) return false;
+    const bool simple = loops.size() == 1 && !passesAPointTwice(loops[0]);
+    bool covered = false;
+    if (simple) {
+        covered = coverSimpleLoop(loops[0], check, pieces);
+    } else if (triangulate(face, loops, crosses_, work_.triangulation, work_.sweep)) {
         mergeTriangles(face, work_.triangulation, false, check, work_.merge, pieces);
+        covered = true;
     }
-    // The pieces must cover what the loops bound: a sweep misled by points
-    // that the rounding puts just so is caught here rather than written.
-    double bounded = 0, covered = 0, perimeter = 0;
-    for (const Loop& loop : loops) {
-        bounded += face.signedArea2(loop);
-        for (std::size_t i = 0; i < loop.size(); ++i) {
-            const FlatPoint p = face.flat[loop[i]], q = face.flat[loop[(i + 1) % loop.size()]];
-            perimeter += std::hypot(q.x - p.x, q.y - p.y);
-        }
+    if (!covered || !coversLoops(loops, pieces)) {
+        if (!simple) return false;
+        pieces.clear();
+        if (!clipEars(face, loops[0], work_.triangulation)) return false;
+        mergeTriangles(face, work_.triangulation, false, check, work_.merge, pieces);
+        if (!coversLoops(loops, pieces)) return false;
     }
-    for (std::size_t k = 0; k < pieces.count(); ++k) covered += face.signedArea2(pieces.piece(k));
-    if (std::fabs(covered - bounded) > 8 * face.tol * perimeter + 1e-9 * std::fabs(bounded)) return false;
     for (std::size_t k = 0; k < pieces.count(); ++k) {
         const auto piece = pieces.piece(k);
         if (!facesBack) {
@@ -203,6 +201,23 @@ bool ConvexSplitter::cover(const std::vector<Loop>& loops, bool facesBack, Piece
         out.add(work_.reversed);
     }
     return true;
+}
+
+// The pieces cover what the loops bound, up to the area the tolerance allows
+// along the loops: a sweep misled by points that the rounding puts just so is
+// caught here rather than written.
+bool ConvexSplitter::coversLoops(const std::vector<Loop>& loops, const PolygonPieces& pieces) const {
+    const FlatFace& face = work_.face;
+    double bounded = 0, covered = 0, perimeter = 0;
+    for (const Loop& loop : loops) {
+        bounded += face.signedArea2(loop);
+        for (std::size_t i = 0; i < loop.size(); ++i) {
+            const FlatPoint p = face.flat[loop[i]], q = face.flat[loop[(i + 1) % loop.size()]];
+            perimeter += std::hypot(q.x - p.x, q.y - p.y);
+        }
+    }
+    for (std::size_t k = 0; k < pieces.count(); ++k) covered += face.signedArea2(pieces.piece(k));
+    return std::fabs(covered - bounded) <= 2 * areaAllowance(face.tol, perimeter) + 1e-9 * std::fabs(bounded);
 }
 
 // A simple loop (counter-clockwise): convex, it is cut into runs of 16;

@@ -94,6 +94,7 @@ private:
     bool cover(const std::vector<Loop>& loops, bool facesBack, PieceCheck& check, PolygonPieces& out);
     bool coverSimpleLoop(const Loop& loop, PieceCheck& check, PolygonPieces& pieces);
     bool passesAPointTwice(std::span<const std::uint32_t> loop);
+    bool coversLoops(const std::vector<Loop>& loops, const PolygonPieces& pieces) const;
 
     SplitWorkspace work_;
     const char* reason_ = "";

@@ -9,7 +9,7 @@ namespace {
 // Single-precision coordinates are off by up to half a unit in the last of
 // their 24 bits; a few of those, plus the six-decimal step of brush text,
 // is how far a point may be from a line and still lie on it.
-constexpr double floatRounding = 0x1p-20;
+constexpr double floatRounding = 0x1p-22;
 constexpr double textStep = 1e-6;
 
 int sign(double v) { return v > 0 ? 1 : (v < 0 ? -1 : 0); }

@@ -77,6 +77,11 @@ XYZ newellOf(std::size_t n, const auto& point) {
 // The tolerance for coordinates up to this magnitude.
 double toleranceFor(double magnitude);
 
+// How far a cover's area may differ from its face's: a strip of four times
+// the tolerance along the outline (slivers and needles no wider than the
+// tolerance are dropped).
+inline double areaAllowance(double tol, double perimeter) { return 4 * tol * perimeter; }
+
 struct FlatFace {
     std::span<const XYZ> polygon;
     std::vector<FlatPoint> flat;  // the points in the working plane, added ones last

@@ -285,6 +285,60 @@ bool triangulate(const FlatFace& face, const std::vector<Loop>& loops, bool sepa
     return triangulateParts(out, work);
 }
 
+namespace {
+
+// w lies inside the triangle a, b, c (counter-clockwise) or on its edges, up to the tolerance.
+bool inEar(FlatPoint a, FlatPoint b, FlatPoint c, FlatPoint w, double tol) {
+    const auto leftOf = [&](FlatPoint p, FlatPoint q) { return twiceArea(p, q, w) >= -tol * std::hypot(q.x - p.x, q.y - p.y); };
+    return leftOf(a, b) && leftOf(b, c) && leftOf(c, a);
+}
+
+}  // namespace
+
+bool clipEars(const FlatFace& face, const Loop& loop, Triangulation& out) {
+    const auto n = static_cast<std::uint32_t>(loop.size());
+    out.vertices.resize(n);
+    out.points.resize(n);
+    for (std::uint32_t i = 0; i < n; ++i) {
+        out.vertices[i] = {loop[i], (i + n - 1) % n, (i + 1) % n};
+        out.points[i] = face.flat[loop[i]];
+    }
+    out.triangles.clear();
+    auto& v = out.vertices;
+    const auto turnAt = [&](std::uint32_t i) { return face.turn(v[v[i].prev].node, v[i].node, v[v[i].next].node); };
+    std::vector<bool> gone(n, false);
+    // Every corner left is tested, not only those that turn right: with
+    // corners on lines up to the tolerance, that shortcut is not safe.
+    const auto isEar = [&](std::uint32_t i) {
+        const std::uint32_t p = v[i].prev, q = v[i].next;
+        for (std::uint32_t w = v[q].next; w != p; w = v[w].next) {
+            if (w == i || w == p || w == q || face.near(v[w].node, v[p].node) ||
+                face.near(v[w].node, v[q].node) || face.near(v[w].node, v[i].node))
+                continue;
+            if (inEar(out.points[p], out.points[i], out.points[q], out.points[w], face.tol)) return false;
+        }
+        return true;
+    };
+    std::uint32_t left = n, i = 0, tried = 0;
+    while (left > 3) {
+        if (tried > left) return false;  // a whole round without an ear
+        const int t = turnAt(i);
+        const std::uint32_t p = v[i].prev, q = v[i].next;
+        if (t == 0 || (t > 0 && isEar(i))) {
+            if (t > 0) out.triangles.insert(out.triangles.end(), {p, i, q});
+            gone[i] = true;
+            v[p].next = q, v[q].prev = p;
+            --left, tried = 0;
+            i = p;
+            continue;
+        }
+        ++tried;
+        i = q;
+    }
+    if (turnAt(i) > 0) out.triangles.insert(out.triangles.end(), {v[i].prev, i, v[i].next});
+    return !out.triangles.empty();
+}
+
 // As near as its points allow to the surface a soap film would take.
 bool spanBentFace(const FlatFace& face, Triangulation& out) {
     const auto polygon = face.polygon;

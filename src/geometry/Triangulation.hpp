@@ -43,6 +43,12 @@ struct SweepWorkspace {
 bool triangulate(const FlatFace& face, const std::vector<Loop>& loops, bool separateShared, Triangulation& out,
                  SweepWorkspace& work);
 
+// The slower path for a simple loop (counter-clockwise) that the sweep could
+// not cut: ears clipped one by one, each a corner that turns left whose
+// triangle holds no other corner; corners on a line up to the tolerance are
+// dropped. False when no ear is left (the loop is not simple after all).
+bool clipEars(const FlatFace& face, const Loop& loop, Triangulation& out);
+
 // A face bent so far that, seen along its normal, it overlaps itself: the
 // triangles between its own points that span it with the least area, in the
 // face's order (those without area left out). False beyond the size bound
