@@ -26,7 +26,9 @@ public:
     // Cuts one face; slot is the texture-coordinate slot its pieces carry (or
     // -1). Raises Error for a corner that names no vertex of the mesh or a
     // point beyond the format's limit. A face with no area gets the line
-    // "Degenerate convex polygon found!".
+    // "Degenerate convex polygon found!". A face whose pieces do not cover
+    // its area (up to the splitter's tolerance along its outline) is left
+    // out rather than written with a part missing: Unsplittable.
     PolygonShape cut(std::size_t face, std::int32_t slot, const SplitRules& rules = {});
     const PolygonPieces& pieces() const { return pieces_; }
 
@@ -50,6 +52,7 @@ public:
 
 private:
     void gatherPoints(std::size_t face);
+    bool piecesCoverTheFace() const;
 
     const MeshView& view_;
     std::string_view format_;
@@ -63,6 +66,7 @@ private:
     std::vector<std::size_t> cornerOf_;  // the mesh corner of each point
     std::vector<std::optional<ST>> pieceSts_;
     std::size_t crossing_ = 0, farFromFlat_ = 0;
+    bool lostArea_ = false;  // the face's pieces did not cover it
 };
 
 }  // namespace morv

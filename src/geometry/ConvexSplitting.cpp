@@ -67,7 +67,7 @@ PolygonShape ConvexSplitter::split(std::span<const XYZ> polygon, PolygonPieces& 
     face.polygon = polygon;
     work_.contacts.front.clear();
     work_.contacts.back.clear();
-    crosses_ = cutForFlatness_ = false;
+    crosses_ = cutForFlatness_ = bentCut_ = false;
     reason_ = "";
     const std::size_t n = polygon.size();
     if (n < 3) throw Error("Polygons must have at least 3 vertices!\n");
@@ -80,7 +80,7 @@ PolygonShape ConvexSplitter::split(std::span<const XYZ> polygon, PolygonPieces& 
         out.add(work_.whole);
     else
         shape = splitOutline(check, out);
-    cutForFlatness_ = check.cutForFlatness();
+    cutForFlatness_ = bentCut_ || check.cutForFlatness();
     return shape;
 }
 
@@ -105,6 +105,7 @@ PolygonShape ConvexSplitter::splitOutline(PieceCheck& check, PolygonPieces& out)
         if (bent) {
             if (!spanBentFace(face, work_.triangulation)) return leaveOut(PolygonShape::Unsplittable, bentOverReason);
             mergeTriangles(face, work_.triangulation, true, check, work_.merge, out);
+            bentCut_ = true;  // cut because it is far from flat, whatever the rules
             return PolygonShape::Concave;
         }
         crosses_ = true;

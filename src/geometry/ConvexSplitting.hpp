@@ -74,7 +74,8 @@ public:
 
     // The face touched or crossed itself and was cut there.
     bool crossesItself() const { return crosses_; }
-    // Some piece was cut further to keep within rules.offPlane.
+    // Some piece was cut further to keep within rules.offPlane, or the face
+    // was bent so far that it was spanned by triangles between its points.
     bool farFromFlat() const { return cutForFlatness_; }
     // The points of positions polygon.size() and up.
     std::span<const AddedPoint> addedPoints() const { return work_.face.added; }
@@ -98,7 +99,7 @@ private:
 
     SplitWorkspace work_;
     const char* reason_ = "";
-    bool crosses_ = false, cutForFlatness_ = false;
+    bool crosses_ = false, cutForFlatness_ = false, bentCut_ = false;
 };
 
 }  // namespace morv

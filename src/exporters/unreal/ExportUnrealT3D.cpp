@@ -327,7 +327,7 @@ private:
             const XYZ unit = normalized(normal);
             if (kept) {
                 const FacePlacement p = placements_[face];
-                writePolygon(out, surface_->textureName, points, {p.origin, unit, p.textureU, p.textureV});
+                writePolygon(out, surface_->textureName, points, {p.origin, unit, p.textureU, p.textureV}, p.pan);
             } else {
                 writePolygon(out, surface_->textureName, points,
                              surface_->mapping.place(points, unit, faces_.pieceSts(), messages_));
@@ -339,10 +339,12 @@ private:
     }
 
     // The polygon's lines are put together in scratch_ and appended at once.
+    // pan (x along TextureU, y along TextureV), when not zero, is written as
+    // a Pan line: a brush's pan along an axis of zero length, which no origin shows.
     void writePolygon(std::string& out, const std::string& textureName, std::span<const XYZ> points,
-                      const PolygonTexturing& t) {
+                      const PolygonTexturing& t, const XYZ& pan = {}) {
         const std::size_t lineBytes = 15 + 3 * maxNumberBytes + 4;
-        scratch_.resize(std::max(scratch_.size(), 80 + textureName.size() + (4 + points.size()) * lineBytes));
+        scratch_.resize(std::max(scratch_.size(), 80 + textureName.size() + (5 + points.size()) * lineBytes));
         char* const start = scratch_.data();
         char* p = put(start, "   Begin Polygon Item=OUTSIDE Texture=");
         p = put(p, textureName);
@@ -351,6 +353,10 @@ private:
         p = put(p, "\r\n");
         p = putVectorLine(p, "      Origin   ", t.origin);
         p = putVectorLine(p, "      Normal   ", t.normal);
+        if (pan.x != 0 || pan.y != 0) {
+            p = formatBrushNumber(put(p, "      Pan      U="), pan.x);
+            p = put(formatBrushNumber(put(p, " V="), pan.y), "\r\n");
+        }
         p = putVectorLine(p, "      TextureU ", t.textureU);
         p = putVectorLine(p, "      TextureV ", t.textureV);
         for (const XYZ& v : points) p = putVectorLine(p, "      Vertex   ", v);
