@@ -97,6 +97,14 @@ void FacePieces::gatherPiece(std::span<const std::uint32_t> piece) {
     }
 }
 
+std::span<const std::optional<ST>> FacePieces::faceSts() {
+    faceSts_.clear();
+    for (std::size_t position = 0; position < points_.size(); ++position)
+        faceSts_.push_back(slot_ < 0 ? std::nullopt
+                                     : view_.cornerSt(static_cast<std::size_t>(slot_), cornerOf_[position]));
+    return faceSts_;
+}
+
 std::optional<std::uint32_t> FacePieces::vertexAt(std::uint32_t position) const {
     if (position >= points_.size()) return std::nullopt;
     const std::size_t corner = cornerOf_[position];

@@ -38,6 +38,9 @@ public:
     void gatherPiece(std::span<const std::uint32_t> piece);
     std::span<const XYZ> piecePoints() const { return piecePoints_; }
     std::span<const std::optional<ST>> pieceSts() const { return pieceSts_; }
+    // The whole face's points (repeats dropped) and their texture coordinates.
+    std::span<const XYZ> facePoints() const { return points_; }
+    std::span<const std::optional<ST>> faceSts();
     // The mesh vertex at a position of the face, none for an added point.
     std::optional<std::uint32_t> vertexAt(std::uint32_t position) const;
 
@@ -64,7 +67,7 @@ private:
     std::size_t face_ = 0;
     std::vector<XYZ> points_, piecePoints_;
     std::vector<std::size_t> cornerOf_;  // the mesh corner of each point
-    std::vector<std::optional<ST>> pieceSts_;
+    std::vector<std::optional<ST>> pieceSts_, faceSts_;
     std::size_t crossing_ = 0, farFromFlat_ = 0;
     bool lostArea_ = false;  // the face's pieces did not cover it
 };

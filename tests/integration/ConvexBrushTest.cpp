@@ -2,6 +2,7 @@
 // convex, flat, 3 to 16 vertices, with area, facing its face's (or part's) way; together covering where the
 // face's winding number is not zero.
 #include <algorithm>
+#include <filesystem>
 #include <cmath>
 #include <fstream>
 #include <numbers>
@@ -138,6 +139,25 @@ TEST_F(ConvexBrushTest, EveryKindOfFaceBecomesConvexFlatPiecesThatCoverIt) {
         }
         const double expected = c.area > 0 ? c.area : bent ? area : c.scale * c.scale * nonzeroWindingArea(c.face);
         EXPECT_TRUE(std::fabs(area - expected) < 0.01 * area + 1 || polygons.empty()) << area << " for " << expected;
+    }
+}
+
+}  // namespace
+}  // namespace morv
+
+namespace morv {
+namespace {
+
+// The real nonplanar_polygon.lwo: its one face, bent so far that it is spanned
+// by triangles, is counted as far from flat by the brush and glTF writers.
+TEST_F(ConvexBrushTest, ARealBentFaceIsCountedAsFarFromFlat) {
+    const std::string object = "/usr/share/assimp/models/LWO/LWO2/nonplanar_polygon.lwo";
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(object, ec)) GTEST_SKIP() << "assimp-testmodels is not installed";
+    for (const std::string to : {"--to=Unreal.T3D", "--to=glTF"}) {
+        const auto r = testing::runProgram({to, "--destFileName=out", object}, dir.string());
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_NE(r.out.find("Warning: 1 faces that are far from flat were cut into flat pieces\n"), std::string::npos) << to;
     }
 }
 

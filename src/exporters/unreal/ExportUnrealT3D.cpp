@@ -318,6 +318,7 @@ private:
         const PolygonShape shape = faces_.cut(face, slot, rules);
         const PolygonPieces& pieces = faces_.pieces();
         std::size_t written = 0;
+        const WholeFace* wholeFace = nullptr;  // for pieces too thin for a placement of their own
         for (std::size_t k = 0; k < pieces.count(); ++k) {
             faces_.gatherPiece(pieces.piece(k));
             const auto points = faces_.piecePoints();
@@ -329,8 +330,12 @@ private:
                 const FacePlacement p = placements_[face];
                 writePolygon(out, surface_->textureName, points, {p.origin, unit, p.textureU, p.textureV}, p.pan);
             } else {
+                if (pieces.count() > 1 && !wholeFace) {
+                    whole_ = {faces_.facePoints(), normalized(newellNormal(faces_.facePoints())), faces_.faceSts()};
+                    wholeFace = &whole_;
+                }
                 writePolygon(out, surface_->textureName, points,
-                             surface_->mapping.place(points, unit, faces_.pieceSts(), messages_));
+                             surface_->mapping.place(points, unit, faces_.pieceSts(), messages_, wholeFace));
             }
             ++written;
         }
@@ -371,6 +376,7 @@ private:
     std::vector<PreparedSurface> surfaces_;
     const PreparedSurface* surface_ = nullptr;  // of the face being written
     FacePieces faces_;
+    WholeFace whole_;
     std::vector<char> scratch_;
     std::uint64_t link_ = 0;
 };
