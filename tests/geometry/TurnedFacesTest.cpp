@@ -3,6 +3,7 @@
 // of a double: every face is cut, into convex pieces that cover its area.
 #include <cmath>
 #include <numbers>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -16,26 +17,15 @@ namespace {
 
 using testing::Outline;
 
-// Merlons along the top of a wall, with points along its foot: 4 * merlons + 3 points.
-Outline battlement(std::size_t merlons) {
-    Outline p{{0, 0, 0}, {50, 0, 0}, {100, 0, 0}};
-    const double w = 100.0 / static_cast<double>(2 * merlons - 1);
-    for (std::size_t m = merlons; m-- > 0;) {
-        const double x = static_cast<double>(2 * m) * w;
-        p.insert(p.end(), {{x + w, 30, 0}, {x + w, 40, 0}, {x, 40, 0}, {x, 30, 0}});
-    }
-    p.back() = {0, 30, 0};
-    return p;
-}
-
-// A band wound round twice, its inner side all reflex corners.
-Outline spiral(std::size_t n) {
-    Outline p(n);
-    const std::size_t half = n / 2;
-    for (std::size_t i = 0; i < half; ++i) {
-        const double a = 4 * std::numbers::pi * static_cast<double>(i) / static_cast<double>(half), r = 40 + 8 * a;
-        p[i] = {r * std::cos(a), r * std::sin(a), 0};
-        p[n - 1 - i] = {(r - 10) * std::cos(a), (r - 10) * std::sin(a), 0};
+// A polygon seen from its centre, its corners at random distances: about
+// half of them reflex.
+Outline randomStar(std::size_t n, unsigned seed) {
+    std::mt19937 random(seed);
+    std::uniform_real_distribution<double> radius(20, 100);
+    Outline p;
+    for (std::size_t i = 0; i < n; ++i) {
+        const double a = 2 * std::numbers::pi * static_cast<double>(i) / static_cast<double>(n), r = radius(random);
+        p.push_back({r * std::cos(a), r * std::sin(a), 0});
     }
     return p;
 }
@@ -75,10 +65,13 @@ TEST(TurnedFaces, EveryFaceIsCutIntoConvexPiecesThatCoverItsAreaAtEveryTurnAndOf
     } faces[] = {
         {"comb of 6 teeth", scaled(testing::comb(6), 10)},
         {"comb of 40 teeth", scaled(testing::comb(40), 10)},
-        {"battlement of 10 merlons", battlement(10)},
-        {"battlement of 30 merlons", battlement(30)},
-        {"spiral of 60", spiral(60)},
-        {"spiral of 200", spiral(200)},
+        {"battlement of 10 merlons", testing::battlement(10)},
+        {"battlement of 30 merlons", testing::battlement(30)},
+        {"spiral of 60", testing::spiral(60)},
+        {"spiral of 200", testing::spiral(200)},
+        {"random star of 17", randomStar(17, 1)},
+        {"random star of 60", randomStar(60, 2)},
+        {"random star of 200", randomStar(200, 3)},
         {"star of 18", testing::star(9)},
         {"star of 34", testing::star(17)},
         {"star of 200", testing::star(100)},
