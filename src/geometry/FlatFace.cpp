@@ -74,7 +74,16 @@ void FlatFace::project(std::span<const XYZ> face) {
         const XYZ t = cross(face[i] - o, face[i + 1] - o);
         aligned = aligned + (dot(t, largest) < 0 ? -1.0 : 1.0) * t;
     }
-    XYZ unit = length(newell) > 1e-6 * length(aligned) ? newell : aligned;
+    // The Newell normal of an outline that crosses itself may nearly cancel,
+    // down to the rounding of its points (each triangle's by up to the
+    // tolerance times its sides), and then points anywhere.
+    double extent = 0;
+    for (const XYZ& p : face) {
+        extent = std::max(extent, length(p - o));
+        magnitude = std::max({magnitude, std::fabs(p.x), std::fabs(p.y), std::fabs(p.z)});
+    }
+    const double noise = 4 * static_cast<double>(n) * toleranceFor(magnitude) * extent;
+    XYZ unit = length(newell) > std::max(1e-6 * length(aligned), noise) ? newell : aligned;
     if (!(length(unit) > 0) || !std::isfinite(length(unit))) unit = {0, 0, 1};
     unit = normalized(unit);
     normal = unit;
@@ -99,7 +108,6 @@ void FlatFace::project(std::span<const XYZ> face) {
     for (std::size_t i = 0; i < n; ++i) {
         const XYZ d = face[i] - o;
         flat[i] = {dot(d, e1), dot(d, e2)};
-        magnitude = std::max({magnitude, std::fabs(face[i].x), std::fabs(face[i].y), std::fabs(face[i].z)});
     }
     tol = toleranceFor(magnitude);
 }
