@@ -163,17 +163,17 @@ PolygonTexturing TextureSpaceMapping::placePlanar(std::span<const XYZ> polygon, 
 // its size times the picture's: as good as on one line. A picture merely
 // magnified (both directions alike) may lie far away.
 bool TextureSpaceMapping::nearlyOnOneLine(std::span<const XYZ> polygon, const PolygonTexturing& t) const {
+    // The gradients' squared stretches are mean -+ spread, the eigenvalues of
+    // their Gram matrix; the smaller times stretch^2 exceeds the larger when
+    // mean (stretch^2 - 1) > spread (stretch^2 + 1), compared squared.
+    const double uu = dot(t.textureU, t.textureU), vv = dot(t.textureV, t.textureV), uv = dot(t.textureU, t.textureV);
+    const double mean = (uu + vv) / 2, spread2 = std::max(0.0, mean * mean - (uu * vv - uv * uv));
+    const double pixels = std::max({width_, height_, 1.0}), s2 = std::max(pixels * pixels, 4096.0 * 4096.0);
+    if (mean * mean * (s2 - 1) * (s2 - 1) > spread2 * (s2 + 1) * (s2 + 1)) return false;
     const XYZ centre = centroid(polygon);
     double radius = 0;
     for (const XYZ& p : polygon) radius = std::max(radius, length(p - centre));
-    const double pixels = std::max({width_, height_, 1.0});
-    if (length(t.origin - centre) <= 2 * radius * pixels) return false;
-    // The gradients' stretches: the square roots of the eigenvalues of their Gram matrix.
-    const double uu = dot(t.textureU, t.textureU), vv = dot(t.textureV, t.textureV), uv = dot(t.textureU, t.textureV);
-    const double mean = (uu + vv) / 2, spread = std::sqrt(std::max(0.0, mean * mean - (uu * vv - uv * uv)));
-    const double most = mean + spread, least = std::max(0.0, mean - spread);
-    const double stretch = std::max(pixels, 4096.0);
-    return !(least * stretch * stretch > most);
+    return !(length(t.origin - centre) <= 2 * radius * pixels);
 }
 
 // Of the triples whose texture points span a triangle, the one with the
