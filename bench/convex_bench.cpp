@@ -9,7 +9,7 @@
 
 #include <benchmark/benchmark.h>
 
-#include "exporters/ConvexSplitting.hpp"
+#include "geometry/ConvexSplitting.hpp"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "exporters/ConvexSplitting.hpp"
+#include "geometry/ConvexSplitting.hpp"
 #include "scene/CanonicalScene.hpp"
 
 namespace morv {
@@ -26,7 +26,9 @@ public:
     // Cuts one face; slot is the texture-coordinate slot its pieces carry (or
     // -1). Raises Error for a corner that names no vertex of the mesh or a
     // point beyond the format's limit. A face with no area gets the line
-    // "Degenerate convex polygon found!".
+    // "Degenerate convex polygon found!". A face whose pieces do not cover
+    // its area (up to the splitter's tolerance along its outline) is left
+    // out rather than written with a part missing: Unsplittable.
     PolygonShape cut(std::size_t face, std::int32_t slot, const SplitRules& rules = {});
     const PolygonPieces& pieces() const { return pieces_; }
 
@@ -36,6 +38,9 @@ public:
     void gatherPiece(std::span<const std::uint32_t> piece);
     std::span<const XYZ> piecePoints() const { return piecePoints_; }
     std::span<const std::optional<ST>> pieceSts() const { return pieceSts_; }
+    // The whole face's points (repeats dropped) and their texture coordinates.
+    std::span<const XYZ> facePoints() const { return points_; }
+    std::span<const std::optional<ST>> faceSts();
     // The mesh vertex at a position of the face, none for an added point.
     std::optional<std::uint32_t> vertexAt(std::uint32_t position) const;
 
@@ -50,6 +55,7 @@ public:
 
 private:
     void gatherPoints(std::size_t face);
+    bool piecesCoverTheFace() const;
 
     const MeshView& view_;
     std::string_view format_;
@@ -61,8 +67,9 @@ private:
     std::size_t face_ = 0;
     std::vector<XYZ> points_, piecePoints_;
     std::vector<std::size_t> cornerOf_;  // the mesh corner of each point
-    std::vector<std::optional<ST>> pieceSts_;
+    std::vector<std::optional<ST>> pieceSts_, faceSts_;
     std::size_t crossing_ = 0, farFromFlat_ = 0;
+    bool lostArea_ = false;  // the face's pieces did not cover it
 };
 
 }  // namespace morv

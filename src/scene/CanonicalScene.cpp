@@ -857,8 +857,8 @@ MorvLValue withFacePlacements(const MorvLValue& mesh, FacePlacementColumns colum
     const std::size_t n = columns[0].size();
     for (const auto& column : columns)
         if (column.size() != n) throw Bug("Internal error: brush placement columns of different lengths\n");
-    PackedRecords list({"origin", "textureU", "textureV"}, n);
-    for (int member = 0; member < 3; ++member) {
+    PackedRecords list({"origin", "textureU", "textureV", "pan"}, n);
+    for (int member = 0; member < 4; ++member) {
         PackedRecords point({"x", "y", "z"}, n);
         for (int axis = 0; axis < 3; ++axis) point.setReals(axis, std::move(columns[3 * member + axis]));
         list.setNested(member, std::move(point));
@@ -872,7 +872,7 @@ FacePlacements::FacePlacements(const MorvLValue& mesh) {
     list_ = *list;
     if (auto view = PackedView::of(list_)) {
         int c = 0;
-        for (const char* member : {"origin", "textureU", "textureV"}) {
+        for (const char* member : {"origin", "textureU", "textureV", "pan"}) {
             const auto column = view->column(member);
             const auto points = column ? view->nested(*column) : std::nullopt;
             for (const char* axis : {"x", "y", "z"}) {
@@ -885,18 +885,19 @@ FacePlacements::FacePlacements(const MorvLValue& mesh) {
                         [&](std::span<const double> s) { return s.size() == view->rows(); }))
             return;
     }
-    // Built by hand: read once into columns of its own.
+    // Built by hand: read once into columns of its own (no pan: zero).
     const std::size_t n = list_.size();
-    owned_.resize(9 * n);
+    owned_.assign(12 * n, 0);
     for (std::size_t i = 0; i < n; ++i) {
         const Fields record = recordOf(list_.at(i), "FacePlacements");
         int c = 0;
-        for (const char* member : {"origin", "textureU", "textureV"}) {
+        for (const char* member : {"origin", "textureU", "textureV", "pan"}) {
+            if (std::string_view(member) == "pan" && !record.find(member)) break;
             const XYZ p = RecordToXYZ(getRecordField(record, member));
             owned_[(c++) * n + i] = p.x, owned_[(c++) * n + i] = p.y, owned_[(c++) * n + i] = p.z;
         }
     }
-    for (int c = 0; c < 9; ++c) columns_[c] = std::span<const double>(owned_).subspan(c * n, n);
+    for (int c = 0; c < 12; ++c) columns_[c] = std::span<const double>(owned_).subspan(c * n, n);
 }
 
 MorvLValue mapFacePlacements(const MorvLValue& mesh, const std::function<FacePlacement(const FacePlacement&)>& fn) {
@@ -907,7 +908,7 @@ MorvLValue mapFacePlacements(const MorvLValue& mesh, const std::function<FacePla
     for (std::size_t i = 0; i < placements.size(); ++i) {
         const FacePlacement p = fn(placements[i]);
         int c = 0;
-        for (const XYZ& v : {p.origin, p.textureU, p.textureV})
+        for (const XYZ& v : {p.origin, p.textureU, p.textureV, p.pan})
             for (const double value : {v.x, v.y, v.z}) moved[c++][i] = value;
     }
     return withFacePlacements(mesh, std::move(moved));

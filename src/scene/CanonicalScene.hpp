@@ -165,15 +165,17 @@ inline constexpr std::size_t longestBrushTextureName = 1024;
 // the scene shows exactly the same texels, also where its texture coordinates
 // could not say so (a texture seen edge-on). The mesh holds them in the field
 // facePlacementsField: per face, in face order, a record of the points
-// origin, textureU and textureV. Moving the mesh moves them with it.
+// origin, textureU and textureV, and pan: the Pan (x along U, y along V) that
+// could not be folded into the origin because its axis has zero length
+// (otherwise zero). Moving the mesh moves them with it; the pan, in pixels, stays.
 struct FacePlacement {
-    XYZ origin, textureU, textureV;
+    XYZ origin, textureU, textureV, pan;
 };
 inline constexpr std::string_view facePlacementsField = "facePlacements";
 
 // Placements as columns, per face in face order: origin x, y, z, textureU x,
-// y, z, textureV x, y, z.
-using FacePlacementColumns = std::array<std::vector<double>, 9>;
+// y, z, textureV x, y, z, pan x, y, z.
+using FacePlacementColumns = std::array<std::vector<double>, 12>;
 // The mesh record with one placement per face, packed; the columns are taken over.
 MorvLValue withFacePlacements(const MorvLValue& mesh, FacePlacementColumns columns);
 // The mesh record with every placement replaced by fn(placement); a mesh
@@ -187,13 +189,13 @@ public:
     std::size_t size() const { return columns_[0].size(); }
     FacePlacement operator[](std::size_t face) const {
         const auto at = [&](int c) { return XYZ{columns_[c][face], columns_[c + 1][face], columns_[c + 2][face]}; };
-        return {at(0), at(3), at(6)};
+        return {at(0), at(3), at(6), at(9)};
     }
 
 private:
     MorvLValue list_;  // keeps the viewed storage alive
     std::vector<double> owned_;
-    std::span<const double> columns_[9];
+    std::span<const double> columns_[12];
 };
 
 // Raises Error naming the vertex when a coordinate of p is not a finite number

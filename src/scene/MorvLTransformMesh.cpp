@@ -58,7 +58,7 @@ MorvLValue moveFacePlacements(const MorvLValue& scene, const Matrix4x4& m) {
         };
         moved = mapFacePlacements(mesh, [&](const FacePlacement& p) {
             return FacePlacement{Matrix4x4::Trans::transformPoint(m, p.origin), gradient(p.textureU),
-                                 gradient(p.textureV)};
+                                 gradient(p.textureV), p.pan};
         });
     } catch (const EGeneric&) {
         moved = setField(mesh.fields(), facePlacementsField, MorvLValue::List({})).record();

@@ -14,6 +14,7 @@ struct BrushPolygonText {
     std::string attributes = "Item=OUTSIDE Texture=Wall Link=0";
     XYZ origin{0, 0, 0}, normal{0, 0, 1}, textureU{1, 0, 0}, textureV{0, -1, 0};
     std::vector<XYZ> vertices;
+    std::string pan;  // "U=.. V=..": a Pan line
 };
 
 // A coordinate as the editor writes it: printf "%+013.6f".
@@ -34,6 +35,7 @@ inline std::string brushText(const std::vector<BrushPolygonText>& polygons, std:
         text += "   Begin Polygon " + p.attributes + end;
         text += "      Origin   " + brushVector(p.origin) + end;
         text += "      Normal   " + brushVector(p.normal) + end;
+        if (!p.pan.empty()) text += "      Pan      " + p.pan + end;
         text += "      TextureU " + brushVector(p.textureU) + end;
         text += "      TextureV " + brushVector(p.textureV) + end;
         for (const XYZ& v : p.vertices) text += "      Vertex   " + brushVector(v) + end;

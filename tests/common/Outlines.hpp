@@ -47,4 +47,28 @@ inline Outline keyhole() {
             {0, 10, 0}};
 }
 
+// Merlons along the top of a wall, with points along its foot: 4 * merlons + 3 points.
+inline Outline battlement(std::size_t merlons) {
+    Outline p{{0, 0, 0}, {50, 0, 0}, {100, 0, 0}};
+    const double w = 100.0 / static_cast<double>(2 * merlons - 1);
+    for (std::size_t m = merlons; m-- > 0;) {
+        const double x = static_cast<double>(2 * m) * w;
+        p.insert(p.end(), {{x + w, 30, 0}, {x + w, 40, 0}, {x, 40, 0}, {x, 30, 0}});
+    }
+    p.back() = {0, 30, 0};
+    return p;
+}
+
+// A band of n points wound round twice, its inner side all reflex corners.
+inline Outline spiral(std::size_t n) {
+    Outline p(n);
+    const std::size_t half = n / 2;
+    for (std::size_t i = 0; i < half; ++i) {
+        const double a = 4 * std::numbers::pi * static_cast<double>(i) / static_cast<double>(half), r = 40 + 8 * a;
+        p[i] = {r * std::cos(a), r * std::sin(a), 0};
+        p[n - 1 - i] = {(r - 10) * std::cos(a), (r - 10) * std::sin(a), 0};
+    }
+    return p;
+}
+
 }  // namespace morv::testing

@@ -1,7 +1,8 @@
 // Bytes in as an outline of up to 64 points on a small grid (so points on
 // edges, touching and crossing outlines are common), placed in space by the
-// first three bytes (two turns and a scale from 1/1000 to 10^6), stored as
-// single floats, cut into convex pieces. Aborts unless every piece has 3 to
+// first five bytes (three fractional turns, a scale from 1/1000 to 10^6 and
+// an offset along every axis of up to 1024 times the scale, so up to 10^9),
+// stored as single floats, cut into convex pieces. Aborts unless every piece has 3 to
 // 16 vertices, is convex and has area, faces the way the outline's winding
 // number has it there, the pieces cover, once, where that winding number is
 // not zero (at sample points away from every edge), and a simple outline
@@ -12,7 +13,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "exporters/ConvexSplitting.hpp"
+#include "geometry/ConvexSplitting.hpp"
 
 namespace {
 using Points = std::vector<morv::XYZ>;
@@ -54,16 +55,18 @@ bool isSimple(const Points& p) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    if (size < 3) return 0;
-    const double a = data[0] * 0.0246, b = data[1] * 0.0123, scale = std::pow(10.0, data[2] % 10 - 3);
+    if (size < 5) return 0;
+    const double a = data[0] * 0.0246, b = data[1] * 0.0123, c = data[4] * 0.0371, scale = std::pow(10.0, data[2] % 10 - 3);
+    const double offset = scale * std::ldexp(1.0 + (data[3] >> 4) / 16.0, data[3] % 11) * (data[3] & 1 ? -1 : 1);
     Points outline, placed;
-    for (std::size_t i = 3; i + 1 < size && outline.size() < 64; i += 2) {
+    for (std::size_t i = 5; i + 1 < size && outline.size() < 64; i += 2) {
         const double x = static_cast<std::int8_t>(data[i]), y = static_cast<std::int8_t>(data[i + 1]);
         if (!outline.empty() && outline.back().x == x && outline.back().y == y) continue;
         outline.push_back({x, y, 0});
         const double u = scale * x, v = scale * (y * std::cos(b)), w = scale * (y * std::sin(b));
-        placed.push_back({static_cast<float>(u * std::cos(a) - v * std::sin(a)), static_cast<float>(u * std::sin(a) + v * std::cos(a)),
-                          static_cast<float>(w)});
+        const double p = u * std::cos(a) - v * std::sin(a), q = u * std::sin(a) + v * std::cos(a);
+        placed.push_back({static_cast<float>(p * std::cos(c) - w * std::sin(c) + offset), static_cast<float>(q + 0.7 * offset),
+                          static_cast<float>(p * std::sin(c) + w * std::cos(c) - 0.3 * offset)});
     }
     while (outline.size() > 1 && outline.back().x == outline[0].x && outline.back().y == outline[0].y) outline.pop_back(), placed.pop_back();
     if (outline.size() < 3) return 0;

@@ -15,7 +15,7 @@
 
 #include "base/Excn.hpp"
 #include "base/NumberText.hpp"
-#include "exporters/ConvexSplitting.hpp"
+#include "geometry/ConvexSplitting.hpp"
 #include "exporters/FacePieces.hpp"
 #include "exporters/PolygonMesh.hpp"
 #include "exporters/gltf/TextureBaking.hpp"

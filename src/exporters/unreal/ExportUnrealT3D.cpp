@@ -11,7 +11,7 @@
 
 #include "base/Excn.hpp"
 #include "base/NumberText.hpp"
-#include "exporters/ConvexSplitting.hpp"
+#include "geometry/ConvexSplitting.hpp"
 #include "exporters/FacePieces.hpp"
 #include "exporters/PolygonMesh.hpp"
 #include "scene/CanonicalScene.hpp"
@@ -244,6 +244,7 @@ private:
         const PolygonShape shape = faces_.cut(face, slot, rules);
         const PolygonPieces& pieces = faces_.pieces();
         std::size_t written = 0;
+        const WholeFace* wholeFace = nullptr;  // for pieces too thin for a placement of their own
         for (std::size_t k = 0; k < pieces.count(); ++k) {
             faces_.gatherPiece(pieces.piece(k));
             const auto points = faces_.piecePoints();
@@ -253,10 +254,14 @@ private:
             const XYZ unit = normalized(normal);
             if (kept) {
                 const FacePlacement p = placements_[face];
-                writePolygon(out, surface_->textureName, points, {p.origin, unit, p.textureU, p.textureV});
+                writePolygon(out, surface_->textureName, points, {p.origin, unit, p.textureU, p.textureV}, p.pan);
             } else {
+                if (pieces.count() > 1 && !wholeFace) {
+                    whole_ = {faces_.facePoints(), normalized(newellNormal(faces_.facePoints())), faces_.faceSts()};
+                    wholeFace = &whole_;
+                }
                 writePolygon(out, surface_->textureName, points,
-                             surface_->mapping.place(points, unit, faces_.pieceSts(), messages_));
+                             surface_->mapping.place(points, unit, faces_.pieceSts(), messages_, wholeFace));
             }
             ++written;
         }
@@ -265,10 +270,12 @@ private:
     }
 
     // The polygon's lines are put together in scratch_ and appended at once.
+    // pan (x along TextureU, y along TextureV), when not zero, is written as
+    // a Pan line: a brush's pan along an axis of zero length, which no origin shows.
     void writePolygon(std::string& out, const std::string& textureName, std::span<const XYZ> points,
-                      const PolygonTexturing& t) {
+                      const PolygonTexturing& t, const XYZ& pan = {}) {
         const std::size_t lineBytes = 15 + 3 * maxNumberBytes + 4;
-        scratch_.resize(std::max(scratch_.size(), 80 + textureName.size() + (4 + points.size()) * lineBytes));
+        scratch_.resize(std::max(scratch_.size(), 80 + textureName.size() + (5 + points.size()) * lineBytes));
         char* const start = scratch_.data();
         char* p = put(start, "   Begin Polygon Item=OUTSIDE Texture=");
         p = put(p, textureName);
@@ -277,6 +284,10 @@ private:
         p = put(p, "\r\n");
         p = putVectorLine(p, "      Origin   ", t.origin);
         p = putVectorLine(p, "      Normal   ", t.normal);
+        if (pan.x != 0 || pan.y != 0) {
+            p = formatBrushNumber(put(p, "      Pan      U="), pan.x);
+            p = put(formatBrushNumber(put(p, " V="), pan.y), "\r\n");
+        }
         p = putVectorLine(p, "      TextureU ", t.textureU);
         p = putVectorLine(p, "      TextureV ", t.textureV);
         for (const XYZ& v : points) p = putVectorLine(p, "      Vertex   ", v);
@@ -291,6 +302,7 @@ private:
     std::vector<PreparedSurface> surfaces_;
     const PreparedSurface* surface_ = nullptr;  // of the face being written
     FacePieces faces_;
+    WholeFace whole_;
     std::vector<char> scratch_;
     std::uint64_t link_ = 0;
 };

@@ -120,7 +120,8 @@ TextureSpaceMapping TextureSpaceMapping::st(std::int32_t stIndex, double w, doub
 }
 
 PolygonTexturing TextureSpaceMapping::place(std::span<const XYZ> polygon, const XYZ& unitNormal,
-                                            std::span<const std::optional<ST>> sts, std::ostream& messages) const {
+                                            std::span<const std::optional<ST>> sts, std::ostream& messages,
+                                            const WholeFace* face) const {
     if (polygon.size() < 3) throw Error("Polygons must have at least 3 vertices!\n");
     PolygonTexturing t;
     switch (kind_) {
@@ -130,7 +131,7 @@ PolygonTexturing TextureSpaceMapping::place(std::span<const XYZ> polygon, const 
             t = placePlanar(polygon, unitNormal, messages);
             break;
         case Kind::St:
-            t = placeSt(polygon, unitNormal, sts, messages);
+            t = placeSt(polygon, unitNormal, sts, messages, face);
             break;
     }
     if (!usable(t)) return warnAndDefault(polygon, unitNormal, placementOutOfRange, messages);
@@ -156,10 +157,32 @@ PolygonTexturing TextureSpaceMapping::placePlanar(std::span<const XYZ> polygon, 
     return {nearest + shift * direction_, n, u_, v_};
 }
 
+// UVs so near one line that the fit stretches the picture along one
+// direction more than 4096 times (and more than the picture's size in
+// pixels) over the other, and puts pixel (0, 0) further from the polygon than
+// its size times the picture's: as good as on one line. A picture merely
+// magnified (both directions alike) may lie far away.
+bool TextureSpaceMapping::nearlyOnOneLine(std::span<const XYZ> polygon, const PolygonTexturing& t) const {
+    // The gradients' squared stretches are mean -+ spread, the eigenvalues of
+    // their Gram matrix; the smaller times stretch^2 exceeds the larger when
+    // mean (stretch^2 - 1) > spread (stretch^2 + 1), compared squared.
+    const double uu = dot(t.textureU, t.textureU), vv = dot(t.textureV, t.textureV), uv = dot(t.textureU, t.textureV);
+    const double mean = (uu + vv) / 2, spread2 = std::max(0.0, mean * mean - (uu * vv - uv * uv));
+    const double pixels = std::max({width_, height_, 1.0}), s2 = std::max(pixels * pixels, 4096.0 * 4096.0);
+    if (mean * mean * (s2 - 1) * (s2 - 1) > spread2 * (s2 + 1) * (s2 + 1)) return false;
+    const XYZ centre = centroid(polygon);
+    double radius = 0;
+    for (const XYZ& p : polygon) radius = std::max(radius, length(p - centre));
+    return !(length(t.origin - centre) <= 2 * radius * pixels);
+}
+
 // Of the triples whose texture points span a triangle, the one with the
 // largest area in space fixes the map best. Texture points on one line up to
 // the rounding of single-precision coordinates (of the triple's size) span
-// none: a map fitted to them would put the origin arbitrarily far away.
+// none: a map fitted to them would put the origin arbitrarily far away; so
+// does a fit whose origin lies further than the polygon's size times the
+// picture's size (in pixels), stretched along one direction, counts as on
+// one line too (nearlyOnOneLine).
 std::optional<PolygonTexturing> TextureSpaceMapping::fitSt(std::span<const XYZ> polygon, const XYZ& n,
                                                            std::span<const std::optional<ST>> sts,
                                                            const char** warning) const {
@@ -209,13 +232,21 @@ std::optional<PolygonTexturing> TextureSpaceMapping::fitSt(std::span<const XYZ> 
     // Object to pixels: pixel(P) = T·E⁻¹·(P - V0) + q0; pixel (0, 0) lies at V0 - E·T⁻¹·q0.
     const Matrix4x4 toPixels = texture * edgesInverse;
     const XYZ origin = v0 - applyLinear(edges, applyLinear(textureInverse, q0));
-    return PolygonTexturing{origin, n, linearRow(toPixels, 0), linearRow(toPixels, 1)};
+    const PolygonTexturing fitted{origin, n, linearRow(toPixels, 0), linearRow(toPixels, 1)};
+    if (nearlyOnOneLine(polygon, fitted)) return std::nullopt;
+    return fitted;
 }
 
 PolygonTexturing TextureSpaceMapping::placeSt(std::span<const XYZ> polygon, const XYZ& n,
-                                              std::span<const std::optional<ST>> sts, std::ostream& messages) const {
+                                              std::span<const std::optional<ST>> sts, std::ostream& messages,
+                                              const WholeFace* face) const {
     const char* warning = nullptr;
-    const auto fitted = fitSt(polygon, n, sts, &warning);
+    auto fitted = fitSt(polygon, n, sts, &warning);
+    if (!fitted && face) {
+        const char* faceWarning = nullptr;
+        fitted = fitSt(face->points, face->unitNormal, face->sts, &faceWarning);
+        if (fitted) fitted->normal = n;
+    }
     if (!fitted) return warnAndDefault(polygon, n, warning, messages);
     return *fitted;
 }

@@ -42,6 +42,14 @@ XYZ newellNormal(std::span<const XYZ> polygon);
 // of the polygon's plane nearest (0, 0, 0).
 PolygonTexturing defaultTexturing(std::span<const XYZ> polygon, const XYZ& unitNormal);
 
+// The face a polygon was cut from, whose placement a piece too thin for a
+// placement of its own takes.
+struct WholeFace {
+    std::span<const XYZ> points;
+    XYZ unitNormal;
+    std::span<const std::optional<ST>> sts;
+};
+
 // How one surface's polygons are placed; built once per surface.
 class TextureSpaceMapping {
 public:
@@ -56,10 +64,13 @@ public:
     std::int32_t stIndex() const { return stIndex_; }
 
     // The placement of one polygon with its unit normal; sts holds each
-    // vertex's texture coordinates (used by "st" only). A polygon that cannot be
-    // placed gets its warning line on messages and the default placement.
+    // vertex's texture coordinates (used by "st" only). A polygon whose UVs
+    // give no placement of its own takes that of the face it was cut from,
+    // when given and placeable. A polygon that cannot be placed gets its
+    // warning line on messages and the default placement.
     PolygonTexturing place(std::span<const XYZ> polygon, const XYZ& unitNormal,
-                           std::span<const std::optional<ST>> sts, std::ostream& messages) const;
+                           std::span<const std::optional<ST>> sts, std::ostream& messages,
+                           const WholeFace* face = nullptr) const;
 
     // Whether one placement shows every vertex of the polygon its own texel,
     // to within texelTolerance: always for a planar projection, and for UVs
@@ -72,10 +83,12 @@ private:
     enum class Kind { None, Planar, St };
     PolygonTexturing placePlanar(std::span<const XYZ> polygon, const XYZ& n, std::ostream& messages) const;
     PolygonTexturing placeSt(std::span<const XYZ> polygon, const XYZ& n, std::span<const std::optional<ST>> sts,
-                             std::ostream& messages) const;
+                             std::ostream& messages, const WholeFace* face) const;
     // The UV fit, or nullopt with the warning it calls for.
     std::optional<PolygonTexturing> fitSt(std::span<const XYZ> polygon, const XYZ& n,
                                           std::span<const std::optional<ST>> sts, const char** warning) const;
+
+    bool nearlyOnOneLine(std::span<const XYZ> polygon, const PolygonTexturing& t) const;
 
     Kind kind_ = Kind::None;
     double width_ = 0, height_ = 0;

@@ -35,14 +35,17 @@ struct BrushPolygon {
 
 // The origin moved along the texture vectors so that it shows pixel (0, 0)
 // with the Pan added: O - x with x . U = PanU and x . V = PanV, x in the span
-// of U and V (for parallel vectors, as near as that span allows).
-XYZ withPan(const XYZ& origin, const XYZ& u, const XYZ& v, double panU, double panV) {
+// of U and V (for parallel vectors, as near as that span allows). The pan of
+// an axis of zero length cannot move into the origin: it is kept in *left.
+XYZ withPan(const XYZ& origin, const XYZ& u, const XYZ& v, double panU, double panV, XYZ* left) {
+    *left = {};
     if (panU == 0 && panV == 0) return origin;
     const double uu = dot(u, u), uv = dot(u, v), vv = dot(v, v), determinant = uu * vv - uv * uv;
     if (determinant > 1e-12 * uu * vv) {
         const double a = (panU * vv - panV * uv) / determinant, b = (panV * uu - panU * uv) / determinant;
         return origin - (a * u + b * v);
     }
+    *left = {uu > 0 ? 0 : panU, vv > 0 ? 0 : panV, 0};
     if (uu > 0) return origin - (panU / uu) * u;
     if (vv > 0) return origin - (panV / vv) * v;
     return origin;
@@ -134,7 +137,7 @@ public:
     std::vector<XYZ> points;                // the distinct Vertex positions, in order of first appearance
     std::vector<std::uint32_t> corners;     // per Vertex line: its point's number
     std::vector<double> us, vs;             // per Vertex line: the texture pixel (u, v) at its point
-    FacePlacementColumns placements;        // per polygon: its Origin (with the Pan in it), TextureU, TextureV
+    FacePlacementColumns placements;        // per polygon: its Origin (with the Pan in it), TextureU, TextureV, the Pan of a zero axis
 
     void setDefaultTextureResolution(double width, double height) override {
         width_ = width;
@@ -253,9 +256,10 @@ private:
         }
         const XYZ textureU = vectorLine(g_.textureU);
         const XYZ textureV = vectorLine(g_.textureV);
-        const XYZ placedOrigin = withPan(origin, textureU, textureV, panU, panV);
+        XYZ panLeft;
+        const XYZ placedOrigin = withPan(origin, textureU, textureV, panU, panV, &panLeft);
         int c = 0;
-        for (const XYZ& v : {placedOrigin, textureU, textureV})
+        for (const XYZ& v : {placedOrigin, textureU, textureV, panLeft})
             for (const double value : {v.x, v.y, v.z}) out_.placements[c++].push_back(value);
         if (out_.corners.size() > std::numeric_limits<std::uint32_t>::max() - mostBrushPolygonVertices)
             throw Error("A brush with more than " + std::to_string(out_.corners.size()) +

@@ -24,7 +24,7 @@
 //   TextureV + PanV), stored as s = u / w, t = 1 - v / h with the run's
 //   default texture resolution w x h, so every polygon keeps its own placement.
 //   Each face also keeps the placement itself (facePlacementsField, the Pan
-//   folded into the origin), which a brush written from the scene uses as it
+//   folded into the origin, or kept beside it along an axis of zero length), which a brush written from the scene uses as it
 //   is: it holds what texels cannot, such as a texture seen edge-on.
 // - Images: one per texture name; "Package.Group.Name" is the relative file
 //   name "Package/Group/Name". The surface "Default" has no image.

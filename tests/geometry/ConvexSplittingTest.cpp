@@ -2,7 +2,7 @@
 // awkward outlines every piece is convex, keeps the face's winding, takes the
 // face's points in order with no zero-length edge and no vertex hidden inside
 // an edge, and the pieces cover the face's area.
-#include "exporters/ConvexSplitting.hpp"
+#include "geometry/ConvexSplitting.hpp"
 
 #include <algorithm>
 #include <cmath>
