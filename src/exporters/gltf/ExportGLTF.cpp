@@ -89,28 +89,80 @@ void appendString(std::string& out, std::string_view text) {
     out += '"';
 }
 
-template <class T>
-std::string& appendNumber(std::string& out, T value) {
-    char text[32];
-    return out.append(text, std::to_chars(text, text + sizeof text, value).ptr);
-}
+// JSON text written front to back by a writer that knows which object or
+// array it is in, and so where a comma belongs.
+class JsonWriter {
+public:
+    JsonWriter& beginObject() { return open('{'); }
+    JsonWriter& endObject() { return close('}'); }
+    JsonWriter& beginArray() { return open('['); }
+    JsonWriter& endArray() { return close(']'); }
 
-// Starts the next member ("name":) or, with an empty name, the next element.
-std::string& member(std::string& out, std::string_view name = {}) {
-    if (out.back() != '{' && out.back() != '[') out += ',';
-    if (!name.empty()) {
-        out += '"';
-        out += name;
-        out += "\":";
+    // The name of the next member; its value follows.
+    JsonWriter& key(std::string_view name) {
+        separate();
+        out_ += '"';
+        out_.append(name);
+        out_ += '"';
+        out_ += ':';
+        afterKey_ = true;
+        return *this;
     }
-    return out;
-}
 
-void appendNumbers(std::string& out, std::span<const double> values) {
-    out += '[';
-    for (double v : values) appendNumber(member(out), static_cast<float>(v));  // as the file stored them
-    out += ']';
-}
+    template <class T>
+    JsonWriter& number(T value) {
+        separate();
+        char text[32];
+        const char* end = std::to_chars(text, text + sizeof text, value).ptr;
+        out_.append(text, static_cast<std::size_t>(end - text));
+        return *this;
+    }
+
+    JsonWriter& numbers(std::span<const float> values) {
+        beginArray();
+        for (float v : values) number(v);
+        return endArray();
+    }
+
+    JsonWriter& string(std::string_view text) {
+        separate();
+        appendString(out_, text);
+        return *this;
+    }
+
+    JsonWriter& boolean(bool value) {
+        separate();
+        out_.append(value ? std::string_view("true") : std::string_view("false"));
+        return *this;
+    }
+
+    std::string take() { return std::move(out_); }
+
+private:
+    void separate() {
+        if (afterKey_) {
+            afterKey_ = false;
+        } else if (!hasItems_.empty()) {
+            if (hasItems_.back()) out_ += ',';
+            hasItems_.back() = true;
+        }
+    }
+    JsonWriter& open(char bracket) {
+        separate();
+        out_ += bracket;
+        hasItems_.push_back(false);
+        return *this;
+    }
+    JsonWriter& close(char bracket) {
+        hasItems_.pop_back();
+        out_ += bracket;
+        return *this;
+    }
+
+    std::string out_;
+    std::vector<bool> hasItems_;  // per open object or array: whether it holds an item yet
+    bool afterKey_ = false;
+};
 
 // ---- Surfaces ----
 
@@ -244,12 +296,12 @@ private:
         std::size_t triangles = 0;
         for (std::size_t k = 0; k < pieces.count(); ++k) {
             faces_.gatherPiece(pieces.piece(k));
-            const auto positions = pieces.piece(k);
+            const auto outline = pieces.piece(k);  // positions in the face's outline
             const auto points = faces_.piecePoints();
             const auto sts = faces_.pieceSts();
             piece_.clear();
-            for (std::size_t i = 0; i < positions.size(); ++i)
-                piece_.push_back({points[i], faces_.vertexAt(positions[i]).value_or(none), sts[i]});
+            for (std::size_t i = 0; i < outline.size(); ++i)
+                piece_.push_back({points[i], faces_.vertexAt(outline[i]).value_or(none), sts[i]});
             triangles += addFan();
         }
         if (triangles == 0)
@@ -393,163 +445,243 @@ std::optional<EmbeddedPicture> embedPicture(const MorvLValue& image, const Expor
     return std::nullopt;
 }
 
-// ---- The file ----
-
-// What the JSON describes and the binary chunk holds, built front to back.
-class Document {
-public:
-    Document(const std::vector<SurfacePlan>& plans, const MorvLValue& images, const ExportSettings& settings)
-        : plans_(plans), images_(images), settings_(settings), pictureOf_(images.size(), unknown) {}
-
-    std::string json(const TriangleBuilder& triangles) {
-        std::string primitives = "[";
-        for (const Primitive& p : triangles.primitives) {
-            member(primitives) += "{\"attributes\":{\"POSITION\":";
-            appendNumber(primitives, addPositions(p));
-            if (p.textured) appendNumber(primitives += ",\"TEXCOORD_0\":", addView(8 * std::uint64_t{p.vertexCount}, arrayBuffer, p.vertexCount, "VEC2", floatComponent));
-            primitives += "},\"indices\":";
-            const bool small = p.vertexCount <= 65535;  // 65535 itself is kept out of 16-bit indices
-            appendNumber(primitives, addView((small ? 2 : 4) * std::uint64_t{p.indexCount}, elementArrayBuffer,
-                                             p.indexCount, "SCALAR", small ? unsignedShort : unsignedInt));
-            if (p.group < plans_.size()) appendNumber(primitives += ",\"material\":", addMaterial(plans_[p.group], p.textured));
-            primitives += ",\"mode\":4}";
-        }
-        primitives += ']';
-        for (const EmbeddedPicture& picture : pictures_) {
-            member(imageList_) += "{\"bufferView\":";
-            appendNumber(imageList_, addView(picture.bytes.size(), 0, 0, nullptr, 0));
-            imageList_ += ",\"mimeType\":\"";
-            imageList_ += picture.mimeType;
-            appendString(imageList_ += "\",\"name\":", picture.name);
-            imageList_ += '}';
-        }
-
-        std::string out = "{\"asset\":{\"version\":\"2.0\",\"generator\":\"Morv3D Converter\"},\"scene\":0";
-        if (triangles.primitives.empty()) return out + ",\"scenes\":[{}]}";
-        out += ",\"scenes\":[{\"nodes\":[0]}],\"nodes\":[{\"mesh\":0}],\"meshes\":[{\"primitives\":" + primitives + "}]";
-        const auto list = [&](const char* name, const std::string& items) {
-            if (items.size() > 1) out += std::string(",\"") + name + "\":" + items + "]";
-        };
-        list("materials", materials_);
-        list("textures", textures_);
-        list("images", imageList_);
-        list("samplers", samplers_);
-        list("accessors", accessors_);
-        list("bufferViews", views_);
-        out += ",\"buffers\":[{\"byteLength\":";
-        appendNumber(out, binaryLength_);
-        return out + "}]}";
-    }
-
-    std::uint64_t binaryLength() const { return binaryLength_; }
-    const std::vector<EmbeddedPicture>& pictures() const { return pictures_; }
-
-private:
+// The pictures of the textured primitives' surfaces, embedded in order of first use.
+struct Pictures {
     static constexpr std::int64_t unknown = -2, missing = -1;
-
-    std::uint64_t addView(std::uint64_t bytes, int target, std::size_t count, const char* type, int component) {
-        member(views_) += "{\"buffer\":0,\"byteOffset\":";
-        appendNumber(views_, binaryLength_);
-        appendNumber(views_ += ",\"byteLength\":", bytes);
-        if (target) appendNumber(views_ += ",\"target\":", target);
-        views_ += '}';
-        binaryLength_ += (bytes + 3) / 4 * 4;
-        const std::size_t view = viewCount_++;
-        if (!type) return view;
-        member(accessors_) += "{\"bufferView\":";
-        appendNumber(accessors_, view);
-        appendNumber(accessors_ += ",\"componentType\":", component);
-        appendNumber(accessors_ += ",\"count\":", count);
-        accessors_ += ",\"type\":\"";
-        accessors_ += type;
-        accessors_ += '"';
-        if (pendingBounds_) {
-            accessors_ += ",\"min\":[";
-            for (float v : pendingBounds_->min) appendNumber(member(accessors_), v);
-            accessors_ += "],\"max\":[";
-            for (float v : pendingBounds_->max) appendNumber(member(accessors_), v);
-            accessors_ += ']';
-            pendingBounds_ = nullptr;
-        }
-        accessors_ += '}';
-        return accessorCount_++;
-    }
-
-    std::uint64_t addPositions(const Primitive& p) {
-        pendingBounds_ = &p;
-        return addView(12 * std::uint64_t{p.vertexCount}, arrayBuffer, p.vertexCount, "VEC3", floatComponent);
-    }
-
-    // The texture of the surface's picture, or -1 when it is not embedded.
-    std::int64_t textureFor(const SurfacePlan& plan) {
-        if (plan.image < 0) return missing;
-        std::int64_t& picture = pictureOf_[static_cast<std::size_t>(plan.image)];
-        if (picture == unknown) {
-            auto embedded = embedPicture(images_.at(static_cast<std::size_t>(plan.image)), settings_);
-            picture = embedded ? static_cast<std::int64_t>(pictures_.size()) : missing;
-            if (embedded) pictures_.push_back(std::move(*embedded));
-        }
-        if (picture == missing) return missing;
-        const std::array<std::int64_t, 3> key{picture, plan.wrapS, plan.wrapT};
-        const auto known = std::find(textureKeys_.begin(), textureKeys_.end(), key);
-        if (known != textureKeys_.end()) return known - textureKeys_.begin();
-        const std::pair<int, int> wraps{plan.wrapS, plan.wrapT};
-        auto sampler = std::find(samplerKeys_.begin(), samplerKeys_.end(), wraps);
-        if (sampler == samplerKeys_.end()) {
-            member(samplers_) += "{\"magFilter\":" + std::to_string(linear) +
-                                 ",\"minFilter\":" + std::to_string(linearMipmapLinear) +
-                                 ",\"wrapS\":" + std::to_string(plan.wrapS) + ",\"wrapT\":" + std::to_string(plan.wrapT) + "}";
-            sampler = samplerKeys_.insert(samplerKeys_.end(), wraps);
-        }
-        member(textures_) += "{\"sampler\":";
-        appendNumber(textures_, sampler - samplerKeys_.begin());
-        appendNumber(textures_ += ",\"source\":", picture);
-        appendString(textures_ += ",\"name\":", pictures_[static_cast<std::size_t>(picture)].name);
-        textures_ += '}';
-        textureKeys_.push_back(key);
-        return static_cast<std::int64_t>(textureKeys_.size()) - 1;
-    }
-
-    std::size_t addMaterial(const SurfacePlan& s, bool textured) {
-        const std::int64_t texture = textured ? textureFor(s) : missing;
-        const Color base = texture >= 0 ? Color{1, 1, 1} : s.color;
-        const double diffusion = clamp01(s.diffusion), luminosity = clamp01(s.luminosity);
-        const double phong = std::exp2(10 * clamp01(s.glossiness) + 2);
-        const double roughness = 1 - clamp01(s.specularity) * (1 - std::pow(2 / (phong + 2), 0.25));
-        const double alpha = 1 - clamp01(s.transparency);
-        std::string& m = member(materials_);
-        appendString(m += "{\"name\":", s.name);
-        m += ",\"pbrMetallicRoughness\":{\"baseColorFactor\":";
-        const std::array<double, 4> factor{clamp01(base.r * diffusion), clamp01(base.g * diffusion),
-                                           clamp01(base.b * diffusion), alpha};
-        appendNumbers(m, factor);
-        if (texture >= 0) appendNumber(m += ",\"baseColorTexture\":{\"index\":", texture) += '}';
-        appendNumber(m += ",\"metallicFactor\":0,\"roughnessFactor\":", static_cast<float>(clamp01(roughness)));
-        m += '}';
-        if (luminosity > 0) {
-            const std::array<double, 3> emissive{clamp01(base.r * luminosity), clamp01(base.g * luminosity),
-                                                 clamp01(base.b * luminosity)};
-            appendNumbers(m += ",\"emissiveFactor\":", emissive);
-            if (texture >= 0) appendNumber(m += ",\"emissiveTexture\":{\"index\":", texture) += '}';
-        }
-        if (alpha < 1) m += ",\"alphaMode\":\"BLEND\"";
-        if (s.doubleSided) m += ",\"doubleSided\":true";
-        m += '}';
-        return materialCount_++;
-    }
-
-    const std::vector<SurfacePlan>& plans_;
-    const MorvLValue& images_;
-    const ExportSettings& settings_;
-    std::vector<std::int64_t> pictureOf_;  // per scene image: its picture, unknown or missing
-    std::vector<EmbeddedPicture> pictures_;
-    std::vector<std::array<std::int64_t, 3>> textureKeys_;
-    std::vector<std::pair<int, int>> samplerKeys_;
-    std::string materials_ = "[", textures_ = "[", imageList_ = "[", samplers_ = "[", accessors_ = "[", views_ = "[";
-    std::size_t viewCount_ = 0, accessorCount_ = 0, materialCount_ = 0;
-    std::uint64_t binaryLength_ = 0;
-    const Primitive* pendingBounds_ = nullptr;
+    std::vector<EmbeddedPicture> embedded;
+    std::vector<std::int64_t> ofImage;  // per scene image: its picture, unknown (not needed) or missing
 };
+
+Pictures embedPictures(const std::vector<Primitive>& primitives, const std::vector<SurfacePlan>& plans,
+                       const MorvLValue& images, const ExportSettings& settings) {
+    Pictures pictures{{}, std::vector<std::int64_t>(images.size(), Pictures::unknown)};
+    for (const Primitive& p : primitives) {
+        if (!p.textured || p.group >= plans.size() || plans[p.group].image < 0) continue;
+        const auto image = static_cast<std::size_t>(plans[p.group].image);
+        if (pictures.ofImage[image] != Pictures::unknown) continue;
+        auto embedded = embedPicture(images.at(image), settings);
+        pictures.ofImage[image] = embedded ? static_cast<std::int64_t>(pictures.embedded.size()) : Pictures::missing;
+        if (embedded) pictures.embedded.push_back(std::move(*embedded));
+    }
+    return pictures;
+}
+
+// ---- The document ----
+
+// What the JSON describes, as glTF's own objects; references are indices.
+struct BufferView {
+    std::uint64_t byteOffset = 0, byteLength = 0;
+    int target = 0;  // 0 for a picture's view, which has none
+};
+
+struct Bounds {
+    std::array<float, 3> min{}, max{};
+};
+
+struct Accessor {
+    std::size_t bufferView = 0;
+    int componentType = 0;
+    std::size_t count = 0;
+    const char* type = "";
+    std::optional<Bounds> bounds;  // positions must have theirs
+};
+
+struct MeshPrimitive {
+    std::size_t positions = 0;
+    std::optional<std::size_t> uvs;
+    std::size_t indices = 0;
+    std::optional<std::size_t> material;
+};
+
+struct Material {
+    std::string name;
+    std::array<float, 4> baseColor{};
+    std::optional<std::size_t> texture;  // for the base colour, and the emission when there is one
+    float roughness = 1;
+    std::optional<std::array<float, 3>> emissive;
+    bool blend = false, doubleSided = false;
+};
+
+struct Sampler {
+    int wrapS = repeat, wrapT = repeat;
+    bool operator==(const Sampler&) const = default;
+};
+
+struct Texture {
+    std::size_t sampler = 0, source = 0;
+    bool operator==(const Texture&) const = default;
+};
+
+struct Image {
+    std::size_t bufferView = 0;
+    const char* mimeType = "";
+    std::string name;
+};
+
+struct GltfDocument {
+    std::vector<MeshPrimitive> primitives;
+    std::vector<Material> materials;
+    std::vector<Texture> textures;
+    std::vector<Image> images;
+    std::vector<Sampler> samplers;
+    std::vector<Accessor> accessors;
+    std::vector<BufferView> views;
+    std::uint64_t bufferLength = 0;  // the binary chunk: every view, each padded to 4 bytes
+};
+
+std::size_t addView(GltfDocument& doc, std::uint64_t bytes, int target) {
+    doc.views.push_back({doc.bufferLength, bytes, target});
+    doc.bufferLength += (bytes + 3) / 4 * 4;
+    return doc.views.size() - 1;
+}
+
+std::size_t addAccessor(GltfDocument& doc, std::size_t count, const char* type, int component,
+                        std::optional<Bounds> bounds = std::nullopt) {
+    const std::uint64_t components = type[0] == 'V' ? type[3] - '0' : 1;
+    const std::uint64_t size = component == unsignedShort ? 2 : 4;
+    const int target = component == floatComponent ? arrayBuffer : elementArrayBuffer;
+    doc.accessors.push_back({addView(doc, components * size * count, target), component, count, type, bounds});
+    return doc.accessors.size() - 1;
+}
+
+// The texture of the surface's picture, or nullopt when it is not embedded.
+std::optional<std::size_t> textureFor(GltfDocument& doc, const SurfacePlan& plan, const Pictures& pictures) {
+    if (plan.image < 0) return std::nullopt;
+    const std::int64_t picture = pictures.ofImage[static_cast<std::size_t>(plan.image)];
+    if (picture < 0) return std::nullopt;
+    const Sampler sampler{plan.wrapS, plan.wrapT};
+    auto s = std::find(doc.samplers.begin(), doc.samplers.end(), sampler);
+    if (s == doc.samplers.end()) s = doc.samplers.insert(s, sampler);
+    const Texture texture{static_cast<std::size_t>(s - doc.samplers.begin()), static_cast<std::size_t>(picture)};
+    auto t = std::find(doc.textures.begin(), doc.textures.end(), texture);
+    if (t == doc.textures.end()) t = doc.textures.insert(t, texture);
+    return static_cast<std::size_t>(t - doc.textures.begin());
+}
+
+Material materialOf(const SurfacePlan& s, std::optional<std::size_t> texture) {
+    const Color base = texture ? Color{1, 1, 1} : s.color;
+    const double diffusion = clamp01(s.diffusion), luminosity = clamp01(s.luminosity);
+    const double phong = std::exp2(10 * clamp01(s.glossiness) + 2);
+    const double roughness = 1 - clamp01(s.specularity) * (1 - std::pow(2 / (phong + 2), 0.25));
+    const double alpha = 1 - clamp01(s.transparency);
+    const auto scaled = [&](double by) {
+        return std::array<float, 3>{static_cast<float>(clamp01(base.r * by)), static_cast<float>(clamp01(base.g * by)),
+                                    static_cast<float>(clamp01(base.b * by))};
+    };
+    Material m;
+    m.name = s.name;
+    const auto colour = scaled(diffusion);
+    m.baseColor = {colour[0], colour[1], colour[2], static_cast<float>(alpha)};
+    m.texture = texture;
+    m.roughness = static_cast<float>(clamp01(roughness));
+    if (luminosity > 0) m.emissive = scaled(luminosity);
+    m.blend = alpha < 1;
+    m.doubleSided = s.doubleSided;
+    return m;
+}
+
+// Views and accessors in the order of the binary chunk: per primitive its
+// positions, texture coordinates and indices, then the pictures.
+GltfDocument buildDocument(const std::vector<Primitive>& primitives, const std::vector<SurfacePlan>& plans,
+                           const Pictures& pictures) {
+    GltfDocument doc;
+    for (const Primitive& p : primitives) {
+        MeshPrimitive mp;
+        mp.positions = addAccessor(doc, p.vertexCount, "VEC3", floatComponent, Bounds{p.min, p.max});
+        if (p.textured) mp.uvs = addAccessor(doc, p.vertexCount, "VEC2", floatComponent);
+        const bool small = p.vertexCount <= 65535;  // 65535 itself is kept out of 16-bit indices
+        mp.indices = addAccessor(doc, p.indexCount, "SCALAR", small ? unsignedShort : unsignedInt);
+        if (p.group < plans.size()) {
+            const SurfacePlan& plan = plans[p.group];
+            doc.materials.push_back(materialOf(plan, p.textured ? textureFor(doc, plan, pictures) : std::nullopt));
+            mp.material = doc.materials.size() - 1;
+        }
+        doc.primitives.push_back(mp);
+    }
+    for (const EmbeddedPicture& picture : pictures.embedded)
+        doc.images.push_back({addView(doc, picture.bytes.size(), 0), picture.mimeType, picture.name});
+    return doc;
+}
+
+// ---- The JSON ----
+
+void writePrimitive(JsonWriter& w, const MeshPrimitive& p) {
+    w.beginObject().key("attributes").beginObject().key("POSITION").number(p.positions);
+    if (p.uvs) w.key("TEXCOORD_0").number(*p.uvs);
+    w.endObject().key("indices").number(p.indices);
+    if (p.material) w.key("material").number(*p.material);
+    w.key("mode").number(4).endObject();
+}
+
+void writeMaterial(JsonWriter& w, const Material& m) {
+    w.beginObject().key("name").string(m.name);
+    w.key("pbrMetallicRoughness").beginObject().key("baseColorFactor").numbers(m.baseColor);
+    if (m.texture) w.key("baseColorTexture").beginObject().key("index").number(*m.texture).endObject();
+    w.key("metallicFactor").number(0).key("roughnessFactor").number(m.roughness).endObject();
+    if (m.emissive) {
+        w.key("emissiveFactor").numbers(*m.emissive);
+        if (m.texture) w.key("emissiveTexture").beginObject().key("index").number(*m.texture).endObject();
+    }
+    if (m.blend) w.key("alphaMode").string("BLEND");
+    if (m.doubleSided) w.key("doubleSided").boolean(true);
+    w.endObject();
+}
+
+void writeAccessor(JsonWriter& w, const Accessor& a) {
+    w.beginObject().key("bufferView").number(a.bufferView).key("componentType").number(a.componentType);
+    w.key("count").number(a.count).key("type").string(a.type);
+    if (a.bounds) w.key("min").numbers(a.bounds->min).key("max").numbers(a.bounds->max);
+    w.endObject();
+}
+
+// A member holding the items as an array, left out when there are none.
+template <class T, class WriteItem>
+void writeList(JsonWriter& w, std::string_view name, const std::vector<T>& items, WriteItem writeItem) {
+    if (items.empty()) return;
+    w.key(name).beginArray();
+    for (const T& item : items) writeItem(w, item);
+    w.endArray();
+}
+
+std::string documentJson(const GltfDocument& doc) {
+    JsonWriter w;
+    w.beginObject().key("asset").beginObject().key("version").string("2.0").key("generator").string("Morv3D Converter");
+    w.endObject().key("scene").number(0);
+    if (doc.primitives.empty()) {
+        w.key("scenes").beginArray().beginObject().endObject().endArray().endObject();
+        return w.take();
+    }
+    w.key("scenes").beginArray().beginObject().key("nodes").beginArray().number(0).endArray().endObject().endArray();
+    w.key("nodes").beginArray().beginObject().key("mesh").number(0).endObject().endArray();
+    w.key("meshes").beginArray().beginObject();
+    writeList(w, "primitives", doc.primitives, writePrimitive);
+    w.endObject().endArray();
+    writeList(w, "materials", doc.materials, writeMaterial);
+    writeList(w, "textures", doc.textures, [&](JsonWriter& out, const Texture& t) {
+        out.beginObject().key("sampler").number(t.sampler).key("source").number(t.source);
+        out.key("name").string(doc.images[t.source].name).endObject();
+    });
+    writeList(w, "images", doc.images, [](JsonWriter& out, const Image& i) {
+        out.beginObject().key("bufferView").number(i.bufferView).key("mimeType").string(i.mimeType);
+        out.key("name").string(i.name).endObject();
+    });
+    writeList(w, "samplers", doc.samplers, [](JsonWriter& out, const Sampler& s) {
+        out.beginObject().key("magFilter").number(int{linear}).key("minFilter").number(int{linearMipmapLinear});
+        out.key("wrapS").number(s.wrapS).key("wrapT").number(s.wrapT).endObject();
+    });
+    writeList(w, "accessors", doc.accessors, writeAccessor);
+    writeList(w, "bufferViews", doc.views, [](JsonWriter& out, const BufferView& v) {
+        out.beginObject().key("buffer").number(0).key("byteOffset").number(v.byteOffset);
+        out.key("byteLength").number(v.byteLength);
+        if (v.target) out.key("target").number(v.target);
+        out.endObject();
+    });
+    w.key("buffers").beginArray().beginObject().key("byteLength").number(doc.bufferLength).endObject().endArray();
+    w.endObject();
+    return w.take();
+}
+
+// ---- The file ----
 
 void writeU32(OutputFile& file, std::uint32_t v) {
     file.write(std::string_view(reinterpret_cast<const char*>(&v), 4));
@@ -569,7 +701,7 @@ void pad(OutputFile& file, std::uint64_t size, char with) {
     file.write(std::string(static_cast<std::size_t>((4 - size % 4) % 4), with));
 }
 
-void writeBinary(OutputFile& file, const TriangleBuilder& t, const Document& document) {
+void writeBinary(OutputFile& file, const TriangleBuilder& t, const Pictures& pictures) {
     std::vector<std::uint16_t> shorts;
     for (const Primitive& p : t.primitives) {
         writeBytes(file, &t.positions[3 * std::size_t{p.firstVertex}], 12 * std::size_t{p.vertexCount});
@@ -586,7 +718,7 @@ void writeBinary(OutputFile& file, const TriangleBuilder& t, const Document& doc
         }
         pad(file, 2 * indices.size(), '\0');
     }
-    for (const EmbeddedPicture& picture : document.pictures()) {
+    for (const EmbeddedPicture& picture : pictures.embedded) {
         writeBytes(file, picture.bytes.data(), picture.bytes.size());
         pad(file, picture.bytes.size(), '\0');
     }
@@ -607,10 +739,11 @@ void writeGLTF(const MorvLValue& scene, const std::string& destination, const Ex
 
     TriangleBuilder triangles(view, plans, settings.messages);
     triangles.build();
-    Document document(plans, images, settings);
-    std::string json = document.json(triangles);
+    const Pictures pictures = embedPictures(triangles.primitives, plans, images, settings);
+    const GltfDocument document = buildDocument(triangles.primitives, plans, pictures);
+    std::string json = documentJson(document);
     json.append((4 - json.size() % 4) % 4, ' ');
-    const std::uint64_t binary = document.binaryLength();
+    const std::uint64_t binary = document.bufferLength;
     const std::uint64_t total = 12 + 8 + json.size() + (binary > 0 ? 8 + binary : 0);
     if (total > std::numeric_limits<std::uint32_t>::max())
         throw Error("The glTF file would take " + intToText(static_cast<std::int64_t>(total)) +
@@ -626,7 +759,7 @@ void writeGLTF(const MorvLValue& scene, const std::string& destination, const Ex
     if (binary > 0) {
         writeU32(file, static_cast<std::uint32_t>(binary));
         file.write(std::string_view("BIN\0", 4));
-        writeBinary(file, triangles, document);
+        writeBinary(file, triangles, pictures);
     }
     file.commit();
     triangles.reportAfterWriting();
