@@ -18,6 +18,7 @@
 #include "exporters/ConvexSplitting.hpp"
 #include "exporters/FacePieces.hpp"
 #include "exporters/PolygonMesh.hpp"
+#include "exporters/gltf/SurfaceNormals.hpp"
 #include "exporters/gltf/TextureBaking.hpp"
 #include "scene/CanonicalScene.hpp"
 #include "scene/Vector.hpp"
@@ -176,6 +177,7 @@ struct SurfacePlan {
     std::string name;
     Color color{1, 1, 1};
     double diffusion = 1, specularity = 0, glossiness = 0.4, luminosity = 0, transparency = 0;
+    double smoothingAngle = 0;  // radians; 0 for a flat surface
     bool doubleSided = false;
     std::optional<TextureBaking> baking;
     std::int32_t image = -1;  // the colour texture's picture; -1 for none
@@ -203,6 +205,7 @@ SurfacePlan planSurface(const MorvLValue& surface, const MorvLValue& images, con
     plan.luminosity = getRealField(f, "luminosity", plan.luminosity);
     plan.transparency = getRealField(f, "transparency", plan.transparency);
     plan.doubleSided = getBooleanField(f, "doubleSided", false);
+    plan.smoothingAngle = getRealField(f, "smoothingAngle", 0);
     const MorvLValue textures = getListField(f, "textures", MorvLValue::List({}));
     for (std::size_t i = 0; i < textures.size() && !plan.baking; ++i) {
         const MorvLValue texture = textures.at(i);
@@ -245,18 +248,21 @@ struct Corner {
 // storage from face to face.
 class TriangleBuilder {
 public:
-    TriangleBuilder(const MeshView& view, const std::vector<SurfacePlan>& plans, std::ostream& messages)
+    TriangleBuilder(const MeshView& view, const std::vector<MeshNormal>& ownNormals,
+                    const std::vector<SurfacePlan>& plans, std::ostream& messages)
         : view_(view),
           plans_(plans),
           messages_(messages),
           firstUse_(view.vertexCount(), none),
-          faces_(view, "a glTF file", largestFloat, messages) {}
+          faces_(view, "a glTF file", largestFloat, messages),
+          smoothing_(view, ownNormals) {}
 
     void build() {
         const std::size_t faces = view_.faceCount(), groups = plans_.size() + 1;
         const FaceGroups bySurface = groupFacesBySurface(view_, plans_.size(), 0);
         // Room for about one vertex per point and the fans of all faces.
         positions.reserve(3 * view_.vertexCount());
+        normals.reserve(3 * view_.vertexCount());
         indices.reserve(3 * (view_.cornerCount() - std::min(view_.cornerCount(), 2 * faces)));
 
         for (std::size_t g = 0; g < groups; ++g) {
@@ -267,6 +273,7 @@ public:
             current_ = {g, baking_ != nullptr, static_cast<std::uint32_t>(positions.size() / 3), 0, uvs.size() / 2,
                         indices.size(), 0, {}, {}};
             const std::string_view surface = plan ? std::string_view(plan->name) : std::string_view("none");
+            smoothing_.beginSurface(group, plan ? plan->smoothingAngle : 0);
             for (std::uint32_t face : group) addFace(face, surface);
             for (std::uint32_t source : sources_)
                 if (source != none) firstUse_[source] = none;
@@ -284,12 +291,13 @@ public:
     void reportAfterWriting() const { faces_.reportAfterWriting(); }
 
     std::vector<Primitive> primitives;
-    std::vector<float> positions, uvs;     // glTF's: x, y, -z per vertex; u, v per vertex of a textured primitive
+    // glTF's: x, y, -z per vertex (positions and unit normals); u, v per vertex of a textured primitive
+    std::vector<float> positions, normals, uvs;
     std::vector<std::uint32_t> indices;    // from each primitive's first vertex
 
 private:
     // One face: its flat convex pieces, each a fan of triangles.
-    void addFace(std::size_t face, std::string_view surface) {
+    void addFace(std::uint32_t face, std::string_view surface) {
         const std::int32_t slot = baking_ && baking_->usesTextureCoordinates() ? baking_->stIndex() : -1;
         const PolygonShape shape = faces_.cut(face, slot);
         const PolygonPieces& pieces = faces_.pieces();
@@ -302,7 +310,7 @@ private:
             piece_.clear();
             for (std::size_t i = 0; i < outline.size(); ++i)
                 piece_.push_back({points[i], faces_.vertexAt(outline[i]).value_or(none), sts[i]});
-            triangles += addFan();
+            triangles += addFan(face);
         }
         if (triangles == 0)
             faces_.reportLeftOut(face, surface, shape, "has no area in the single floats of a glTF file");
@@ -312,12 +320,21 @@ private:
         return {static_cast<float>(p.x), static_cast<float>(p.y), static_cast<float>(0.0 - p.z)};  // 0 stays +0
     }
 
-    // The piece as triangles (0, i, i + 1), each written in reverse order;
-    // how many were written.
-    std::size_t addFan() {
+    // A unit normal in glTF's axes; the written triangle's own (triangle, in
+    // glTF's axes and the corners' first order) when the piece gives none.
+    static std::array<float, 3> writtenNormal(const XYZ& unit, const XYZ& triangle) {
+        if (length(unit) > 0.5) return written(unit);
+        const XYZ n = normalized(-1.0 * triangle);  // the written order reverses the corners
+        return {static_cast<float>(n.x), static_cast<float>(n.y), static_cast<float>(n.z)};
+    }
+
+    // The piece of the face as triangles (0, i, i + 1), each written in
+    // reverse order; how many were written.
+    std::size_t addFan(std::uint32_t face) {
         XYZ normal{};
         for (std::size_t i = 2; i < piece_.size(); ++i)
             normal = normal + cross(piece_[i - 1].point - piece_[0].point, piece_[i].point - piece_[0].point);
+        const XYZ flat = normalized(normal);
         const double tolerance = faces_.splitter().tolerance();
         std::size_t triangles = 0;
         for (std::size_t i = 1; i + 1 < piece_.size(); ++i) {
@@ -337,27 +354,34 @@ private:
                 missingSts_ += baking_->bake({c[0]->point, c[1]->point, c[2]->point},
                                               {c[0]->st, c[1]->st, c[2]->st}, normal, uv);
             }
-            for (int k : {0, 2, 1}) indices.push_back(vertexFor(*c[k], p[k], uv[k]));
+            for (int k : {0, 2, 1}) {
+                const std::optional<XYZ> smooth = c[k]->source != none ? smoothing_.at(face, c[k]->source) : std::nullopt;
+                indices.push_back(vertexFor(*c[k], p[k], writtenNormal(smooth.value_or(flat), n), uv[k]));
+            }
             current_.indexCount += 3;
             ++triangles;
         }
         return triangles;
     }
 
-    // The primitive's vertex for this point and these coordinates: an earlier
-    // one of the same scene vertex with the same coordinates, or a new one.
-    std::uint32_t vertexFor(const Corner& c, const std::array<float, 3>& position, UV uv) {
+    // The primitive's vertex for this point, normal and these coordinates: an
+    // earlier one of the same scene vertex with the same normal and
+    // coordinates, or a new one.
+    std::uint32_t vertexFor(const Corner& c, const std::array<float, 3>& position, const std::array<float, 3>& normal,
+                            UV uv) {
         const auto toFloat = [](double v) { return std::fabs(v) <= largestFloat ? static_cast<float>(v) : 0.0f; };
         const float u = toFloat(uv.u), v = toFloat(uv.v);
         const std::uint32_t base = current_.firstVertex;
         if (c.source != none)
             for (std::uint32_t old = firstUse_[c.source]; old != none; old = nextSame_[old - base]) {
                 const std::size_t at = 2 * (current_.firstUV + (old - base));
+                if (!std::equal(normal.begin(), normal.end(), normals.begin() + 3 * std::ptrdiff_t{old})) continue;
                 if (!current_.textured || (uvs[at] == u && uvs[at + 1] == v)) return old - base;
             }
         const std::size_t global = positions.size() / 3;
         if (global >= none) throw Error("The object has more vertices than a glTF file can index");
         positions.insert(positions.end(), position.begin(), position.end());
+        normals.insert(normals.end(), normal.begin(), normal.end());
         if (current_.textured) {
             uvs.push_back(u);
             uvs.push_back(v);
@@ -381,6 +405,7 @@ private:
     // of the primitive, the one before it of the same scene vertex and its scene vertex.
     std::vector<std::uint32_t> firstUse_, nextSame_, sources_;
     FacePieces faces_;
+    SurfaceNormals smoothing_;
     std::vector<Corner> piece_;
     std::size_t missingSts_ = 0;
 };
@@ -487,7 +512,7 @@ struct Accessor {
 };
 
 struct MeshPrimitive {
-    std::size_t positions = 0;
+    std::size_t positions = 0, normals = 0;
     std::optional<std::size_t> uvs;
     std::size_t indices = 0;
     std::optional<std::size_t> material;
@@ -581,13 +606,14 @@ Material materialOf(const SurfacePlan& s, std::optional<std::size_t> texture) {
 }
 
 // Views and accessors in the order of the binary chunk: per primitive its
-// positions, texture coordinates and indices, then the pictures.
+// positions, normals, texture coordinates and indices, then the pictures.
 GltfDocument buildDocument(const std::vector<Primitive>& primitives, const std::vector<SurfacePlan>& plans,
                            const Pictures& pictures) {
     GltfDocument doc;
     for (const Primitive& p : primitives) {
         MeshPrimitive mp;
         mp.positions = addAccessor(doc, p.vertexCount, "VEC3", floatComponent, Bounds{p.min, p.max});
+        mp.normals = addAccessor(doc, p.vertexCount, "VEC3", floatComponent);
         if (p.textured) mp.uvs = addAccessor(doc, p.vertexCount, "VEC2", floatComponent);
         const bool small = p.vertexCount <= 65535;  // 65535 itself is kept out of 16-bit indices
         mp.indices = addAccessor(doc, p.indexCount, "SCALAR", small ? unsignedShort : unsignedInt);
@@ -607,6 +633,7 @@ GltfDocument buildDocument(const std::vector<Primitive>& primitives, const std::
 
 void writePrimitive(JsonWriter& w, const MeshPrimitive& p) {
     w.beginObject().key("attributes").beginObject().key("POSITION").number(p.positions);
+    w.key("NORMAL").number(p.normals);
     if (p.uvs) w.key("TEXCOORD_0").number(*p.uvs);
     w.endObject().key("indices").number(p.indices);
     if (p.material) w.key("material").number(*p.material);
@@ -705,6 +732,7 @@ void writeBinary(OutputFile& file, const TriangleBuilder& t, const Pictures& pic
     std::vector<std::uint16_t> shorts;
     for (const Primitive& p : t.primitives) {
         writeBytes(file, &t.positions[3 * std::size_t{p.firstVertex}], 12 * std::size_t{p.vertexCount});
+        writeBytes(file, &t.normals[3 * std::size_t{p.firstVertex}], 12 * std::size_t{p.vertexCount});
         if (p.textured) writeBytes(file, &t.uvs[2 * p.firstUV], 8 * std::size_t{p.vertexCount});
         const std::span<const std::uint32_t> indices(&t.indices[p.firstIndex], p.indexCount);
         if (p.vertexCount > 65535) {
@@ -737,7 +765,7 @@ void writeGLTF(const MorvLValue& scene, const std::string& destination, const Ex
     std::vector<SurfacePlan> plans;
     for (std::size_t i = 0; i < surfaces.size(); ++i) plans.push_back(planSurface(surfaces.at(i), images, settings));
 
-    TriangleBuilder triangles(view, plans, settings.messages);
+    TriangleBuilder triangles(view, meshNormals(mesh.mesh), plans, settings.messages);
     triangles.build();
     const Pictures pictures = embedPictures(triangles.primitives, plans, images, settings);
     const GltfDocument document = buildDocument(triangles.primitives, plans, pictures);
