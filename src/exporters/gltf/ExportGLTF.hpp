@@ -12,10 +12,13 @@
 // primitive of at most 65,535 vertices, else 32-bit. Faces whose surface index
 // is not one of the scene's go into a last primitive without a material.
 //
+// Normals (NORMAL, every primitive) from the surface's smoothing angle or the
+// object's own normal maps (SurfaceNormals); flat pieces keep their own.
+//
 // Texture coordinates (TEXCOORD_0) come from a surface's first enabled colour
 // texture whose projection can be baked (TextureBaking), whether or not its
 // picture can be embedded. A vertex is shared only by corners of one surface
-// with the same point and the same coordinates as written.
+// with the same point, normal and coordinates as written.
 //
 // Materials (named after the surface): metallic 0; base colour the surface
 // colour (white where the picture is embedded) times its diffusion, alpha
