@@ -14,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include "common/BrushFixtures.hpp"
 #include "common/GlbReader.hpp"
 #include "common/LightWaveScan.hpp"
 #include "common/LwoFixtures.hpp"
@@ -33,6 +34,7 @@ struct Mesh {
     std::vector<XYZ> points;
     std::vector<std::vector<std::uint32_t>> faces;
     std::vector<std::uint16_t> surfaces;  // per face; surface 0 when empty
+    std::string kind = "FACE";            // PTCH for a SubPatch cage
 };
 
 // Local (a, up, b) about a projection axis to x, y, z: the cyclic turns the projections use.
@@ -51,7 +53,7 @@ void faceOutward(Mesh& m, const XYZ& centre) {
 }
 
 // Rings about the axis from the north pole to the south: a sphere, or with
-// flat = true a cylinder of height 2r capped by fans round a centre point. The
+// cylinder = true a cylinder of height 2r capped by fans round a centre point. The
 // poles may lie a little off the axis; the seam column (longitude pi) lies a
 // hair across it, as sin(pi) puts it.
 Mesh rings(XYZ centre, double r, int axis, int around, int bands, bool cylinder, double poleOff = 0) {
@@ -79,24 +81,6 @@ Mesh rings(XYZ centre, double r, int axis, int around, int bands, bool cylinder,
     return m;
 }
 
-// A cylinder with single n-gon caps.
-Mesh cappedCylinder(XYZ centre, double r, int around) {
-    Mesh m;
-    for (int k = 0; k < 2 * around; ++k) {
-        const double lon = 2 * pi * (k % around) / around;
-        m.points.push_back(centre + XYZ{r * std::cos(lon), k < around ? r : -r, r * std::sin(lon)});
-    }
-    const auto n = static_cast<std::uint32_t>(around);
-    std::vector<std::uint32_t> top, bottom;
-    for (std::uint32_t j = 0; j < n; ++j) {
-        m.faces.push_back({j, (j + 1) % n, n + (j + 1) % n, n + j});
-        top.push_back(j), bottom.push_back(n + j);
-    }
-    m.faces.push_back(top), m.faces.push_back(bottom);
-    faceOutward(m, centre);
-    return m;
-}
-
 Mesh box(XYZ centre, double half) {
     Mesh m;
     for (std::uint32_t i = 0; i < 8; ++i)
@@ -113,14 +97,14 @@ struct Texture {
     std::uint16_t modeWidth = 1, modeHeight = 1;  // 1 repeat, 2 mirror, 3 edge
 };
 
-// The object with surfaces "A" and "B", each smoothed up to smoothingDegrees
+// The object with surfaces "A" to "F", each smoothed up to smoothingDegrees
 // (none when 0), the texture on both, and extra chunks (normal maps) after the polygons.
 testing::Bytes lwo(const Mesh& m, double smoothingDegrees, std::optional<Texture> t = {}, const IffBuilder& extra = {}) {
     IffBuilder c;
     std::vector<std::pair<std::uint32_t, std::uint16_t>> tags;
     for (std::uint32_t f = 0; f < m.faces.size(); ++f) tags.push_back({f, m.surfaces.empty() ? 0 : m.surfaces[f]});
-    c.chunk("TAGS", testing::lwo2Tags({"A", "B"})).chunk("LAYR", testing::lwo2Layer(0, "l")).chunk("PNTS", testing::lwo2Points(m.points));
-    c.chunk("POLS", testing::lwo2Polygons("FACE", m.faces)).chunk("PTAG", testing::lwo2PolygonTags("SURF", tags)).raw(extra);
+    c.chunk("TAGS", testing::lwo2Tags({"A", "B", "C", "D", "E", "F"})).chunk("LAYR", testing::lwo2Layer(0, "l")).chunk("PNTS", testing::lwo2Points(m.points));
+    c.chunk("POLS", testing::lwo2Polygons(m.kind, m.faces)).chunk("PTAG", testing::lwo2PolygonTags("SURF", tags)).raw(extra);
     c.chunk("CLIP", testing::lwo2StillClip(1, "picture"));
     IffBuilder surface;
     if (smoothingDegrees > 0) surface.sub("SMAN", IffBuilder().f4(smoothingDegrees * pi / 180));
@@ -134,7 +118,7 @@ testing::Bytes lwo(const Mesh& m, double smoothingDegrees, std::optional<Texture
         block.sub("WRPW", IffBuilder().f4(t->wrapWidth).vx(0)).sub("WRPH", IffBuilder().f4(t->wrapHeight).vx(0));
         surface.sub("BLOK", block);
     }
-    for (const char* name : {"A", "B"}) c.chunk("SURF", testing::lwo2Surface(name, "", surface));
+    for (const char* name : {"A", "B", "C", "D", "E", "F"}) c.chunk("SURF", testing::lwo2Surface(name, "", surface));
     return testing::iffForm("LWO2", c);
 }
 
@@ -189,13 +173,11 @@ TEST(GltfNormals, FollowSmoothingSurfacesNormalMapsAndMirroring) {
     const Mesh square{{far + XYZ{0, 0, 0}, far + XYZ{0, 1, 0}, far + XYZ{1, 1, 0}, far + XYZ{1, 0, 0}}, {{0, 1, 2, 3}}, {}};
     const XYZ tilted = normalized({0.3, -0.2, -1});  // a normal map leaning off the square's -z
     IffBuilder map, turnedMap;  // per point; the second with z the other way, as some programs write
-    std::vector<testing::UvEntry> entries, turned;
-    for (std::uint32_t v = 0; v < 4; ++v) {
-        entries.push_back({v, 0, {tilted.x, tilted.y, tilted.z}});
-        turned.push_back({v, 0, {tilted.x, tilted.y, -tilted.z}});
+    for (double z : {1, -1}) {
+        std::vector<testing::UvEntry> entries;
+        for (std::uint32_t v = 0; v < 4; ++v) entries.push_back({v, 0, {tilted.x, tilted.y, z * tilted.z}});
+        (z > 0 ? map : turnedMap).chunk("VMAP", testing::lwo2VertexMap("NORM", 3, "n", entries));
     }
-    map.chunk("VMAP", testing::lwo2VertexMap("NORM", 3, "n", entries));
-    turnedMap.chunk("VMAP", testing::lwo2VertexMap("NORM", 3, "n", turned));
     const auto radial = [](XYZ c) { return [c](const Corner& k, const XYZ&) { return k.position - c; }; };
     const auto flat = [](const Corner&, const XYZ& face) { return face; };
     const auto capped = [&](const Corner& k, const XYZ& face) {  // sides radial, caps flat
@@ -218,7 +200,7 @@ TEST(GltfNormals, FollowSmoothingSurfacesNormalMapsAndMirroring) {
     const Case cases[] = {
         {"cube smoothed below 90 degrees", lwo(box(far, 1.5), 89), {}, flat, 0.05},
         {"cube without smoothing", lwo(box(far, 1.5), 0), {}, flat, 0.05},
-        {"capped cylinder", lwo(cappedCylinder(far, 2, 32), 60), {}, capped, 0.05},
+        {"capped cylinder", lwo(rings(far, 2, 1, 32, 1, true), 60), {}, capped, 0.05},
         {"sphere", lwo(rings(far, 3, 1, 32, 16, false), 89), {}, radial(far), 2},
         {"sphere about x", lwo(rings(far, 3, 0, 24, 12, false), 89), {}, radial(far), 2},
         {"flat sphere", lwo(rings(far, 3, 1, 32, 16, false), 0), {}, flat, 0.05},
@@ -228,6 +210,7 @@ TEST(GltfNormals, FollowSmoothingSurfacesNormalMapsAndMirroring) {
         {"one surface over the same edge", lwo(oneSurface, 89), {}, meeting(true), 0.05},
         {"normal map", lwo(square, 0, {}, map), {}, [&](const Corner&, const XYZ&) { return tilted; }, 0.05},
         {"normal map with z turned", lwo(square, 0, {}, turnedMap), {}, [&](const Corner&, const XYZ&) { return tilted; }, 0.05},
+        {"brush", [] { const std::string t = testing::brushText({testing::brushSquare(0), testing::brushSquare(64)}); return testing::Bytes(t.begin(), t.end()); }(), {}, flat, 0.05},
         {"mirrored normal map", lwo(square, 0, {}, map), {"--scale=-1"}, [&](const Corner&, const XYZ&) { return -1.0 * tilted; }, 0.05},
     };
     for (const Case& c : cases) {
@@ -273,35 +256,25 @@ std::array<double, 2> projected(const XYZ& p, const Fields& t, double& turn, std
     return {turn * getRealField(t, "wrapCountWidth", 1), v};
 }
 
-// Whether the axis passes through the triangle between its corners, where
-// the projection has a point it cannot show by straight lines.
-bool piercedByAxis(const std::array<Corner, 3>& t, const Fields& texture) {
+// How far the coordinates of a triangle's corners spread in the projection
+// (u round the axis, corners on the axis left out; v), and whether the axis
+// passes through the triangle between its corners, where the projection has
+// a point it cannot show by straight lines.
+std::array<double, 2> spread(const std::array<Corner, 3>& t, const Fields& texture, bool& pierced) {
     std::array<std::array<double, 2>, 3> q{};
-    double turn = 0;
-    for (int k = 0; k < 3; ++k) projected(t[k].position, texture, turn, &q[k]);
+    std::vector<double> turns;
+    double low = 1e300, high = -1e300, turn = 0, most = 0;
     int positive = 0, negative = 0;
     for (int k = 0; k < 3; ++k) {
-        const auto& p = q[k];
-        const auto& n = q[(k + 1) % 3];
-        const double side = p[0] * n[1] - p[1] * n[0];
+        const double v = projected(t[k].position, texture, turn, &q[k])[1];
+        low = std::min(low, v), high = std::max(high, v);
+        if (std::hypot(q[k][0], q[k][1]) > 1e-5) turns.push_back(turn);
+    }
+    for (int k = 0; k < 3; ++k) {
+        const double side = q[k][0] * q[(k + 1) % 3][1] - q[k][1] * q[(k + 1) % 3][0];
         positive += side > 0, negative += side < 0;
     }
-    return positive == 0 || negative == 0;
-}
-
-// How far the coordinates of a triangle's corners spread in the projection
-// (u round the axis, corners on the axis left out; v).
-std::array<double, 2> spread(const std::array<Corner, 3>& t, const Fields& texture) {
-    std::vector<double> turns;
-    double low = 1e300, high = -1e300;
-    for (const Corner& k : t) {
-        double turn = 0;
-        std::array<double, 2> across{};
-        const double v = projected(k.position, texture, turn, &across)[1];
-        low = std::min(low, v), high = std::max(high, v);
-        if (std::hypot(across[0], across[1]) > 1e-5) turns.push_back(turn);
-    }
-    double most = 0;
+    pierced = positive == 0 || negative == 0;
     for (double a : turns)
         for (double b : turns) most = std::max(most, std::min(std::fabs(a - b), 1 - std::fabs(a - b)));
     return {most * getRealField(texture, "wrapCountWidth", 1), high - low};
@@ -321,13 +294,14 @@ void expectProjectedTexels(const fs::path& object, const testing::Glb& glb) {
     long checked = 0, wrong = 0;
     forEachTriangle(glb, [&](const std::array<Corner, 3>& t, const XYZ&) {
         double turn = 0;
+        bool pierced = false;
         const auto want = projected((1.0 / 3) * (t[0].position + t[1].position + t[2].position), texture, turn);
-        if (std::min(turn, 1 - turn) < 0.002 || piercedByAxis(t, texture)) return;
+        const auto spreads = spread(t, texture, pierced);
+        if (std::min(turn, 1 - turn) < 0.002 || pierced) return;
         ++checked;
         for (int k = 0; k < 2; ++k) {
             const double got = (t[0].uv[k] + t[1].uv[k] + t[2].uv[k]) / 3;
             const double off = apart(sampled(got, modes[k]), sampled(want[k], modes[k]), modes[k]);
-            const auto spreads = spread(t, texture);
             const double tolerance = std::max(0.01, 0.25 * std::max(spreads[0], spreads[1]));
             wrong += off > tolerance;
             EXPECT_LE(off, tolerance) << "triangle at turn " << turn << (k ? ": v " : ": u ") << got << " shows " << sampled(got, modes[k])
