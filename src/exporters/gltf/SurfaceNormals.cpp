@@ -14,10 +14,6 @@ constexpr std::uint32_t none = std::numeric_limits<std::uint32_t>::max();
 
 std::uint64_t cornerKey(std::uint32_t face, std::uint32_t vertex) { return std::uint64_t{face} << 32 | vertex; }
 
-// Fans of more faces than this are first checked for one shared normal, so
-// that a point with a great many faces is not compared pair by pair.
-constexpr std::size_t smallFan = 8;
-
 }  // namespace
 
 SurfaceNormals::SurfaceNormals(const MeshView& view, const std::vector<MeshNormal>& normals)
@@ -99,7 +95,10 @@ XYZ SurfaceNormals::smoothed(std::uint32_t face, std::uint32_t local) {
             if ((i == 0 || fan[i] != fan[i - 1]) && take(faceNormals_[fan[i]])) total = total + faceNormals_[fan[i]];
         return total;
     };
-    if (fan.size() > smallFan && fanKind_[local] == Fan::Unknown) {
+    // First, once per point: when all its faces lie within half the angle of
+    // their mean, every pair is within the angle and each corner takes that
+    // mean; so a point of many faces is not compared pair by pair.
+    if (fanKind_[local] == Fan::Unknown) {
         const XYZ mean = normalized(sum([](const XYZ&) { return true; }));
         const bool shared = std::all_of(fan.begin(), fan.end(), [&](std::uint32_t f) {
             return length(faceNormals_[f]) == 0 || dot(faceNormals_[f], mean) >= cosHalfAngle_;

@@ -33,7 +33,8 @@ public:
 
 private:
     // Per point of the surface: unknown yet, or whether all its faces lie
-    // within half the angle of their mean (then every corner takes the mean).
+    // within half the angle of their mean (then every corner takes the mean,
+    // kept in fanMean_).
     enum class Fan : std::uint8_t { Unknown, Shared, Mixed };
     XYZ faceNormal(std::uint32_t face) const;
     XYZ smoothed(std::uint32_t face, std::uint32_t local);
