@@ -113,9 +113,26 @@ std::vector<std::vector<XYZ>> ribPolygons(const RibRequest& r) {
     const auto& nverts = r.arguments.at(1).numbers;
     const auto& verts = r.arguments.at(2).numbers;
     const std::vector<double> p = r.parameter("P").value_or(RibArgument{}).numbers;
+    std::set<std::size_t> holes;
     if (r.name == "SubdivisionMesh") {
         EXPECT_EQ(r.arguments.at(0).text, "catmull-clark");
-        EXPECT_TRUE(r.arguments.at(3).strings == std::vector<std::string>{"interpolateboundary"} && r.arguments.at(4).numbers.size() == 2);
+        const auto& tags = r.arguments.at(3).strings;
+        const auto& nargs = r.arguments.at(4).numbers;
+        const auto& intargs = r.arguments.at(5).numbers;
+        if (tags.size() == 2) {
+            EXPECT_EQ(tags, (std::vector<std::string>{"interpolateboundary", "hole"}));
+            EXPECT_EQ(nargs, (std::vector<double>{0, 0, static_cast<double>(intargs.size()), 0}));
+            EXPECT_FALSE(intargs.empty());
+            for (double h : intargs) {
+                EXPECT_TRUE(h >= 0 && h < static_cast<double>(nverts.size())) << "hole " << h;
+                EXPECT_TRUE(holes.insert(static_cast<std::size_t>(h)).second) << "hole " << h << " twice";
+            }
+        } else {
+            EXPECT_EQ(tags, std::vector<std::string>{"interpolateboundary"});
+            EXPECT_EQ(nargs, (std::vector<double>{0, 0}));
+            EXPECT_TRUE(intargs.empty());
+        }
+        EXPECT_TRUE(r.arguments.at(6).kind == RibArgument::Kind::Array && r.arguments.at(6).numbers.empty());
     } else {
         EXPECT_EQ(r.arguments.at(0).numbers, std::vector<double>(nverts.size(), 1.0));
     }
@@ -124,7 +141,8 @@ std::vector<std::vector<XYZ>> ribPolygons(const RibRequest& r) {
     std::vector<bool> used(p.size() / 3, false);
     std::vector<std::vector<XYZ>> polygons;
     std::size_t at = 0;
-    for (double n : nverts) {
+    for (std::size_t face = 0; face < nverts.size(); ++face) {
+        const double n = nverts[face];
         polygons.emplace_back();
         for (int c = 0; c < static_cast<int>(n) && at < verts.size(); ++c, ++at) {
             const double index = verts[at];
@@ -134,6 +152,7 @@ std::vector<std::vector<XYZ>> ribPolygons(const RibRequest& r) {
             used[k] = true;
             polygons.back().push_back({p[3 * k], p[3 * k + 1], p[3 * k + 2]});
         }
+        if (holes.contains(face)) polygons.pop_back();
     }
     EXPECT_EQ(std::count(used.begin(), used.end(), false), 0) << "P holds a point no polygon uses";
     return polygons;

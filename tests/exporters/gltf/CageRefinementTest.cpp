@@ -5,11 +5,18 @@
 
 #include <algorithm>
 #include <cmath>
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <map>
 #include <numbers>
+#include <sstream>
 
 #include <gtest/gtest.h>
+
+#include "common/LightWaveScan.hpp"
+#include "importers/lightwave/LWO2Reader.hpp"
+#include "scene/CanonicalScene.hpp"
 
 namespace morv {
 namespace {
@@ -258,6 +265,50 @@ TEST(CageRefinementTest, uvSeamsStaySeams) {
         atZero |= low < 1e-12, atOne |= high > 1 - 1e-12;
     }
     EXPECT_TRUE(atZero && atOne);
+}
+
+// The SubPatch object among the real test models: a closed cage of 24 quads
+// gives 24 x 64 quads at level 3, closed, inside the cage's box, facing out.
+TEST(CageRefinementTest, realSubPatchObjectBecomesAClosedSmoothSurface) {
+    const auto objects = testing::lightWaveObjects();
+    const auto found = std::find_if(objects.begin(), objects.end(), [](const auto& p) { return p.filename() == "Subdivision.lwo"; });
+    if (found == objects.end()) GTEST_SKIP() << "assimp-testmodels is not installed";
+    std::ifstream in(*found, std::ios::binary);
+    const std::vector<std::uint8_t> bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    std::ostringstream messages;
+    const MorvLValue scene = parseLWO2Bytes(bytes, messages)->toCanonical(messages);
+    const MeshView view(scene.fields().find("mesh").value());
+    Cage cage;
+    for (std::size_t v = 0; v < view.vertexCount(); ++v) cage.points.push_back({view.point(v).x, view.point(v).y, view.point(v).z});
+    cage.faceStarts.push_back(0);
+    for (std::size_t f = 0; f < view.faceCount(); ++f) {
+        if (view.faceKind(f) == FaceKind::Polygon) continue;
+        for (std::int32_t v : view.corners(f)) cage.corners.push_back(static_cast<std::uint32_t>(v));
+        cage.faceStarts.push_back(static_cast<std::uint32_t>(cage.corners.size()));
+        cage.faceSurfaces.push_back(static_cast<std::uint32_t>(view.surface(f).value_or(0)));
+    }
+    ASSERT_EQ(cage.faceSurfaces.size(), 24u);
+    const auto r = refineCage(cage, 3);
+    ASSERT_TRUE(r);
+    ASSERT_EQ(r->surfaces.size(), 24u * 64);
+    const auto edges = directedEdges(*r);
+    for (const auto& [edge, count] : edges) {
+        EXPECT_EQ(count, 1);
+        EXPECT_TRUE(edges.contains({edge.second, edge.first}));
+    }
+    Vec low = cage.points[0], high = cage.points[0];
+    for (const Vec& p : cage.points)
+        for (int i = 0; i < 3; ++i) low[i] = std::min(low[i], p[i]), high[i] = std::max(high[i], p[i]);
+    const Vec middle = centroid(cage.points);
+    for (std::size_t i = 0; i < r->positions.size(); ++i) {
+        const Vec p = toVec(r->positions[i]), n = toVec(r->normals[i]);
+        for (int k = 0; k < 3; ++k) {
+            EXPECT_GE(p[k], low[k] - 1e-6);
+            EXPECT_LE(p[k], high[k] + 1e-6);
+        }
+        EXPECT_NEAR(dot(n, n), 1.0, 1e-5);
+        EXPECT_GT(dot(n, sub(p, middle)), 0) << "normal " << i << " points in";
+    }
 }
 
 TEST(CageRefinementTest, refusesCagesItCannotRefine) {
