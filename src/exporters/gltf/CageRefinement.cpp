@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <exception>
+#include <limits>
 #include <memory>
 #include <numeric>
 
@@ -48,6 +49,11 @@ bool finite(const double* v, int n) {
     return std::all_of(v, v + n, [](double x) { return std::isfinite(x); });
 }
 
+// Refined points lie within the cage, so a cage within float range gives floats.
+bool fitsFloat(const std::array<double, 3>& p) {
+    return std::all_of(p.begin(), p.end(), [](double x) { return std::fabs(x) <= std::numeric_limits<float>::max(); });
+}
+
 bool arraysFit(const Cage& cage) {
     const std::size_t faces = cage.faceSurfaces.size();
     if (faces == 0 || cage.faceStarts.size() != faces + 1 || cage.faceStarts.front() != 0 ||
@@ -58,7 +64,7 @@ bool arraysFit(const Cage& cage) {
     return std::all_of(cage.cornerUVs.begin(), cage.cornerUVs.end(), [](const auto& uv) { return finite(uv.data(), 2); });
 }
 
-// Faces of at least 3 distinct points, all in range and finite.
+// Faces of at least 3 distinct points, all in range and within float range.
 bool facesSound(const Cage& cage) {
     std::vector<std::uint32_t> scratch;
     for (std::size_t f = 0; f + 1 < cage.faceStarts.size(); ++f) {
@@ -69,7 +75,7 @@ bool facesSound(const Cage& cage) {
         if (std::adjacent_find(scratch.begin(), scratch.end()) != scratch.end()) return false;
         if (scratch.back() >= cage.points.size()) return false;
         for (std::uint32_t p : scratch)
-            if (!finite(cage.points[p].data(), 3)) return false;
+            if (!fitsFloat(cage.points[p])) return false;
     }
     return true;
 }
@@ -238,6 +244,7 @@ Vec cross(const Vec& a, const Vec& b) {
     return {a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]};
 }
 Vec minus(const Vec& a, const Vec& b) { return {a[0] - b[0], a[1] - b[1], a[2] - b[2]}; }
+double dot(const Vec& a, const Vec& b) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; }
 
 // a scaled to unit length, or nullopt when it has none to scale.
 std::optional<Vec> unit(const Vec& a) {
@@ -250,33 +257,41 @@ std::array<float, 3> toFloat(const Vec& a) {
     return {static_cast<float>(a[0]), static_cast<float>(a[1]), static_cast<float>(a[2])};
 }
 
-// The limit normal at vertex v, on the side the quad (corners q) faces; where
-// the limit tangents are parallel (a degenerate spot), the quad's own normal.
-Vec normalAt(const LimitSurface& limit, int v, const Vec& quadNormal) {
-    // OpenSubdiv's tangents follow its anticlockwise convention, where
-    // du x dv points to the side a face's (p1 - p0) x (p2 - p1) points to.
-    if (auto n = unit(cross(limit.du[v].v, limit.dv[v].v))) return *n;
-    if (auto n = unit(quadNormal)) return *n;
+// The sum of the (area-weighted) normals of the quads around each vertex of the
+// last level, each taken from its corners' winding.
+std::vector<Vec> quadNormalsAround(const Far::TopologyLevel& last, const LimitSurface& limit) {
+    std::vector<Vec> around(last.GetNumVertices(), Vec{0, 0, 0});
+    for (int f = 0; f < last.GetNumFaces(); ++f) {
+        const auto verts = last.GetFaceVertices(f);
+        const Vec n = cross(minus(limit.positions[verts[2]].v, limit.positions[verts[0]].v),
+                            minus(limit.positions[verts[3]].v, limit.positions[verts[1]].v));
+        for (int v : verts) around[v] = {around[v][0] + n[0], around[v][1] + n[1], around[v][2] + n[2]};
+    }
+    return around;
+}
+
+// The unit limit normal at a vertex, turned to the side its quads face: the
+// tangents' own orientation is arbitrary where fans of faces meet at one point
+// only. Where the tangents are parallel (a degenerate spot), the quads' normal.
+Vec normalAt(const LimitSurface& limit, int v, const Vec& around) {
+    if (auto n = unit(cross(limit.du[v].v, limit.dv[v].v)))
+        return dot(*n, around) < 0 ? Vec{-(*n)[0], -(*n)[1], -(*n)[2]} : *n;
+    if (auto n = unit(around)) return *n;
     return {0, 0, 1};
 }
 
 RefinedFaces quadsOf(const Far::TopologyRefiner& refiner, const LimitSurface& limit, const Cage& cage) {
     const Far::TopologyLevel& last = refiner.GetLevel(refiner.GetMaxLevel());
     const auto origin = cageFaceOfLastFaces(refiner);
+    const auto around = quadNormalsAround(last, limit);
     RefinedFaces out;
     const std::size_t quads = last.GetNumFaces();
     out.positions.reserve(4 * quads), out.normals.reserve(4 * quads), out.surfaces.reserve(quads);
     if (!limit.uvs.empty()) out.uvs.reserve(4 * quads);
     for (int f = 0; f < last.GetNumFaces(); ++f) {
-        const auto verts = last.GetFaceVertices(f);
-        const Vec& p0 = limit.positions[verts[0]].v;
-        const Vec& p1 = limit.positions[verts[1]].v;
-        const Vec& p2 = limit.positions[verts[2]].v;
-        const Vec& p3 = limit.positions[verts[3]].v;
-        const Vec quadNormal = cross(minus(p2, p0), minus(p3, p1));
-        for (int i = 0; i < 4; ++i) {
-            out.positions.push_back(toFloat(limit.positions[verts[i]].v));
-            out.normals.push_back(toFloat(normalAt(limit, verts[i], quadNormal)));
+        for (int v : last.GetFaceVertices(f)) {
+            out.positions.push_back(toFloat(limit.positions[v].v));
+            out.normals.push_back(toFloat(normalAt(limit, v, around[v])));
         }
         if (!limit.uvs.empty())
             for (int value : last.GetFaceFVarValues(f, 0)) out.uvs.push_back(limit.uvs[value].v);

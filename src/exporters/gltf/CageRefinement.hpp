@@ -39,8 +39,8 @@ struct RefinedFaces {                             // quads only, 4 corners each,
 // Refused (nullopt): a level outside 1..6; inconsistent array sizes; a corner
 // beyond the points; a face of fewer than 3 corners or using a point twice; an
 // edge shared by more than two faces, or by two faces running it the same way
-// (opposite windings); a point or UV that is not finite; a refinement beyond
-// 2^27 quads; and any cage OpenSubdiv itself rejects.
+// (opposite windings); a point beyond float range or a UV that is not finite;
+// a refinement beyond 2^27 quads; and any cage OpenSubdiv itself rejects.
 std::optional<RefinedFaces> refineCage(const Cage& cage, int level);
 
 }  // namespace morv

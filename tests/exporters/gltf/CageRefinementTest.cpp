@@ -122,6 +122,24 @@ Cage tetrahedron() {
     return cageOf({{1, 1, 1}, {1, -1, -1}, {-1, 1, -1}, {-1, -1, 1}}, {{0, 1, 2}, {0, 1, 3}, {0, 2, 3}, {1, 2, 3}}, true);
 }
 
+// Two squares that touch at one point only, and a disc of 500 triangles
+// around one point: a point two fans share, and a point of high valence.
+Cage touchingSquares() {
+    return cageOf({{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}, {2, 1, 0}, {2, 2, 0}, {1, 2, 0}},
+                  {{0, 1, 2, 3}, {2, 4, 5, 6}}, false);
+}
+
+Cage disc() {
+    std::vector<Vec> p{{0, 0, 0}};
+    std::vector<Face> faces;
+    const std::uint32_t n = 500;
+    for (std::uint32_t i = 0; i < n; ++i) {
+        p.push_back({std::cos(2 * std::numbers::pi * i / n), std::sin(2 * std::numbers::pi * i / n), 0});
+        faces.push_back({0, i + 1, (i + 1) % n + 1});
+    }
+    return cageOf(p, faces, false);
+}
+
 Cage hexagon() {
     std::vector<Vec> p;
     for (int i = 0; i < 6; ++i) p.push_back({std::cos(i * std::numbers::pi / 3), std::sin(i * std::numbers::pi / 3), 0});
@@ -168,6 +186,8 @@ const Shape shapes[] = {
     {"pyramidOfTrianglesAndQuad", pyramid, true, true, {}},
     {"tetrahedron", tetrahedron, true, true, {}},
     {"hexagon", hexagon, false, false, {0, 0, 1}},
+    {"touchingSquares", touchingSquares, false, false, {0, 0, 1}},
+    {"discOf500Triangles", disc, false, false, {0, 0, 1}},
     {"tubeWithSeam", tubeWithSeam, false, false, {}},
 };
 
@@ -328,6 +348,7 @@ TEST(CageRefinementTest, refusesCagesItCannotRefine) {
         {"UVs for some corners", [](Cage& c) { c.cornerUVs.resize(3); }, 1},
         {"not-a-number UV", [](Cage& c) { c.cornerUVs.assign(24, {0, 0}), c.cornerUVs[7][1] = NAN; }, 1},
         {"infinite point", [](Cage& c) { c.points[3][0] = INFINITY; }, 1},
+        {"point beyond float range", [](Cage& c) { c.points[3][1] = -1e39; }, 1},
         {"face of two corners", [](Cage& c) { c = cageOf({{0, 0, 0}, {1, 0, 0}}, {{0, 1}}, false); }, 1},
         {"point twice in a face", [](Cage& c) { c.corners[2] = c.corners[0]; }, 1},
         {"faces wound both ways", [](Cage& c) { std::reverse(c.corners.begin(), c.corners.begin() + 4); }, 1},
