@@ -320,6 +320,7 @@ TEST_F(CommandLineProgram, StopsWithMessageAndUsage) {
         {{"--toOSType=unix", "x.lwo"}, "Only --toOSType=Unix and --toOSType=Windows is supported.\n"},
         {{"--coordTransformsLH=foo", "x.lwo"}, "Invalid transform command: foo\n"},
         {{"--keepGoing=yes", "x.lwo"}, "Only --keepGoing=true and --keepGoing=false is supported.\n"},
+        {{"--subdivisionLevel=7", "x.lwo"}, "Value for --subdivisionLevel must be a whole number from 0 to 6.\n"},
         {{"--destFileName=a", "x.lwo", "--destDir=d"}, "Only one of --destDir=<folder> and --destFileName=<file> can be given.\n"},
         // A bad option after a file name still converts nothing.
         {{"x.lwo", "--destFileName=out.rib", "--bad=1"}, "Unsupported option --bad\n"},
@@ -329,6 +330,7 @@ TEST_F(CommandLineProgram, StopsWithMessageAndUsage) {
         {{"--forceTextureResolution=yes", "--forceTextureResolution=TRUE"}, noInput},
         {{"--scale=0", "--textureExtension=", "--coordTransformsLH=", "--destFileName=x=y.lwo"}, noInput},
         {{"--toOSType=Windows", "--to=Unreal.T3D", "--scale=~1.5e2", "--textureHeight=65536"}, noInput},
+        {{"--subdivisionLevel=0", "--subdivisionLevel=6"}, noInput},
         // -x and x.lwo are both input names.
         {{"x.lwo", "--destFileName=out.rib", "-x"}, severalFilesText("out.rib")},
         {{"x.lwo", "x.lwo", "--destFileName=out.rib"}, severalFilesText("out.rib")},
