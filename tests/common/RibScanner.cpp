@@ -116,23 +116,13 @@ std::vector<std::vector<XYZ>> ribPolygons(const RibRequest& r) {
     std::set<std::size_t> holes;
     if (r.name == "SubdivisionMesh") {
         EXPECT_EQ(r.arguments.at(0).text, "catmull-clark");
-        const auto& tags = r.arguments.at(3).strings;
-        const auto& nargs = r.arguments.at(4).numbers;
+        // "interpolateboundary" [0 0], and "hole" [n 0] with its n face numbers when faces are holes.
         const auto& intargs = r.arguments.at(5).numbers;
-        if (tags.size() == 2) {
-            EXPECT_EQ(tags, (std::vector<std::string>{"interpolateboundary", "hole"}));
-            EXPECT_EQ(nargs, (std::vector<double>{0, 0, static_cast<double>(intargs.size()), 0}));
-            EXPECT_FALSE(intargs.empty());
-            for (double h : intargs) {
-                EXPECT_TRUE(h >= 0 && h < static_cast<double>(nverts.size())) << "hole " << h;
-                EXPECT_TRUE(holes.insert(static_cast<std::size_t>(h)).second) << "hole " << h << " twice";
-            }
-        } else {
-            EXPECT_EQ(tags, std::vector<std::string>{"interpolateboundary"});
-            EXPECT_EQ(nargs, (std::vector<double>{0, 0}));
-            EXPECT_TRUE(intargs.empty());
-        }
-        EXPECT_TRUE(r.arguments.at(6).kind == RibArgument::Kind::Array && r.arguments.at(6).numbers.empty());
+        const std::vector<std::string> tags{"interpolateboundary", "hole"};
+        EXPECT_EQ(r.arguments.at(3).strings, std::vector<std::string>(tags.begin(), tags.begin() + (intargs.empty() ? 1 : 2)));
+        const std::vector<double> nargs{0, 0, static_cast<double>(intargs.size()), 0};
+        EXPECT_EQ(r.arguments.at(4).numbers, std::vector<double>(nargs.begin(), nargs.begin() + (intargs.empty() ? 2 : 4)));
+        for (double h : intargs) EXPECT_TRUE(h < nverts.size() && holes.insert(static_cast<std::size_t>(h)).second) << "hole " << h;
     } else {
         EXPECT_EQ(r.arguments.at(0).numbers, std::vector<double>(nverts.size(), 1.0));
     }

@@ -255,148 +255,70 @@ TEST_F(ExportRITest, polygonsAreWrittenWithTheirOwnSurfaceAndOnlyWhereRenderersA
     }
 }
 
-struct CageFace {
-    std::vector<std::uint32_t> corners;
-    std::int32_t surface = 0;
-    FaceKind kind = FaceKind::SubPatch;
-};
-
-MorvLValue cageScene(const std::vector<XYZ>& points, const std::vector<CageFace>& faces, int surfaces) {
-    MeshBuilder mesh;
-    for (const XYZ& p : points) mesh.addVertex(p);
-    for (const CageFace& f : faces)
-        mesh.addFaces({0, static_cast<std::uint32_t>(f.corners.size())}, {f.corners.begin(), f.corners.end()},
-                      {f.surface}, f.kind);
-    std::vector<MorvLValue> list;
-    for (int s = 0; s < surfaces; ++s) {
-        std::string name(1, 'S');  // not "S" + ...: GCC 12 warns of a restrict fault that is not there
-        name += std::to_string(s);
-        list.push_back(surface(name));
-    }
-    return makeScene(std::move(mesh).build(), std::move(list), {});
-}
-
-// Every face of a request, holes included, as its points.
-Polygons allFaces(const RibRequest& r) {
-    const auto& nverts = r.arguments.at(1).numbers;
-    const auto& verts = r.arguments.at(2).numbers;
-    const std::vector<double> p = r.parameter("P")->numbers;
-    Polygons faces;
-    std::size_t at = 0;
-    for (double n : nverts) {
-        faces.emplace_back();
-        for (int c = 0; c < static_cast<int>(n); ++c, ++at) {
-            const auto k = static_cast<std::size_t>(verts.at(at));
-            faces.back().push_back({p.at(3 * k), p.at(3 * k + 1), p.at(3 * k + 2)});
-        }
-    }
-    return faces;
-}
-
-Polygons sorted(Polygons faces) {
-    auto key = [](const std::vector<XYZ>& f) {
-        std::vector<std::array<double, 3>> k;
-        for (const XYZ& p : f) k.push_back({p.x, p.y, p.z});
-        return k;
-    };
-    std::sort(faces.begin(), faces.end(), [&](const auto& a, const auto& b) { return key(a) < key(b); });
-    return faces;
-}
-
 // A cage whose faces carry several surfaces is written whole for each surface,
 // the other surfaces' faces tagged "hole", so that a renderer makes one smooth
 // surface of it; a cage of one surface is written as it always was.
 TEST_F(ExportRITest, cagesOfSeveralSurfacesStayOneSmoothSurface) {
-    std::vector<XYZ> cube;
-    for (int i = 0; i < 8; ++i) cube.push_back({i & 4 ? 1.0 : -1.0, i & 2 ? 1.0 : -1.0, i & 1 ? 1.0 : -1.0});
-    std::vector<XYZ> twoCubes = cube;
-    for (const XYZ& p : cube) twoCubes.push_back({p.x + 5, p.y, p.z});
-    const std::vector<std::vector<std::uint32_t>> sides{{4, 6, 7, 5}, {0, 1, 3, 2}, {2, 3, 7, 6},
-                                                        {0, 4, 5, 1}, {1, 5, 7, 3}, {0, 2, 6, 4}};
-    auto cubeOf = [&](std::vector<std::int32_t> surfaces, std::uint32_t shift = 0) {
-        std::vector<CageFace> faces;
-        for (std::size_t f = 0; f < 6; ++f) {
-            std::vector<std::uint32_t> corners = sides[f];
-            for (auto& c : corners) c += shift;
-            faces.push_back({corners, surfaces[f]});
-        }
-        return faces;
-    };
-    auto join = [](std::vector<CageFace> a, const std::vector<CageFace>& b) {
-        a.insert(a.end(), b.begin(), b.end());
-        return a;
-    };
-    std::vector<XYZ> grid;
-    std::vector<CageFace> checkerboard;
-    for (int j = 0; j <= 4; ++j)
-        for (int i = 0; i <= 4; ++i) grid.push_back({double(i), double(j), 0});
-    for (std::uint32_t j = 0; j < 4; ++j)
-        for (std::uint32_t i = 0; i < 4; ++i)
-            checkerboard.push_back({{j * 5 + i, j * 5 + i + 1, j * 5 + i + 6, j * 5 + i + 5},
-                                    static_cast<std::int32_t>((i + j) % 2), i == 3 ? FaceKind::CatmullClark : FaceKind::SubPatch});
-
-    struct Request {
-        std::size_t faces, holes;  // of the surface's SubdivisionMesh (faces counts the holes)
-    };
+    std::vector<XYZ> p;  // two cubes side by side
+    for (int i = 0; i < 16; ++i) p.push_back({(i & 4 ? 1.0 : -1.0) + (i & 8 ? 5 : 0), i & 2 ? 1.0 : -1.0, i & 1 ? 1.0 : -1.0});
+    const std::uint32_t sides[6][4] = {{4, 6, 7, 5}, {0, 1, 3, 2}, {2, 3, 7, 6}, {0, 4, 5, 1}, {1, 5, 7, 3}, {0, 2, 6, 4}};
     const struct {
         const char* name;
-        MorvLValue scene;
-        std::vector<Request> requests;  // in the order written: no surface first, then by surface
+        std::vector<std::int32_t> surfaces;      // per cage face: the first cube's 6, then the second's
+        std::vector<std::array<int, 2>> meshes;  // per SubdivisionMesh written: faces, holes
     } cases[] = {
-        {"cube of one surface", cageScene(cube, cubeOf({0, 0, 0, 0, 0, 0}), 1), {{6, 0}}},
-        {"cube of one surface per side", cageScene(cube, cubeOf({0, 1, 2, 3, 4, 5}), 6),
-         {{6, 5}, {6, 5}, {6, 5}, {6, 5}, {6, 5}, {6, 5}}},
-        {"checkerboard of two surfaces", cageScene(grid, checkerboard, 2), {{16, 8}, {16, 8}}},
-        {"a cube of one surface beside a cube of two", cageScene(twoCubes, join(cubeOf({0, 0, 0, 0, 0, 0}), cubeOf({1, 1, 2, 2, 2, 2}, 8)), 3),
-         {{6, 0}, {6, 4}, {6, 2}}},
-        {"a surface on both cubes", cageScene(twoCubes, join(cubeOf({0, 0, 0, 0, 0, 0}), cubeOf({0, 1, 1, 1, 1, 1}, 8)), 2),
-         {{12, 5}, {6, 1}}},
-        {"cage faces of no surface", cageScene(cube, cubeOf({0, 0, 0, 9, 9, 0}), 1), {{6, 4}, {6, 2}}},
-        {"plain polygons beside the cage", cageScene(cube, join(cubeOf({0, 0, 1, 1, 1, 1}), {{{0, 1, 2}, 0, FaceKind::Polygon}}), 2),
-         {{6, 4}, {6, 2}}},
+        {"cube of one surface", {0, 0, 0, 0, 0, 0}, {{6, 0}}},
+        {"cube of one surface per side", {0, 1, 2, 3, 4, 5}, {{6, 5}, {6, 5}, {6, 5}, {6, 5}, {6, 5}, {6, 5}}},
+        {"a cube of one surface beside one of two", {0, 0, 0, 0, 0, 0, 1, 1, 2, 2, 2, 2}, {{6, 0}, {6, 4}, {6, 2}}},
+        {"a surface on both cubes", {0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 1}, {{12, 5}, {6, 1}}},
+        {"faces of no surface first", {0, 0, 9, 9, 0, 0}, {{6, 4}, {6, 2}}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        const Written w = write(c.scene);
-        const MeshView view(c.scene.fields().find("mesh").value());
-        const auto meshes = w.named("SubdivisionMesh");
-        ASSERT_EQ(meshes.size(), c.requests.size());
-        // Which surface binds each request, and the cage faces each surface owns.
-        std::vector<std::int32_t> bound;
-        std::int32_t current = -1;
+        MeshBuilder mesh;
+        for (const XYZ& point : p) mesh.addVertex(point);
+        std::map<std::vector<double>, std::int32_t> surfaceOf;  // by the face's coordinates
+        std::vector<MorvLValue> surfaces;
+        for (std::size_t f = 0; f < c.surfaces.size(); ++f) {
+            std::vector<std::int32_t> corners;
+            std::vector<double> key;
+            for (std::uint32_t v : sides[f % 6]) {
+                corners.push_back(static_cast<std::int32_t>(v + f / 6 * 8));
+                key.insert(key.end(), {p[v + f / 6 * 8].x, p[v + f / 6 * 8].y, p[v + f / 6 * 8].z});
+            }
+            mesh.addFaces({0, 4}, corners, {c.surfaces[f]}, f % 2 ? FaceKind::SubPatch : FaceKind::CatmullClark);
+            surfaceOf[key] = c.surfaces[f] == 9 ? -1 : c.surfaces[f];
+            while (c.surfaces[f] != 9 && surfaces.size() <= static_cast<std::size_t>(c.surfaces[f]))
+                surfaces.push_back(surface(std::vector<std::string>{"S0", "S1", "S2", "S3", "S4", "S5"}[surfaces.size()]));
+        }
+        mesh.addFace(std::vector<std::uint32_t>{0, 1, 2}, MorvLValue::Int(0));  // a plain polygon is never a cage face
+        const Written w = write(makeScene(std::move(mesh).build(), std::move(surfaces), {}));
+        std::size_t written = 0, drawn = 0;
+        std::int32_t bound = -1;
         for (const RibRequest& r : w.requests) {
-            if (r.name == "Surface") current = std::stoi(r.strings().at(0).substr(1));
-            if (r.name == "SubdivisionMesh") bound.push_back(current);
+            if (r.name == "Surface") bound = r.strings().at(0)[1] - '0';
+            if (r.name != "SubdivisionMesh") continue;
+            ASSERT_LT(written, c.meshes.size());
+            EXPECT_EQ(r.arguments.at(1).numbers.size(), c.meshes[written][0]) << "request " << written;
+            EXPECT_EQ(r.arguments.at(5).numbers.size(), c.meshes[written++][1]);
+            for (const auto& face : testing::ribPolygons(r)) {  // the faces drawn: each by its own surface
+                std::vector<double> key;
+                for (const XYZ& q : face) key.insert(key.end(), {q.x, q.y, q.z});
+                EXPECT_EQ(surfaceOf.at(key), bound);
+                ++drawn;
+            }
         }
-        std::map<std::int32_t, Polygons> owned;
-        Polygons cage;
-        for (std::size_t f = 0; f < view.faceCount(); ++f) {
-            if (view.faceKind(f) == FaceKind::Polygon) continue;
-            std::vector<XYZ> points;
-            for (std::int32_t v : view.corners(f)) points.push_back(view.point(static_cast<std::size_t>(v)));
-            const std::int32_t s = *view.surface(f);
-            owned[s < static_cast<std::int32_t>(c.scene.fields().find("surfaces")->size()) ? s : -1].push_back(points);
-            cage.push_back(points);
-        }
-        Polygons drawn;
-        for (std::size_t i = 0; i < meshes.size(); ++i) {
-            const Polygons own = testing::ribPolygons(meshes[i]), all = allFaces(meshes[i]);
-            EXPECT_EQ(all.size(), c.requests[i].faces) << "request " << i;
-            EXPECT_EQ(all.size() - own.size(), c.requests[i].holes) << "request " << i;
-            EXPECT_EQ(meshes[i].arguments.at(3).strings.size(), c.requests[i].holes ? 2u : 1u);
-            EXPECT_EQ(sorted(own), sorted(owned[bound[i]])) << "request " << i;
-            drawn.insert(drawn.end(), own.begin(), own.end());
-        }
-        // Each cage face is drawn once, by its own surface's shader.
-        EXPECT_EQ(sorted(drawn), sorted(cage));
+        EXPECT_EQ(written, c.meshes.size());
+        EXPECT_EQ(drawn, c.surfaces.size());
     }
-
     // The exact form of the tags: the hole's face number in the request's own face order.
-    const Written two = write(cageScene(square, {{{0, 1, 2}, 0}, {{0, 2, 3}, 1}}, 2));
-    EXPECT_NE(two.rib.find("SubdivisionMesh \"catmull-clark\" [ 3 3] [ 0 1 2 0 2 3] [ \"interpolateboundary\" \n"
-                           "\"hole\"] [ 0 0 1 0] [ 1] [] \"P\""),
-              std::string::npos)
-        << two.rib;
+    MeshBuilder two;
+    for (const XYZ& q : square) two.addVertex(q);
+    two.addFaces({0, 3, 6}, {0, 1, 2, 0, 2, 3}, {0, 1}, FaceKind::SubPatch);
+    EXPECT_NE(write(makeScene(std::move(two).build(), {surface("A"), surface("B")}, {}))
+                  .rib.find("SubdivisionMesh \"catmull-clark\" [ 3 3] [ 0 1 2 0 2 3] [ \"interpolateboundary\" \n"
+                            "\"hole\"] [ 0 0 1 0] [ 1] [] \"P\""),
+              std::string::npos);
 }
 
 // A failure leaves no RIB, no shader and no temporary file behind.
