@@ -337,6 +337,7 @@ void convertOne(const Job& job, const ConversionOptions& runOptions, RunFiles& r
     out << exporter->progressLine(destination);
     ExportSettings settings{resolution.width, resolution.height, out, options.toOSType, options.keepSurfaces, &runFiles};
     settings.forceTextureResolution = options.forceTextureResolution;
+    settings.subdivisionLevel = options.subdivisionLevel;
     try {
         exporter->write(modified, destination, settings);
     } catch (const std::exception& e) {

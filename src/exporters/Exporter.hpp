@@ -31,6 +31,7 @@ struct ExportSettings {
     bool keepSurfaces = false;      // LWO2: write surfaces, textures, images and UV maps too
     RunFiles* run = nullptr;        // null: the file is written as if alone in its run
     bool forceTextureResolution = false;  // no picture file is opened (glTF embeds none)
+    int subdivisionLevel = 3;  // glTF: Catmull-Clark levels of cages; 0 writes them as polygons
 };
 
 struct Exporter {
