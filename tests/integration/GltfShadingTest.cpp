@@ -396,5 +396,38 @@ TEST(GltfProjections, CubicIsPlanarAlongTheAxisEachFaceTurnsTo) {
     EXPECT_EQ(at, planar[0].size());
 }
 
+// SubPatch cages become their smooth limit surface, refined as one mesh
+// across their surfaces: the shape does not depend on how the cage's faces
+// are shared among surfaces.
+TEST(GltfSubdivision, CagesAreRefinedAcrossSurfacesWithLimitNormals) {
+    Mesh cage = box({3.5, -1.25, 7}, 1);
+    cage.kind = "PTCH";
+    const auto corners = [](const testing::Glb& glb) {
+        std::vector<std::array<double, 3>> out;
+        forEachTriangle(glb, [&](const std::array<Corner, 3>& t, const XYZ& face) {
+            for (const Corner& k : t) {
+                EXPECT_LT(degreesBetween(k.normal, face), 25) << "a normal off the limit surface";
+                out.push_back({k.position.x, k.position.y, k.position.z});
+            }
+        });
+        std::sort(out.begin(), out.end());
+        return out;
+    };
+    const auto one = corners(convert(lwo(cage, 0), "cage"));
+    cage.surfaces = {0, 1, 2, 3, 4, 5};
+    EXPECT_EQ(corners(convert(lwo(cage, 0), "cage")), one);
+    EXPECT_EQ(one.size(), 6 * 64 * 2 * 3u);  // level 3: 64 quads a face
+    EXPECT_EQ(corners(convert(lwo(cage, 0), "cage", {"--subdivisionLevel=0"})).size(), 6 * 2 * 3u);
+    cage.faces.push_back(cage.faces[0]), cage.surfaces.push_back(0);  // an edge of three faces: refused, polygons
+    EXPECT_EQ(corners(convert(lwo(cage, 0), "cage")).size(), 7 * 2 * 3u);
+    for (const fs::path& object : testing::lightWaveObjects())
+        if (object.filename() == "Subdivision.lwo") {
+            const fs::path out = work / "subdivision.glb";
+            const auto result = testing::runProgram({"--to=glTF", "--destFileName=" + out.string(), object.string()}, work.string());
+            ASSERT_EQ(result.status, 0) << result.out << result.err;
+            EXPECT_EQ(corners(testing::readGlb(out)).size(), 3072 * 3u);  // 24 cage quads, 64 each
+        }
+}
+
 }  // namespace
 }  // namespace morv

@@ -11,6 +11,7 @@
 #include <optional>
 #include <ostream>
 #include <span>
+#include <unordered_map>
 #include <vector>
 
 #include "base/Excn.hpp"
@@ -18,6 +19,7 @@
 #include "exporters/ConvexSplitting.hpp"
 #include "exporters/FacePieces.hpp"
 #include "exporters/PolygonMesh.hpp"
+#include "exporters/gltf/CageGathering.hpp"
 #include "exporters/gltf/SurfaceNormals.hpp"
 #include "exporters/gltf/TextureBaking.hpp"
 #include "scene/CanonicalScene.hpp"
@@ -257,9 +259,11 @@ public:
           faces_(view, "a glTF file", largestFloat, messages),
           smoothing_(view, ownNormals) {}
 
-    void build() {
+    // subdivisionLevel: the Catmull-Clark level of cage faces; 0 writes them as polygons.
+    void build(int subdivisionLevel) {
         const std::size_t faces = view_.faceCount(), groups = plans_.size() + 1;
         const FaceGroups bySurface = groupFacesBySurface(view_, plans_.size(), 0);
+        refineCages(subdivisionLevel);
         // Room for about one vertex per point and the fans of all faces.
         positions.reserve(3 * view_.vertexCount());
         normals.reserve(3 * view_.vertexCount());
@@ -275,6 +279,7 @@ public:
             const std::string_view surface = plan ? std::string_view(plan->name) : std::string_view("none");
             smoothing_.beginSurface(group, plan ? plan->smoothingAngle : 0);
             for (std::uint32_t face : group) addFace(face, surface);
+            addRefinedQuads(g);
             for (std::uint32_t source : sources_)
                 if (source != none) firstUse_[source] = none;
             sources_.clear();
@@ -296,8 +301,91 @@ public:
     std::vector<std::uint32_t> indices;    // from each primitive's first vertex
 
 private:
+    // Every connected cage refined at the level, as one mesh across its
+    // surfaces; a cage OpenSubdiv refuses stays polygons, with a warning.
+    void refineCages(int level) {
+        if (level <= 0) return;
+        std::vector<std::int32_t> uvSlots(plans_.size() + 1, -1);
+        for (std::size_t i = 0; i < plans_.size(); ++i)
+            if (plans_[i].baking && plans_[i].baking->usesTextureCoordinates()) uvSlots[i] = plans_[i].baking->stIndex();
+        for (GatheredCage& gathered : gatherCages(view_, plans_.size(), uvSlots)) {
+            std::optional<RefinedFaces> refined = refineCage(gathered.cage, level);
+            if (!refined) {
+                const std::size_t s = gathered.cage.faceSurfaces.front();
+                messages_ << "Warning: The subdivision cage of the surface \""
+                          << printableBytes(s < plans_.size() ? plans_[s].name : "none")
+                          << "\" cannot be subdivided (an edge of more than two faces, faces turned against each "
+                             "other or a face without three points); its faces are written as polygons\n";
+                continue;
+            }
+            if (refinedFace_.empty()) {
+                refinedFace_.assign(view_.faceCount(), false);
+                quadsOf_.assign(plans_.size() + 1, {});
+            }
+            for (std::uint32_t f : gathered.faces) refinedFace_[f] = true;
+            const auto cage = static_cast<std::uint32_t>(refined_.size());
+            for (std::uint32_t q = 0; q < refined->surfaces.size(); ++q)
+                quadsOf_[std::min<std::size_t>(refined->surfaces[q], plans_.size())].push_back({cage, q});
+            refinedUVs_.push_back(!gathered.cage.cornerUVs.empty());
+            refined_.push_back(std::move(*refined));
+        }
+    }
+
+    // The refined quads of the surface (group), each as two triangles with
+    // the limit normals; texture coordinates from the refined UV-map
+    // coordinates, or baked from the refined points.
+    void addRefinedQuads(std::size_t group) {
+        if (quadsOf_.empty()) return;
+        for (const auto& [cage, quad] : quadsOf_[group]) {
+            const RefinedFaces& r = refined_[cage];
+            std::array<Corner, 4> c;
+            std::array<XYZ, 4> n;
+            for (std::size_t k = 0; k < 4; ++k) {
+                const std::size_t at = 4 * std::size_t{quad} + k;
+                c[k] = {{r.positions[at][0], r.positions[at][1], r.positions[at][2]}, none, std::nullopt};
+                if (refinedUVs_[cage]) c[k].st = ST{r.uvs[at][0], r.uvs[at][1]};
+                n[k] = {r.normals[at][0], r.normals[at][1], r.normals[at][2]};
+            }
+            addRefinedTriangle({&c[0], &c[1], &c[2]}, {n[0], n[1], n[2]});
+            addRefinedTriangle({&c[0], &c[2], &c[3]}, {n[0], n[2], n[3]});
+        }
+        refinedVertices_.clear();
+    }
+
+    void addRefinedTriangle(const std::array<const Corner*, 3>& c, const std::array<XYZ, 3>& normal) {
+        std::array<std::array<float, 3>, 3> p;
+        std::array<XYZ, 3> w;
+        for (int k = 0; k < 3; ++k) {
+            p[k] = written(c[k]->point);
+            w[k] = {p[k][0], p[k][1], p[k][2]};
+        }
+        // Left out when its smallest angle is below the rounding of floats.
+        const XYZ e1 = w[1] - w[0], e2 = w[2] - w[0], e3 = w[2] - w[1], n = cross(e1, e2);
+        const double longest2 = std::max({dot(e1, e1), dot(e2, e2), dot(e3, e3)});
+        if (!(dot(n, n) > 0x1p-40 * longest2 * longest2)) return;
+        std::array<UV, 3> uv{};
+        if (baking_)
+            baking_->bake({c[0]->point, c[1]->point, c[2]->point}, {c[0]->st, c[1]->st, c[2]->st},
+                          cross(c[1]->point - c[0]->point, c[2]->point - c[0]->point), uv);
+        for (int k : {0, 2, 1}) indices.push_back(refinedVertexFor(p[k], writtenNormal(normal[k], n), uv[k]));
+        current_.indexCount += 3;
+    }
+
+    // Refined corners are shared where position, normal and coordinates are
+    // equal bit for bit (the refinement gives each quad its own corners).
+    std::uint32_t refinedVertexFor(const std::array<float, 3>& position, const std::array<float, 3>& normal, UV uv) {
+        const float u = toFloat(uv.u), v = toFloat(uv.v);
+        std::array<std::uint32_t, 8> key{};
+        const float values[8] = {position[0], position[1], position[2], normal[0], normal[1], normal[2], u, v};
+        for (int k = 0; k < 8; ++k) key[k] = std::bit_cast<std::uint32_t>(values[k]);
+        const auto [it, added] = refinedVertices_.emplace(key, current_.vertexCount);
+        if (added) newVertex(none, position, normal, u, v);
+        return it->second;
+    }
+
     // One face: its flat convex pieces, each a fan of triangles.
     void addFace(std::uint32_t face, std::string_view surface) {
+        if (!refinedFace_.empty() && refinedFace_[face]) return;
         const std::int32_t slot = baking_ && baking_->usesTextureCoordinates() ? baking_->stIndex() : -1;
         const PolygonShape shape = faces_.cut(face, slot);
         const PolygonPieces& pieces = faces_.pieces();
@@ -367,9 +455,10 @@ private:
     // The primitive's vertex for this point, normal and these coordinates: an
     // earlier one of the same scene vertex with the same normal and
     // coordinates, or a new one.
+    static float toFloat(double v) { return std::fabs(v) <= largestFloat ? static_cast<float>(v) : 0.0f; }
+
     std::uint32_t vertexFor(const Corner& c, const std::array<float, 3>& position, const std::array<float, 3>& normal,
                             UV uv) {
-        const auto toFloat = [](double v) { return std::fabs(v) <= largestFloat ? static_cast<float>(v) : 0.0f; };
         const float u = toFloat(uv.u), v = toFloat(uv.v);
         const std::uint32_t base = current_.firstVertex;
         if (c.source != none)
@@ -378,6 +467,12 @@ private:
                 if (!std::equal(normal.begin(), normal.end(), normals.begin() + 3 * std::ptrdiff_t{old})) continue;
                 if (!current_.textured || (uvs[at] == u && uvs[at + 1] == v)) return old - base;
             }
+        return newVertex(c.source, position, normal, u, v);
+    }
+
+    // A new vertex of the primitive, of that scene vertex (or none).
+    std::uint32_t newVertex(std::uint32_t source, const std::array<float, 3>& position,
+                            const std::array<float, 3>& normal, float u, float v) {
         const std::size_t global = positions.size() / 3;
         if (global >= none) throw Error("The object has more vertices than a glTF file can index");
         positions.insert(positions.end(), position.begin(), position.end());
@@ -390,9 +485,9 @@ private:
             current_.min[k] = current_.vertexCount == 0 ? position[k] : std::min(current_.min[k], position[k]);
             current_.max[k] = current_.vertexCount == 0 ? position[k] : std::max(current_.max[k], position[k]);
         }
-        nextSame_.push_back(c.source != none ? firstUse_[c.source] : none);
-        if (c.source != none) firstUse_[c.source] = static_cast<std::uint32_t>(global);
-        sources_.push_back(c.source);
+        nextSame_.push_back(source != none ? firstUse_[source] : none);
+        if (source != none) firstUse_[source] = static_cast<std::uint32_t>(global);
+        sources_.push_back(source);
         return current_.vertexCount++;
     }
 
@@ -408,6 +503,19 @@ private:
     SurfaceNormals smoothing_;
     std::vector<Corner> piece_;
     std::size_t missingSts_ = 0;
+    // Refined cages: their quads by group (cage, quad), whether each carries
+    // UV-map coordinates, and which faces of the mesh they replace.
+    std::vector<RefinedFaces> refined_;
+    std::vector<std::vector<std::pair<std::uint32_t, std::uint32_t>>> quadsOf_;
+    std::vector<bool> refinedUVs_, refinedFace_;
+    struct KeyHash {
+        std::size_t operator()(const std::array<std::uint32_t, 8>& k) const {
+            std::uint64_t h = 0xcbf29ce484222325;
+            for (std::uint32_t v : k) h = (h ^ v) * 0x100000001b3;
+            return static_cast<std::size_t>(h);
+        }
+    };
+    std::unordered_map<std::array<std::uint32_t, 8>, std::uint32_t, KeyHash> refinedVertices_;
 };
 
 // ---- Pictures ----
@@ -759,6 +867,7 @@ std::string gltfProgressLine(const std::string& destination) {
 }
 
 void writeGLTF(const MorvLValue& scene, const std::string& destination, const ExportSettings& settings) {
+    const int subdivisionLevel = settings.subdivisionLevel;
     const PolygonMesh mesh = unpackPolygonMeshTop(scene);
     const MeshView view(mesh.mesh);
     const auto [surfaces, images] = getSurfacesImages(scene);
@@ -766,7 +875,7 @@ void writeGLTF(const MorvLValue& scene, const std::string& destination, const Ex
     for (std::size_t i = 0; i < surfaces.size(); ++i) plans.push_back(planSurface(surfaces.at(i), images, settings));
 
     TriangleBuilder triangles(view, meshNormals(mesh.mesh), plans, settings.messages);
-    triangles.build();
+    triangles.build(subdivisionLevel);
     const Pictures pictures = embedPictures(triangles.primitives, plans, images, settings);
     const GltfDocument document = buildDocument(triangles.primitives, plans, pictures);
     std::string json = documentJson(document);
