@@ -10,8 +10,8 @@
 #include <limits>
 #include <optional>
 #include <ostream>
+#include <cstring>
 #include <span>
-#include <unordered_map>
 #include <vector>
 
 #include "base/Excn.hpp"
@@ -335,7 +335,8 @@ private:
     // the limit normals; texture coordinates from the refined UV-map
     // coordinates, or baked from the refined points.
     void addRefinedQuads(std::size_t group) {
-        if (quadsOf_.empty()) return;
+        if (quadsOf_.empty() || quadsOf_[group].empty()) return;
+        refinedVertices_.assign(std::bit_ceil(8 * quadsOf_[group].size()), 0);  // at most half full
         for (const auto& [cage, quad] : quadsOf_[group]) {
             const RefinedFaces& r = refined_[cage];
             std::array<Corner, 4> c;
@@ -349,7 +350,7 @@ private:
             addRefinedTriangle({&c[0], &c[1], &c[2]}, {n[0], n[1], n[2]});
             addRefinedTriangle({&c[0], &c[2], &c[3]}, {n[0], n[2], n[3]});
         }
-        refinedVertices_.clear();
+        std::vector<std::uint32_t>().swap(refinedVertices_);
     }
 
     void addRefinedTriangle(const std::array<const Corner*, 3>& c, const std::array<XYZ, 3>& normal) {
@@ -372,15 +373,26 @@ private:
     }
 
     // Refined corners are shared where position, normal and coordinates are
-    // equal bit for bit (the refinement gives each quad its own corners).
+    // equal bit for bit (the refinement gives each quad its own corners): an
+    // open-addressing table of the primitive's vertices, keyed by their bits.
     std::uint32_t refinedVertexFor(const std::array<float, 3>& position, const std::array<float, 3>& normal, UV uv) {
         const float u = toFloat(uv.u), v = toFloat(uv.v);
-        std::array<std::uint32_t, 8> key{};
         const float values[8] = {position[0], position[1], position[2], normal[0], normal[1], normal[2], u, v};
-        for (int k = 0; k < 8; ++k) key[k] = std::bit_cast<std::uint32_t>(values[k]);
-        const auto [it, added] = refinedVertices_.emplace(key, current_.vertexCount);
-        if (added) newVertex(none, position, normal, u, v);
-        return it->second;
+        std::uint64_t hash = 0xcbf29ce484222325;
+        for (float value : values) hash = (hash ^ std::bit_cast<std::uint32_t>(value)) * 0x100000001b3;
+        const std::size_t mask = refinedVertices_.size() - 1;
+        for (std::size_t i = (hash ^ hash >> 29) & mask;; i = (i + 1) & mask) {
+            if (refinedVertices_[i] == 0) {
+                refinedVertices_[i] = current_.vertexCount + 1;
+                return newVertex(none, position, normal, u, v);
+            }
+            const std::uint32_t local = refinedVertices_[i] - 1;
+            const std::size_t global = current_.firstVertex + std::size_t{local}, uvAt = 2 * (current_.firstUV + local);
+            if (std::memcmp(&positions[3 * global], position.data(), 12) == 0 &&
+                std::memcmp(&normals[3 * global], normal.data(), 12) == 0 &&
+                (!current_.textured || std::memcmp(&uvs[uvAt], values + 6, 8) == 0))
+                return local;
+        }
     }
 
     // One face: its flat convex pieces, each a fan of triangles.
@@ -508,14 +520,7 @@ private:
     std::vector<RefinedFaces> refined_;
     std::vector<std::vector<std::pair<std::uint32_t, std::uint32_t>>> quadsOf_;
     std::vector<bool> refinedUVs_, refinedFace_;
-    struct KeyHash {
-        std::size_t operator()(const std::array<std::uint32_t, 8>& k) const {
-            std::uint64_t h = 0xcbf29ce484222325;
-            for (std::uint32_t v : k) h = (h ^ v) * 0x100000001b3;
-            return static_cast<std::size_t>(h);
-        }
-    };
-    std::unordered_map<std::array<std::uint32_t, 8>, std::uint32_t, KeyHash> refinedVertices_;
+    std::vector<std::uint32_t> refinedVertices_;  // per slot: a vertex of the primitive + 1, or 0
 };
 
 // ---- Pictures ----
