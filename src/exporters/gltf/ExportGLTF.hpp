@@ -15,6 +15,13 @@
 // Normals (NORMAL, every primitive) from the surface's smoothing angle or the
 // object's own normal maps (SurfaceNormals); flat pieces keep their own.
 //
+// Subdivision cages (SubPatch and Catmull-Clark faces) are refined at the
+// settings' subdivisionLevel (0: written as polygons): each connected cage as
+// one across its surfaces (CageGathering, CageRefinement), each refined quad
+// in its cage face's surface with the limit normals, UV-map coordinates
+// refined and projections baked from the refined points. A cage that cannot
+// be refined is written as polygons, with one warning naming a surface.
+//
 // Texture coordinates (TEXCOORD_0) come from a surface's first enabled colour
 // texture whose projection can be baked (TextureBaking), whether or not its
 // picture can be embedded. A vertex is shared only by corners of one surface
