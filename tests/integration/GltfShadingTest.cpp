@@ -18,6 +18,7 @@
 #include "common/GlbReader.hpp"
 #include "common/LightWaveScan.hpp"
 #include "common/LwoFixtures.hpp"
+#include "common/LwobFixtures.hpp"
 #include "common/RunProgram.hpp"
 #include "importers/lightwave/LWO2Reader.hpp"
 #include "scene/CanonicalScene.hpp"
@@ -122,6 +123,15 @@ testing::Bytes lwo(const Mesh& m, double smoothingDegrees, std::optional<Texture
     return testing::iffForm("LWO2", c);
 }
 
+// The same in the old format: one surface with these flags (4 smooths, up to 89.5 degrees).
+testing::Bytes lwob(const Mesh& m, std::uint16_t flags) {
+    std::vector<testing::LwobPolygon> polygons;
+    for (const auto& f : m.faces) polygons.push_back({std::vector<std::uint16_t>(f.begin(), f.end()), 1, {}});
+    IffBuilder c;
+    c.chunk("PNTS", testing::lwobPoints(m.points)).chunk("SRFS", testing::lwobSurfaceNames({"S"})).chunk("POLS", testing::lwobPolygons(polygons));
+    return testing::lwobForm(c.chunk("SURF", testing::lwobSurface("S", IffBuilder().sub("FLAG", IffBuilder().u2(flags)))));
+}
+
 const fs::path work = fs::temp_directory_path() / ("morv3d-shading-" + std::to_string(::getpid()));
 const struct RemoveWork { ~RemoveWork() { fs::remove_all(work); } } removeWork;
 
@@ -204,6 +214,9 @@ TEST(GltfNormals, FollowSmoothingSurfacesNormalMapsAndMirroring) {
         {"sphere", lwo(rings(far, 3, 1, 32, 16, false), 89), {}, radial(far), 2},
         {"sphere about x", lwo(rings(far, 3, 0, 24, 12, false), 89), {}, radial(far), 2},
         {"flat sphere", lwo(rings(far, 3, 1, 32, 16, false), 0), {}, flat, 0.05},
+        {"old format's smoothed sphere", lwob(rings(far, 3, 1, 32, 16, false), 4), {}, radial(far), 2},
+        {"old format's cube, smoothing flag", lwob(box(far, 1.5), 4), {}, flat, 0.05},
+        {"old format's sphere without the flag", lwob(rings(far, 3, 1, 32, 16, false), 0), {}, flat, 0.05},
         {"mirrored sphere", lwo(rings(far, 3, 2, 32, 16, false), 89), {"--scale=-1"}, radial(-1.0 * far), 2},
         {"mirrored cube", lwo(box(far, 1.5), 89), {"--scale=-1"}, flat, 0.05},
         {"two surfaces meeting", lwo(twoSurfaces, 89), {}, meeting(false), 0.05},
