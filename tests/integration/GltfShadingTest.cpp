@@ -135,14 +135,19 @@ testing::Bytes lwob(const Mesh& m, std::uint16_t flags) {
 const fs::path work = fs::temp_directory_path() / ("morv3d-shading-" + std::to_string(::getpid()));
 const struct RemoveWork { ~RemoveWork() { fs::remove_all(work); } } removeWork;
 
-testing::Glb convert(const testing::Bytes& bytes, const std::string& name, std::vector<std::string> args = {}) {
+// The object (a file, or these bytes written as name.lwo) converted to glTF.
+testing::Glb convert(const fs::path& in, const std::string& name, std::vector<std::string> args = {}) {
     fs::create_directories(work);
-    const fs::path in = work / (name + ".lwo"), out = work / (name + ".glb");
-    std::ofstream(in, std::ios::binary) << std::string(bytes.begin(), bytes.end());
+    const fs::path out = work / (name + ".glb");
     args.insert(args.end(), {"--to=glTF", "--destFileName=" + out.string(), in.string()});
     const auto result = testing::runProgram(args, work.string());
     EXPECT_EQ(result.status, 0) << result.out << result.err;
     return testing::readGlb(out);
+}
+testing::Glb convert(const testing::Bytes& bytes, const std::string& name, std::vector<std::string> args = {}) {
+    fs::create_directories(work);
+    std::ofstream(work / (name + ".lwo"), std::ios::binary) << std::string(bytes.begin(), bytes.end());
+    return convert(work / (name + ".lwo"), name, std::move(args));
 }
 
 // A corner of a written triangle in the scene's axes (glTF's z turned back).
@@ -304,7 +309,7 @@ void expectProjectedTexels(const fs::path& object, const testing::Glb& glb) {
     const Fields texture = getSurfacesImages(scene).first.at(0).fields().find("textures")->at(0).fields();
     ASSERT_EQ(length(RecordToXYZ(getRecordField(texture, "rotation"))), 0) << "the reference here knows no rotation";
     const int modes[2] = {findIntegerField(texture, "wrapModeWidth").value_or(1), findIntegerField(texture, "wrapModeHeight").value_or(1)};
-    long checked = 0, wrong = 0;
+    long checked = 0;
     forEachTriangle(glb, [&](const std::array<Corner, 3>& t, const XYZ&) {
         double turn = 0;
         bool pierced = false;
@@ -316,13 +321,11 @@ void expectProjectedTexels(const fs::path& object, const testing::Glb& glb) {
             const double got = (t[0].uv[k] + t[1].uv[k] + t[2].uv[k]) / 3;
             const double off = apart(sampled(got, modes[k]), sampled(want[k], modes[k]), modes[k]);
             const double tolerance = std::max(0.01, 0.25 * std::max(spreads[0], spreads[1]));
-            wrong += off > tolerance;
             EXPECT_LE(off, tolerance) << "triangle at turn " << turn << (k ? ": v " : ": u ") << got << " shows " << sampled(got, modes[k])
                                  << ", the projection " << sampled(want[k], modes[k]);
         }
     });
     EXPECT_GT(checked, 0);
-    EXPECT_EQ(wrong, 0) << "of " << checked << " triangles";
 }
 
 TEST(GltfProjections, EveryTriangleCentreShowsTheProjectionsTexel) {
@@ -373,11 +376,7 @@ TEST(GltfProjections, EveryTriangleCentreShowsTheProjectionsTexel) {
         const std::string name = object.filename().string();
         if (!name.starts_with("earth_cylindrical") && !name.starts_with("earth_spherical")) continue;
         SCOPED_TRACE(name);
-        fs::create_directories(work);
-        const fs::path out = work / (name + ".glb");
-        const auto result = testing::runProgram({"--to=glTF", "--destFileName=" + out.string(), object.string()}, work.string());
-        ASSERT_EQ(result.status, 0) << result.out << result.err;
-        expectProjectedTexels(object, testing::readGlb(out));
+        expectProjectedTexels(object, convert(object, name));
     }
 }
 
@@ -433,13 +432,10 @@ TEST(GltfSubdivision, CagesAreRefinedAcrossSurfacesWithLimitNormals) {
     EXPECT_EQ(corners(convert(lwo(cage, 0), "cage", {"--subdivisionLevel=0"})).size(), 6 * 2 * 3u);
     cage.faces.push_back(cage.faces[0]), cage.surfaces.push_back(0);  // an edge of three faces: refused, polygons
     EXPECT_EQ(corners(convert(lwo(cage, 0), "cage")).size(), 7 * 2 * 3u);
-    for (const fs::path& object : testing::lightWaveObjects())
-        if (object.filename() == "Subdivision.lwo") {
-            const fs::path out = work / "subdivision.glb";
-            const auto result = testing::runProgram({"--to=glTF", "--destFileName=" + out.string(), object.string()}, work.string());
-            ASSERT_EQ(result.status, 0) << result.out << result.err;
-            EXPECT_EQ(corners(testing::readGlb(out)).size(), 3072 * 3u);  // 24 cage quads, 64 each
-        }
+    const fs::path real = fs::path("/usr/share/assimp/models/LWO/LWO2/Subdivision.lwo");
+    if (fs::exists(real)) {
+        EXPECT_EQ(corners(convert(real, "real")).size(), 3072 * 3u);  // 24 cage quads, 64 each
+    }
 }
 
 }  // namespace
