@@ -248,7 +248,7 @@ double dot(const Vec& a, const Vec& b) { return a[0] * b[0] + a[1] * b[1] + a[2]
 
 // a scaled to unit length, or nullopt when it has none to scale.
 std::optional<Vec> unit(const Vec& a) {
-    const double length = std::hypot(a[0], a[1], a[2]);
+    const double length = std::sqrt(dot(a, a));  // no overflow: points are within float range
     if (!(length > 0) || !std::isfinite(length)) return std::nullopt;
     return Vec{a[0] / length, a[1] / length, a[2] / length};
 }
@@ -283,15 +283,23 @@ Vec normalAt(const LimitSurface& limit, int v, const Vec& around) {
 RefinedFaces quadsOf(const Far::TopologyRefiner& refiner, const LimitSurface& limit, const Cage& cage) {
     const Far::TopologyLevel& last = refiner.GetLevel(refiner.GetMaxLevel());
     const auto origin = cageFaceOfLastFaces(refiner);
-    const auto around = quadNormalsAround(last, limit);
+    // Each vertex's position and normal once; then copied to the corners of its quads.
+    std::vector<std::array<float, 3>> points(limit.positions.size()), normals(limit.positions.size());
+    {
+        const auto around = quadNormalsAround(last, limit);
+        for (std::size_t v = 0; v < points.size(); ++v) {
+            points[v] = toFloat(limit.positions[v].v);
+            normals[v] = toFloat(normalAt(limit, static_cast<int>(v), around[v]));
+        }
+    }
     RefinedFaces out;
     const std::size_t quads = last.GetNumFaces();
     out.positions.reserve(4 * quads), out.normals.reserve(4 * quads), out.surfaces.reserve(quads);
     if (!limit.uvs.empty()) out.uvs.reserve(4 * quads);
     for (int f = 0; f < last.GetNumFaces(); ++f) {
         for (int v : last.GetFaceVertices(f)) {
-            out.positions.push_back(toFloat(limit.positions[v].v));
-            out.normals.push_back(toFloat(normalAt(limit, v, around[v])));
+            out.positions.push_back(points[v]);
+            out.normals.push_back(normals[v]);
         }
         if (!limit.uvs.empty())
             for (int value : last.GetFaceFVarValues(f, 0)) out.uvs.push_back(limit.uvs[value].v);
