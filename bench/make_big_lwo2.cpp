@@ -1,12 +1,14 @@
 // Writes a large LWO2 object for the speed tests: one layer holding a grid of
 // quads, or of concave 40-gons, all bound to one surface.
 //
-//   make_big_lwo2 OUT.lwo [count] [uv|concave]     (default 1,000,000 quads)
+//   make_big_lwo2 OUT.lwo [count] [uv|concave|smooth]     (default 1,000,000 quads)
 //
 // With the word uv, a TXUV map "uv" gives every point texture coordinates
 // (its x and z), and the surface has an image texture (clip "grid.tif")
 // mapped with it. With the word concave, the object is count stars of 40
-// points each (20 spikes), one per grid cell, sharing no points.
+// points each (20 spikes), one per grid cell, sharing no points. With the
+// word smooth, the grid is a rolling landscape (a height field of waves a
+// few cells long) and the surface is smoothed up to 89.5 degrees.
 //
 // The quads fill rows of ceil(sqrt(quads)) each, the last row possibly short,
 // over a grid of (columns + 1) x (rows + 1) points: 1,002,001 points for the
@@ -73,12 +75,14 @@ void putChunkHeader(IffWriter& w, const char* id, std::uint64_t length) {
     w.putU4(static_cast<std::uint32_t>(length));
 }
 
-Shape gridShape(const Grid& g) {
+Shape gridShape(const Grid& g, bool rolling) {
     const double step = 1.0 / static_cast<double>(g.columns);
     return {g.points(), g.quads,
-            [g, step](std::uint64_t p) {
-                return morv::XYZ{static_cast<double>(p % (g.columns + 1)) * step, 0.0,
-                                 static_cast<double>(p / (g.columns + 1)) * step};
+            [g, step, rolling](std::uint64_t p) {
+                const double x = static_cast<double>(p % (g.columns + 1)) * step;
+                const double z = static_cast<double>(p / (g.columns + 1)) * step;
+                const double wave = 8 * step;  // a wave over about 50 cells
+                return morv::XYZ{x, rolling ? wave * std::sin(x / wave) * std::cos(z / wave) : 0.0, z};
             },
             [g](std::uint64_t q, std::vector<std::uint64_t>& out) {
                 out.resize(4);
@@ -103,7 +107,7 @@ Shape starShape(std::uint64_t stars) {
             }};
 }
 
-void writeObject(const std::string& path, const Shape& shape, bool withUv) {
+void writeObject(const std::string& path, const Shape& shape, bool withUv, bool smooth) {
     // Every length first, so that the file is written front to back.
     const std::uint64_t tags = stringSize(surfaceName);
     const std::uint64_t layr = 2 + 2 + 12 + stringSize(layerName);
@@ -121,7 +125,7 @@ void writeObject(const std::string& path, const Shape& shape, bool withUv) {
     const std::uint64_t clip = 4 + 6 + stringSize(clipName);
     // BLOK: IMAP (ordinal, CHAN), PROJ, IMAG, VMAP subchunks
     const std::uint64_t blok = 6 + (6 + 2 + 10) + 8 + 8 + (6 + stringSize("uv"));
-    const std::uint64_t surf = stringSize(surfaceName) + stringSize("") + 6 + 14 + (withUv ? blok : 0);
+    const std::uint64_t surf = stringSize(surfaceName) + stringSize("") + 6 + 14 + (withUv ? blok : 0) + (smooth ? 10 : 0);
     std::uint64_t form = 4 + 8 * 6 + tags + layr + pnts + pols + ptag + surf;  // all lengths are even
     if (withUv) form += 8 + vmap + 8 + clip;
     if (form > 0x7FFFFFFF) throw std::runtime_error("too many polygons for one LWO2 file");
@@ -177,6 +181,11 @@ void writeObject(const std::string& path, const Shape& shape, bool withUv) {
     w.putU2(14);
     w.putPoint({0.6, 0.6, 0.6});
     w.putU2(0);
+    if (smooth) {
+        w.putID("SMAN");
+        w.putU2(4);
+        w.putReal(89.5 * std::numbers::pi / 180);
+    }
     if (withUv) {
         w.putID("BLOK");
         w.putU2(static_cast<std::uint16_t>(blok - 6));
@@ -205,8 +214,9 @@ void writeObject(const std::string& path, const Shape& shape, bool withUv) {
 int main(int argc, char** argv) {
     const bool withUv = argc == 4 && std::strcmp(argv[3], "uv") == 0;
     const bool concave = argc == 4 && std::strcmp(argv[3], "concave") == 0;
-    if (argc < 2 || argc > 4 || (argc == 4 && !withUv && !concave)) {
-        std::fputs("usage: make_big_lwo2 OUT.lwo [count] [uv|concave]\n", stderr);
+    const bool smooth = argc == 4 && std::strcmp(argv[3], "smooth") == 0;
+    if (argc < 2 || argc > 4 || (argc == 4 && !withUv && !concave && !smooth)) {
+        std::fputs("usage: make_big_lwo2 OUT.lwo [count] [uv|concave|smooth]\n", stderr);
         return 2;
     }
     std::uint64_t quads = 1000000;
@@ -224,8 +234,8 @@ int main(int argc, char** argv) {
         return 2;
     }
     try {
-        const Shape shape = concave ? starShape(quads) : gridShape(makeGrid(quads));
-        writeObject(argv[1], shape, withUv);
+        const Shape shape = concave ? starShape(quads) : gridShape(makeGrid(quads), smooth);
+        writeObject(argv[1], shape, withUv, smooth);
         std::printf("Wrote %llu %s over %llu points to %s\n", static_cast<unsigned long long>(shape.polygons),
                     concave ? "concave 40-gons" : "quads", static_cast<unsigned long long>(shape.points), argv[1]);
     } catch (const std::exception& e) {

@@ -67,6 +67,11 @@ void applyOption(ConversionOptions& o, std::string_view name, std::string_view v
                                    "Only --keepGoing=true and --keepGoing=false is supported.") == "true";
     } else if (name == "destDir") {
         o.destDir = value;
+    } else if (name == "subdivisionLevel") {
+        // One digit: a level above 6 would give every cage face 4^7 quads and more.
+        if (value.size() != 1 || value[0] < '0' || value[0] > '6')
+            throw CLOptionsError("Value for --subdivisionLevel must be a whole number from 0 to 6.");
+        o.subdivisionLevel = value[0] - '0';
     } else {
         throw CLOptionsError("Unsupported option --" + std::string(name));
     }
@@ -149,6 +154,7 @@ std::string usageText(std::string_view programName) {
         "  --destDir=<folder>            : Write every output into the folder <folder>\n"
         "  --keepGoing=true              : Convert the other files when one fails\n"
         "  --keepSurfaces=true           : Keep surfaces, textures and UV maps in LWO2\n"
+        "  --subdivisionLevel=<n>        : Refine cages <n> levels in glTF (0 to 6, default 3)\n"
         "  --to=<format>                 : Convert to <format> which is one of:\n"
         "\n";
     text += formatUsageLines();

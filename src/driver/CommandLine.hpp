@@ -35,6 +35,7 @@ struct ConversionOptions {
     bool keepSurfaces = false;  // LWO2 output with every surface, texture, image and UV map
     bool keepGoing = false;     // convert the other inputs when one fails
     std::string destDir;        // the folder every output goes to under its default name; "" for none
+    int subdivisionLevel = 3;   // glTF: levels of Catmull-Clark refinement of cages, 0 (cages as polygons) to 6
 };
 
 struct CommandLine {

@@ -29,7 +29,7 @@ void writeLWO2File(const MorvLValue& scene, const std::string& destination, cons
 
 void writeGLTFFile(const MorvLValue& scene, const std::string& destination, const ExportSettings& common,
                    const ConversionOptions& options) {
-    writeGLTF(scene, destination, common, GLTFSettings{options.forceTextureResolution});
+    writeGLTF(scene, destination, common, GLTFSettings{options.forceTextureResolution, options.subdivisionLevel});
 }
 
 void writeInfoLine(const MorvLValue& scene, const std::string& destination, const ExportSettings& common,

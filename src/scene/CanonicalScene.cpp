@@ -914,6 +914,55 @@ MorvLValue mapFacePlacements(const MorvLValue& mesh, const std::function<FacePla
     return withFacePlacements(mesh, std::move(moved));
 }
 
+MorvLValue withMeshNormals(const MorvLValue& mesh, const std::vector<MeshNormal>& normals) {
+    if (normals.empty()) return mesh;
+    const std::size_t n = normals.size();
+    std::vector<std::int32_t> vertices(n), faces(n);
+    std::vector<double> xs(n), ys(n), zs(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        vertices[i] = static_cast<std::int32_t>(normals[i].vertex);
+        faces[i] = normals[i].face;
+        xs[i] = normals[i].normal.x, ys[i] = normals[i].normal.y, zs[i] = normals[i].normal.z;
+    }
+    PackedRecords list({"vertex", "face", "x", "y", "z"}, n);
+    list.setInts(0, std::move(vertices));
+    list.setInts(1, std::move(faces));
+    list.setReals(2, std::move(xs));
+    list.setReals(3, std::move(ys));
+    list.setReals(4, std::move(zs));
+    return setField(recordOf(mesh, "withMeshNormals"), meshNormalsField, std::move(list).toList()).record();
+}
+
+std::vector<MeshNormal> meshNormals(const MorvLValue& mesh) {
+    const auto list = recordOf(mesh, "meshNormals").find(meshNormalsField);
+    if (!list || list->kind() != Kind::LIST) return {};
+    const std::size_t n = list->size();
+    std::vector<MeshNormal> out(n);
+    if (const auto view = PackedView::of(*list)) {
+        const auto ints = [&](const char* name) {
+            const auto c = view->column(name);
+            return c ? view->ints(*c) : std::span<const std::int32_t>();
+        };
+        const auto reals = [&](const char* name) {
+            const auto c = view->column(name);
+            return c ? view->reals(*c) : std::span<const double>();
+        };
+        const auto vs = ints("vertex"), fs = ints("face");
+        const auto xs = reals("x"), ys = reals("y"), zs = reals("z");
+        if (vs.size() == n && fs.size() == n && xs.size() == n && ys.size() == n && zs.size() == n) {
+            for (std::size_t i = 0; i < n; ++i)
+                out[i] = {static_cast<std::uint32_t>(vs[i]), fs[i], {xs[i], ys[i], zs[i]}};
+            return out;
+        }
+    }
+    for (std::size_t i = 0; i < n; ++i) {  // built by hand
+        const Fields r = recordOf(list->at(i), "meshNormals");
+        out[i] = {static_cast<std::uint32_t>(findIntegerField(r, "vertex").value_or(0)),
+                  findIntegerField(r, "face").value_or(-1), RecordToXYZ(r)};
+    }
+    return out;
+}
+
 std::optional<ST> MeshView::cornerSt(std::size_t slot, std::size_t corner) const {
     if (auto own = cornerSts_.get(slot, corner)) return own;
     const std::int32_t v = cornerVertices_[corner];

@@ -35,6 +35,11 @@ namespace morv {
 //   faces INT}. The pivot moves with the points.
 // - `stNames`: the name of the UV map behind each texture-coordinate slot, a
 //   LIST of STRING; "" for a map without a name.
+// - `normals`: the normals the object carries itself (LightWave's NORM vertex
+//   maps), which win over normals a writer works out: a LIST of records
+//   {vertex INT, face INT, x REAL, y REAL, z REAL}. Face -1 gives the vertex's
+//   normal in every face, any other face its normal in that face alone (where
+//   it wins over the vertex's). Moving the mesh turns them with it.
 
 enum class FaceKind : std::uint8_t { Polygon, SubPatch, CatmullClark };
 
@@ -197,6 +202,18 @@ private:
     std::vector<double> owned_;
     std::span<const double> columns_[12];
 };
+
+// One entry of a mesh's `normals` field.
+struct MeshNormal {
+    std::uint32_t vertex = 0;
+    std::int32_t face = -1;
+    XYZ normal;
+};
+inline constexpr std::string_view meshNormalsField = "normals";
+// The mesh record with these normals, packed (a mesh without any is returned as it is).
+MorvLValue withMeshNormals(const MorvLValue& mesh, const std::vector<MeshNormal>& normals);
+// The normals of a mesh record; none when it has none.
+std::vector<MeshNormal> meshNormals(const MorvLValue& mesh);
 
 // Raises Error naming the vertex when a coordinate of p is not a finite number
 // or is larger in size than limit, the largest the output format can hold.

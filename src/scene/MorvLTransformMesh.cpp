@@ -5,6 +5,7 @@
 #include "base/Excn.hpp"
 #include "scene/CanonicalScene.hpp"
 #include "scene/MorvLCoordTransforms.hpp"
+#include "scene/Vector.hpp"
 
 namespace morv {
 namespace {
@@ -66,6 +67,33 @@ MorvLValue moveFacePlacements(const MorvLValue& scene, const Matrix4x4& m) {
     return setField(sceneFields, "mesh", moved).record();
 }
 
+// The mesh's own normals turn with its points: by the inverse transpose of
+// the linear part, which keeps them across the moved faces and, under a
+// mirroring, on the side they were on. A transform that flattens the object
+// leaves none to keep.
+MorvLValue turnMeshNormals(const MorvLValue& scene, const Matrix4x4& m) {
+    const Fields sceneFields = scene.fields();
+    const MorvLValue mesh = requireField(sceneFields, "mesh");
+    std::vector<MeshNormal> normals = meshNormals(mesh);
+    if (normals.empty()) return scene;
+    Matrix4x4 linear = m;
+    for (int i = 0; i < 3; ++i) linear.rows[i][3] = 0;
+    try {
+        const Matrix4x4 inverse = Matrix4x4Mult::invert(linear);
+        const auto& r = inverse.rows;
+        for (MeshNormal& n : normals) {
+            const XYZ v = n.normal;
+            n.normal = normalized({r[0][0] * v.x + r[1][0] * v.y + r[2][0] * v.z, r[0][1] * v.x + r[1][1] * v.y + r[2][1] * v.z,
+                                   r[0][2] * v.x + r[1][2] * v.y + r[2][2] * v.z});
+        }
+    } catch (const EGeneric&) {
+        normals.clear();
+    }
+    const MorvLValue turned = normals.empty() ? setField(mesh.fields(), meshNormalsField, MorvLValue::List({})).record()
+                                              : withMeshNormals(mesh, normals);
+    return setField(sceneFields, "mesh", turned).record();
+}
+
 }  // namespace
 
 MorvLValue transformMeshPoints(const MorvLValue& scene, const Matrix4x4& m) {
@@ -96,7 +124,7 @@ MorvLValue transformMeshObject(const MorvLValue& scene, const MorvLValue& transf
     requireRecord(scene, "Expected RECORD type not found in function MorvLTransformMesh.transformMeshObject!\n");
     const Matrix4x4 m = transformToMatrix4x4(transforms);
     if (transforms.size() == 0) return scene;
-    MorvLValue moved = moveFacePlacements(transformMeshPoints(scene, m), m);
+    MorvLValue moved = turnMeshNormals(moveFacePlacements(transformMeshPoints(scene, m), m), m);
     if (linearDeterminant(m) < 0) moved = reverseMirroredFaces(moved);
     return transformMeshTextures(moved, transforms);
 }

@@ -12,8 +12,9 @@ namespace morv {
 // acts first). The points are moved by the list's matrix, built once, and the
 // textures by transformMeshTextures. When the matrix mirrors (its linear part
 // has a negative determinant), every face's corners are reversed, the first
-// kept first, so that each face still shows the same side outward. An empty
-// list returns the scene as it is.
+// kept first, so that each face still shows the same side outward. The mesh's
+// own normals turn with it (by the inverse transpose). An empty list returns
+// the scene as it is.
 MorvLValue transformMeshObject(const MorvLValue& scene, const MorvLValue& transforms);
 
 // The pipeline's form: the list followed by the uniform scale factor, which acts

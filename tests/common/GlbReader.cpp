@@ -74,7 +74,9 @@ Glb readGlb(const std::filesystem::path& file) {
         glb.primitives.push_back({elements<float, 3>(json, bin, json.at(p + "/attributes/POSITION")),
                                   json.count(uvs) ? elements<float, 2>(json, bin, json.at(uvs)) : std::vector<std::array<float, 2>>{},
                                   elements<std::uint32_t, 1>(json, bin, json.at(p + "/indices")),
-                                  json.count(p + "/material") ? "/materials/" + json.at(p + "/material") : ""});
+                                  json.count(p + "/material") ? "/materials/" + json.at(p + "/material") : "",
+                                  json.count(p + "/attributes/NORMAL") ? elements<float, 3>(json, bin, json.at(p + "/attributes/NORMAL"))
+                                                                       : std::vector<std::array<float, 3>>{}});
     }
     for (std::size_t k = 0; json.count("/images/" + std::to_string(k) + "/bufferView"); ++k) {
         const std::string view = "/bufferViews/" + json.at("/images/" + std::to_string(k) + "/bufferView");

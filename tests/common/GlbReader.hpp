@@ -18,6 +18,7 @@ struct GlbPrimitive {
     std::vector<std::array<float, 2>> uvs;  // empty without TEXCOORD_0
     std::vector<std::array<std::uint32_t, 1>> indices;
     std::string material;  // the path of its material, empty without one
+    std::vector<std::array<float, 3>> normals;  // empty without NORMAL
 };
 
 struct Glb {

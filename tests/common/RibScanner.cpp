@@ -113,9 +113,16 @@ std::vector<std::vector<XYZ>> ribPolygons(const RibRequest& r) {
     const auto& nverts = r.arguments.at(1).numbers;
     const auto& verts = r.arguments.at(2).numbers;
     const std::vector<double> p = r.parameter("P").value_or(RibArgument{}).numbers;
+    std::set<std::size_t> holes;
     if (r.name == "SubdivisionMesh") {
         EXPECT_EQ(r.arguments.at(0).text, "catmull-clark");
-        EXPECT_TRUE(r.arguments.at(3).strings == std::vector<std::string>{"interpolateboundary"} && r.arguments.at(4).numbers.size() == 2);
+        // "interpolateboundary" [0 0], and "hole" [n 0] with its n face numbers when faces are holes.
+        const auto& intargs = r.arguments.at(5).numbers;
+        const std::vector<std::string> tags{"interpolateboundary", "hole"};
+        EXPECT_EQ(r.arguments.at(3).strings, std::vector<std::string>(tags.begin(), tags.begin() + (intargs.empty() ? 1 : 2)));
+        const std::vector<double> nargs{0, 0, static_cast<double>(intargs.size()), 0};
+        EXPECT_EQ(r.arguments.at(4).numbers, std::vector<double>(nargs.begin(), nargs.begin() + (intargs.empty() ? 2 : 4)));
+        for (double h : intargs) EXPECT_TRUE(h < nverts.size() && holes.insert(static_cast<std::size_t>(h)).second) << "hole " << h;
     } else {
         EXPECT_EQ(r.arguments.at(0).numbers, std::vector<double>(nverts.size(), 1.0));
     }
@@ -124,7 +131,8 @@ std::vector<std::vector<XYZ>> ribPolygons(const RibRequest& r) {
     std::vector<bool> used(p.size() / 3, false);
     std::vector<std::vector<XYZ>> polygons;
     std::size_t at = 0;
-    for (double n : nverts) {
+    for (std::size_t face = 0; face < nverts.size(); ++face) {
+        const double n = nverts[face];
         polygons.emplace_back();
         for (int c = 0; c < static_cast<int>(n) && at < verts.size(); ++c, ++at) {
             const double index = verts[at];
@@ -134,6 +142,7 @@ std::vector<std::vector<XYZ>> ribPolygons(const RibRequest& r) {
             used[k] = true;
             polygons.back().push_back({p[3 * k], p[3 * k + 1], p[3 * k + 2]});
         }
+        if (holes.contains(face)) polygons.pop_back();
     }
     EXPECT_EQ(std::count(used.begin(), used.end(), false), 0) << "P holds a point no polygon uses";
     return polygons;

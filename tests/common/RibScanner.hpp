@@ -33,8 +33,10 @@ struct RibRequest {
 std::vector<RibRequest> scanRib(const std::string& text);
 
 // The polygons of a PointsGeneralPolygons request, one loop each, or the cage
-// faces of a SubdivisionMesh request, as their points. A loop count other than 1, an index outside "P", or a point of "P"
-// that no polygon uses fails the calling test.
+// faces of a SubdivisionMesh request that are not tagged "hole", as their
+// points. A loop count other than 1, an index outside "P", a point of "P" that
+// no polygon uses, or tags other than "interpolateboundary" (and "hole" with
+// its face numbers) fail the calling test.
 std::vector<std::vector<XYZ>> ribPolygons(const RibRequest& request);
 
 // The parameter names used before a Declare of them, that are not standard

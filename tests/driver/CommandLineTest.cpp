@@ -38,6 +38,7 @@ Supported options:
   --destDir=<folder>            : Write every output into the folder <folder>
   --keepGoing=true              : Convert the other files when one fails
   --keepSurfaces=true           : Keep surfaces, textures and UV maps in LWO2
+  --subdivisionLevel=<n>        : Refine cages <n> levels in glTF (0 to 6, default 3)
   --to=<format>                 : Convert to <format> which is one of:
 
        RIB                : RenderMan RIB format
@@ -106,6 +107,9 @@ TEST(CommandLineScan, BadOptionsGiveTheirMessage) {
         {{"--toOSType="}, "Only --toOSType=Unix and --toOSType=Windows is supported."},
         {{"--keepSurfaces=yes"}, "Only --keepSurfaces=true and --keepSurfaces=false is supported."},
         {{"--keepGoing=1"}, "Only --keepGoing=true and --keepGoing=false is supported."},
+        {{"--subdivisionLevel=7"}, "Value for --subdivisionLevel must be a whole number from 0 to 6."},
+        {{"--subdivisionLevel=03"}, "Value for --subdivisionLevel must be a whole number from 0 to 6."},
+        {{"--subdivisionLevel=2.0"}, "Value for --subdivisionLevel must be a whole number from 0 to 6."},
         {{"--destDir=out", "--destFileName=x.rib"}, "Only one of --destDir=<folder> and --destFileName=<file> can be given."},
         {{"--coordTransformsLH=foo"}, "Invalid transform command: foo"},
         // The scan stops at the first bad option, whatever follows.
@@ -123,7 +127,8 @@ TEST(CommandLineScan, ValuesAreStoredAndTheLastOccurrenceWins) {
         {"--scale=2", "f", "--scale=3", "--to=LWO2", "--to=Unreal.T3D", "--toOSType=Windows",
          "--destFileName=x=y.lwo", "--textureExtension=png", "--textureExtension=",
          "--toTextureRoot=C:\\tex", "--fromTextureRoot=/home/t", "--textureWidth=+64",
-         "--textureHeight=1.5e2", "--forceTextureResolution=true", "--keepSurfaces=true"},
+         "--textureHeight=1.5e2", "--forceTextureResolution=true", "--keepSurfaces=true",
+         "--subdivisionLevel=6", "--subdivisionLevel=0"},
         inputs);
     EXPECT_EQ(inputs, Args{"f"});
     EXPECT_EQ(o.scale, 3.0);
@@ -137,6 +142,7 @@ TEST(CommandLineScan, ValuesAreStoredAndTheLastOccurrenceWins) {
     EXPECT_EQ(o.textureHeight, 150.0);
     EXPECT_TRUE(o.forceTextureResolution);
     EXPECT_TRUE(o.keepSurfaces);
+    EXPECT_EQ(o.subdivisionLevel, 0);
 }
 
 TEST(CommandLineScan, DefaultsWithoutOptions) {
@@ -151,6 +157,7 @@ TEST(CommandLineScan, DefaultsWithoutOptions) {
     EXPECT_EQ(o.textureWidth, 512.0);
     EXPECT_EQ(o.textureHeight, 512.0);
     EXPECT_EQ(o.toOSType, "Unix");
+    EXPECT_EQ(o.subdivisionLevel, 3);
 }
 
 TEST(CommandLineScan, OnlyTheExactValueTrueForcesResolution) {
@@ -313,6 +320,7 @@ TEST_F(CommandLineProgram, StopsWithMessageAndUsage) {
         {{"--toOSType=unix", "x.lwo"}, "Only --toOSType=Unix and --toOSType=Windows is supported.\n"},
         {{"--coordTransformsLH=foo", "x.lwo"}, "Invalid transform command: foo\n"},
         {{"--keepGoing=yes", "x.lwo"}, "Only --keepGoing=true and --keepGoing=false is supported.\n"},
+        {{"--subdivisionLevel=7", "x.lwo"}, "Value for --subdivisionLevel must be a whole number from 0 to 6.\n"},
         {{"--destFileName=a", "x.lwo", "--destDir=d"}, "Only one of --destDir=<folder> and --destFileName=<file> can be given.\n"},
         // A bad option after a file name still converts nothing.
         {{"x.lwo", "--destFileName=out.rib", "--bad=1"}, "Unsupported option --bad\n"},
@@ -322,6 +330,7 @@ TEST_F(CommandLineProgram, StopsWithMessageAndUsage) {
         {{"--forceTextureResolution=yes", "--forceTextureResolution=TRUE"}, noInput},
         {{"--scale=0", "--textureExtension=", "--coordTransformsLH=", "--destFileName=x=y.lwo"}, noInput},
         {{"--toOSType=Windows", "--to=Unreal.T3D", "--scale=~1.5e2", "--textureHeight=65536"}, noInput},
+        {{"--subdivisionLevel=0", "--subdivisionLevel=6"}, noInput},
         // -x and x.lwo are both input names.
         {{"x.lwo", "--destFileName=out.rib", "-x"}, severalFilesText("out.rib")},
         {{"x.lwo", "x.lwo", "--destFileName=out.rib"}, severalFilesText("out.rib")},

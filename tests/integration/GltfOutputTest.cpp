@@ -73,7 +73,7 @@ testing::Bytes grid(std::uint32_t n) {
     return testing::iffForm("LWO2", quads.empty() ? c : c.chunk("POLS", testing::lwo2Polygons("FACE", quads)));
 }
 
-struct Converted { fs::path input, glb; double brushArea; };
+struct Converted { fs::path input, glb; double brushArea; bool cages; };
 const fs::path work = fs::temp_directory_path() / ("morv3d-gltf-" + std::to_string(::getpid()));
 const struct RemoveWork { ~RemoveWork() { fs::remove_all(work); } } removeWork;
 
@@ -100,7 +100,8 @@ const std::vector<Converted>& converted() {
             run(args, input.parent_path());
             double area = 0;
             for (const auto& polygon : testing::scanBrush(readText(work / "out.t3d"))) area += length(testing::newell(polygon.vertices)) / 2;
-            out.push_back({input, glb, area});
+            const auto kinds = testing::formType(input).empty() ? std::vector<std::string>{} : testing::scanGeometry(input).kinds;
+            out.push_back({input, glb, area, std::count(kinds.begin(), kinds.end(), "FACE") != static_cast<long>(kinds.size())});
         }
         return out;
     }();
@@ -129,7 +130,9 @@ TEST(GltfFiles, TrianglesHaveAreaCoverTheBrushPiecesFaceOutwardAndAssimpReadsThe
                 volume += dot(c[0], n);
             }
         }
-        EXPECT_NEAR(area, f.brushArea, 1e-4 * f.brushArea);
+        if (!f.cages) {  // a refined cage lies within its brush
+            EXPECT_NEAR(area, f.brushArea, 1e-4 * f.brushArea);
+        }
         // Closed: every edge met once each way. Then the object must face outward.
         const bool closed = !edges.empty() && std::all_of(edges.begin(), edges.end(), [&](const auto& e) {
             return e.second == 1 && edges.count({e.first.second, e.first.first}) && edges.at({e.first.second, e.first.first}) == 1;

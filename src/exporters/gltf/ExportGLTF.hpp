@@ -12,10 +12,20 @@
 // primitive of at most 65,535 vertices, else 32-bit. Faces whose surface index
 // is not one of the scene's go into a last primitive without a material.
 //
+// Normals (NORMAL, every primitive) from the surface's smoothing angle or the
+// object's own normal maps (SurfaceNormals); flat pieces keep their own.
+//
+// Subdivision cages (SubPatch and Catmull-Clark faces) are refined at the
+// settings' subdivisionLevel (0: written as polygons): each connected cage as
+// one across its surfaces (CageGathering, CageRefinement), each refined quad
+// in its cage face's surface with the limit normals, UV-map coordinates
+// refined and projections baked from the refined points. A cage that cannot
+// be refined is written as polygons, with one warning naming a surface.
+//
 // Texture coordinates (TEXCOORD_0) come from a surface's first enabled colour
 // texture whose projection can be baked (TextureBaking), whether or not its
 // picture can be embedded. A vertex is shared only by corners of one surface
-// with the same point and the same coordinates as written.
+// with the same point, normal and coordinates as written.
 //
 // Materials (named after the surface): metallic 0; base colour the surface
 // colour (white where the picture is embedded) times its diffusion, alpha
@@ -48,6 +58,7 @@ std::string gltfProgressLine(const std::string& destination);
 // The glTF writer's own settings.
 struct GLTFSettings {
     bool keepPicturesClosed = false;  // --forceTextureResolution=true: no picture is opened or embedded
+    int subdivisionLevel = 3;         // Catmull-Clark levels of cage faces; 0 writes them as polygons
 };
 
 // Writes the file through OutputFile; warnings go to common.messages.

@@ -69,6 +69,7 @@ std::optional<TextureBaking> TextureBaking::of(const Fields& texture) {
     const Matrix4x4 toFrame = axisTurn(b.axis_, false) * shift(-0.5, -0.5) * toTexture;
     if (b.projection_ != Projection::Cube) {
         b.toTexture_[0] = toFrame;
+        b.setPoleTolerance();
         return b;
     }
     b.frameAxes_ = {XYZ{1, 0, 0}, XYZ{0, 1, 0}, XYZ{0, 0, 1}};
@@ -115,37 +116,79 @@ int TextureBaking::bake(const std::array<XYZ, 3>& points, const std::array<std::
     return missing;
 }
 
+// The rows of the frame's two coordinates across the axis, in the cyclic
+// turns of x, y, z: (a, b) across and up along the axis.
+std::array<int, 3> TextureBaking::acrossAndUp() const {
+    return axis_ == 1 ? std::array{0, 2, 1} : axis_ == 0 ? std::array{2, 1, 0} : std::array{1, 0, 2};
+}
+
+// A point's coordinates are single floats in the file: each is known to
+// half a step of a float of its size, and the texture's centre likewise.
+// Through the frame's rows (sizes undone) that gives how far from the axis,
+// in texture sizes, a point on the axis may lie; four times that is the
+// tolerance.
+void TextureBaking::setPoleTolerance() {
+    const Matrix4x4& m = toTexture_[0];
+    const auto [a, b, up] = acrossAndUp();
+    (void)up;
+    constexpr double halfStep = 0x1p-24;
+    for (int row : {a, b}) {
+        const double rowSum = std::fabs(m.rows[row][0]) + std::fabs(m.rows[row][1]) + std::fabs(m.rows[row][2]);
+        perPointSize_ = std::max(perPointSize_, 4 * halfStep * rowSum);
+        fixed_ = std::max(fixed_, 4 * halfStep * std::fabs(m.rows[row][3]));
+    }
+}
+
 void TextureBaking::wrapped(const std::array<XYZ, 3>& points, std::array<UV, 3>& out) const {
+    const auto [ia, ib, iup] = acrossAndUp();
     std::array<double, 3> turns{}, heights{};
     std::array<bool, 3> onAxis{};
     for (int k = 0; k < 3; ++k) {
         const XYZ q = apply(toTexture_[0], points[k]);
-        // Across the axis (a, b) and along it (up): cyclic turns of x, y, z.
-        const double a = axis_ == 1 ? q.x : axis_ == 0 ? q.z : q.y;
-        const double up = axis_ == 1 ? q.y : axis_ == 0 ? q.x : q.z;
-        const double b = axis_ == 1 ? q.z : axis_ == 0 ? q.y : q.x;
-        const double across2 = a * a + b * b;
-        onAxis[k] = !(across2 > 1e-24 * (across2 + up * up));
+        const double c[3] = {q.x, q.y, q.z};
+        const double a = c[ia], b = c[ib], up = c[iup];
+        const double across = std::hypot(a, b);
+        const XYZ& p = points[k];
+        const double size = std::max({std::fabs(p.x), std::fabs(p.y), std::fabs(p.z)});
+        onAxis[k] = !(across > perPointSize_ * size + fixed_);
         turns[k] = onAxis[k] ? 0 : std::atan2(-b, -a) / (2 * std::numbers::pi);
         if (turns[k] < 0) turns[k] += 1;
         heights[k] = projection_ == Projection::Cylindrical
                          ? 0.5 - up
-                         : (0.5 - std::atan2(up, std::sqrt(across2)) / std::numbers::pi) * wrapHeight_;
+                         : (0.5 - std::atan2(up, across) / std::numbers::pi) * wrapHeight_;
     }
-    double low = 1, high = 0, sum = 0;
-    int defined = 0;
+    const double mean = oneTurn(turns, onAxis);
+    for (int k = 0; k < 3; ++k) out[k] = {(onAxis[k] ? mean : turns[k]) * wrapWidth_, heights[k]};
+}
+
+// Brings the turns of the corners off the axis within one turn of each
+// other: the shortest arc that holds them all, moved by whole turns so that
+// its mean lies in 0..1, where the projection itself has it (with any wrap
+// count and any wrap mode the triangle's centre then shows the projection's
+// texel). A point a hair across the seam is thus taken to the side of its
+// triangle. Returns the mean (0 when every corner is on the axis).
+double TextureBaking::oneTurn(std::array<double, 3>& turns, const std::array<bool, 3>& onAxis) {
+    std::array<double, 3> sorted{};
+    int n = 0;
     for (int k = 0; k < 3; ++k)
-        if (!onAxis[k]) low = std::min(low, turns[k]), high = std::max(high, turns[k]);
+        if (!onAxis[k]) sorted[n++] = turns[k];
+    if (n == 0) return 0;
+    for (int i = 1; i < n; ++i)  // at most three: sorted by insertion
+        for (int j = i; j > 0 && sorted[j] < sorted[j - 1]; --j) std::swap(sorted[j], sorted[j - 1]);
+    // The arc starts after the widest gap between turns next to each other round the circle.
+    double start = sorted[0], widest = sorted[0] + 1 - sorted[n - 1];
+    for (int i = 1; i < n; ++i)
+        if (sorted[i] - sorted[i - 1] > widest) widest = sorted[i] - sorted[i - 1], start = sorted[i];
+    double sum = 0;
     for (int k = 0; k < 3; ++k) {
         if (onAxis[k]) continue;
-        if (high - low > 0.5 && turns[k] < 0.5) turns[k] += 1;  // the triangle spans the seam
+        if (turns[k] < start) turns[k] += 1;
         sum += turns[k];
-        ++defined;
     }
-    for (int k = 0; k < 3; ++k) {
-        if (onAxis[k]) turns[k] = defined ? sum / defined : 0;
-        out[k] = {turns[k] * wrapWidth_, heights[k]};
-    }
+    const double shift = std::floor(sum / n);
+    for (int k = 0; k < 3; ++k)
+        if (!onAxis[k]) turns[k] -= shift;
+    return sum / n - shift;
 }
 
 }  // namespace morv

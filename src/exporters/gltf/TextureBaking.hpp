@@ -15,8 +15,9 @@
 //   x, y, z: the seam on -z about x, on -y about z); v is
 //   0.5 - height for a cylinder and 0.5 - latitude / pi for a sphere (times
 //   the height wrap count), so the picture's top row is at the positive end.
-//   Corners of a triangle that would span the seam are moved one turn on,
-//   and a corner on the axis itself takes the mean turn of the others;
+//   A triangle's corners are brought within one turn of each other, the
+//   mean in 0..1, and a corner on the axis (within the rounding of single
+//   floats) takes the mean turn of the others;
 // - UV maps: (u, 1 - v) from the corner's own coordinates, else its vertex's.
 #pragma once
 
@@ -59,7 +60,10 @@ public:
 private:
     enum class Projection { Planar, Cube, Cylindrical, Spherical, St };
     UV planar(const Matrix4x4& toTexture, const XYZ& p) const;
+    std::array<int, 3> acrossAndUp() const;
+    void setPoleTolerance();
     void wrapped(const std::array<XYZ, 3>& points, std::array<UV, 3>& out) const;
+    static double oneTurn(std::array<double, 3>& turns, const std::array<bool, 3>& onAxis);
 
     Projection projection_ = Projection::St;
     // Planar: the texture's own object-to-texture matrix. Cube: one per axis.
@@ -68,6 +72,9 @@ private:
     std::array<XYZ, 3> frameAxes_{};  // cube: the unit axes of the texture's frame in object space
     int axis_ = 2;
     double wrapWidth_ = 1, wrapHeight_ = 1;
+    // Cylindrical and spherical: a point is on the axis when no further from
+    // it (in texture sizes) than perPointSize_ times its largest coordinate plus fixed_.
+    double perPointSize_ = 0, fixed_ = 0;
     std::int32_t stIndex_ = -1;
     double scaleU_ = 1, scaleV_ = 1;
 };

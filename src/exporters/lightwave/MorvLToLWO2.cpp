@@ -666,6 +666,40 @@ ChunkPlan cornerMapChunk(const MeshView& mesh, Span points, Span faces, std::siz
     return plan;
 }
 
+// VMAP NORM (faces empty: the layer's points' own normals) or VMAD NORM (the
+// normals of the points in the chunk's faces), in the scene's order; nullopt
+// when there are none.
+std::optional<ChunkPlan> normalMapChunk(const std::vector<MeshNormal>& normals, Span points, std::optional<Span> faces) {
+    const auto wanted = [points, faces](const MeshNormal& n) {
+        if (n.vertex < points.first || n.vertex >= points.end()) return false;
+        const auto face = static_cast<std::size_t>(n.face);
+        return faces ? n.face >= 0 && face >= faces->first && face < faces->end() : n.face < 0;
+    };
+    static const std::string name = "Normals";
+    std::uint64_t length = 4 + 2 + stringSize(name), entries = 0;
+    for (const MeshNormal& n : normals)
+        if (wanted(n))
+            length += vertexIndexSize(n.vertex - points.first) +
+                      (faces ? vertexIndexSize(static_cast<std::size_t>(n.face) - faces->first) : 0) + 12, ++entries;
+    if (entries == 0) return std::nullopt;
+    ChunkPlan plan{faces ? "VMAD" : "VMAP", faces ? "Exception in outVMAD" : "Exception in outVMAP"};
+    plan.length = length;
+    plan.body = [&normals, points, faces, wanted](IffWriter& out) {
+        out.putID("NORM");
+        out.putU2(3);
+        out.putString(name);
+        for (const MeshNormal& n : normals)
+            if (wanted(n)) {
+                out.putVertexIndex(n.vertex - points.first);
+                if (faces) out.putVertexIndex(static_cast<std::size_t>(n.face) - faces->first);
+                out.putReal(n.normal.x);
+                out.putReal(n.normal.y);
+                out.putReal(n.normal.z);
+            }
+    };
+    return plan;
+}
+
 void writeChunk(IffWriter& out, const ChunkPlan& chunk) {
     underHandler(chunk.context, [&] {
         const std::uint64_t start = out.size();
@@ -731,7 +765,7 @@ ChunkPlan layerChunk(const MeshLayer& header) {
 // point maps come after the first one, slot by slot, since a reader numbers
 // the slots in the order the maps appear.
 void addLayerChunks(std::vector<ChunkPlan>& chunks, const MeshView& mesh, const LayerPlan& layer,
-                    std::size_t surfaceCount, const UvSlots& uv) {
+                    std::size_t surfaceCount, const UvSlots& uv, const std::vector<MeshNormal>& normals) {
     chunks.push_back(layerChunk(layer.header));
     chunks.push_back(pointsChunk(mesh, layer.points));
     for (std::size_t k = 0; k < layer.chunks.size(); ++k) {
@@ -748,6 +782,10 @@ void addLayerChunks(std::vector<ChunkPlan>& chunks, const MeshView& mesh, const 
                     return cornerMapChunk(mesh, layer.points, pols.faces, slot, uv.names[slot]);
                 }));
         }
+        // The object's own normals: the points' after the first POLS chunk, the corners' after their own.
+        if (k == 0)
+            if (auto map = normalMapChunk(normals, layer.points, std::nullopt)) chunks.push_back(std::move(*map));
+        if (auto map = normalMapChunk(normals, layer.points, pols.faces)) chunks.push_back(std::move(*map));
     }
 }
 
@@ -763,6 +801,7 @@ void translate(const MorvLValue& scene, const std::string& destination, bool kee
     std::vector<ChunkPlan> chunks;
     UvSlots uv;
     std::vector<LayerPlan> layers;
+    std::vector<MeshNormal> normals;  // kept alive for the chunks' bodies
     if (!keepSurfaces) {
         layers.push_back(wholeMeshLayer(mesh));
         const LayerPlan& layer = layers.back();
@@ -778,8 +817,9 @@ void translate(const MorvLValue& scene, const std::string& destination, bool kee
         const auto [surfaces, images] = getSurfacesImages(scene);
         uv = uvSlots(mesh, polygonMesh.mesh, surfaces);
         layers = layerPlans(mesh, polygonMesh.mesh);
+        normals = meshNormals(polygonMesh.mesh);
         chunks.push_back(surfaceTagsChunk(surfaces));
-        for (const LayerPlan& layer : layers) addLayerChunks(chunks, mesh, layer, surfaces.size(), uv);
+        for (const LayerPlan& layer : layers) addLayerChunks(chunks, mesh, layer, surfaces.size(), uv, normals);
         for (std::size_t i = 0; i < images.size(); ++i) chunks.push_back(clipChunk(images.at(i), static_cast<std::uint32_t>(i) + 1));
         for (std::size_t i = 0; i < surfaces.size(); ++i) chunks.push_back(surfaceChunk(surfaces.at(i), images.size(), uv, messages));
     }

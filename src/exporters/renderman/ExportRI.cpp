@@ -6,8 +6,10 @@
 #include <cmath>
 #include <filesystem>
 #include <limits>
+#include <numeric>
 #include <optional>
 #include <ostream>
+#include <utility>
 
 #include "base/Excn.hpp"
 #include "base/NumberText.hpp"
@@ -214,6 +216,93 @@ void nameShader(SurfacePlan& plan, const std::string& name) {
     SL::print(program, plan.text);
 }
 
+// ---- Subdivision cages across surfaces ----
+
+// The cage faces (subPatch and catmullClark) of a mesh joined into connected
+// cages: faces that share a point belong to one cage, whatever their surfaces.
+// A surface border inside a cage is no boundary of its smooth surface, so each
+// surface writes every cage it has faces in whole, and marks the faces of the
+// other surfaces as holes.
+class CageParts {
+public:
+    CageParts(const MeshView& view, const FaceGroups& groups, std::size_t groupCount);
+
+    // Whether any cage face of the group lies in a cage with faces of another group.
+    bool shared(std::span<const std::uint32_t> cageFaces) const {
+        return std::any_of(cageFaces.begin(), cageFaces.end(), [this](std::uint32_t f) { return mixed_[partOf_[f]]; });
+    }
+    // Every face of the cages that the given faces lie in, in face order.
+    void wholeCages(std::span<const std::uint32_t> cageFaces, std::vector<std::uint32_t>& out);
+    std::uint32_t group(std::uint32_t face) const { return groupOf_[face]; }
+
+private:
+    std::vector<std::uint32_t> groupOf_, partOf_;  // per face; unassigned for plain polygons
+    std::vector<std::uint32_t> partFirst_, partFaces_;  // part p holds partFaces_[partFirst_[p] .. partFirst_[p + 1])
+    std::vector<bool> mixed_;                      // per part: faces of more than one group
+    std::vector<bool> taken_;                      // per part: scratch of wholeCages
+};
+
+std::uint32_t rootOf(std::vector<std::uint32_t>& parent, std::uint32_t v) {
+    while (parent[v] != v) v = parent[v] = parent[parent[v]];
+    return v;
+}
+
+CageParts::CageParts(const MeshView& view, const FaceGroups& groups, std::size_t groupCount)
+    : groupOf_(view.faceCount(), unassigned), partOf_(view.faceCount(), unassigned) {
+    std::vector<std::uint32_t> parent(view.vertexCount());
+    std::iota(parent.begin(), parent.end(), 0u);
+    for (std::size_t g = 0; g < groupCount; ++g)
+        for (std::uint32_t f : groups.of(g)) {
+            if (view.faceKind(f) == FaceKind::Polygon) continue;
+            groupOf_[f] = static_cast<std::uint32_t>(g);
+            const auto corners = view.corners(f);
+            const std::uint32_t first = rootOf(parent, static_cast<std::uint32_t>(corners[0]));
+            for (std::int32_t v : corners.subspan(1)) parent[rootOf(parent, static_cast<std::uint32_t>(v))] = first;
+        }
+    // Parts numbered in the order of their first face; faces sorted into them by counting.
+    std::vector<std::uint32_t> number(view.vertexCount(), unassigned);  // per root
+    for (std::uint32_t f = 0; f < view.faceCount(); ++f) {
+        if (groupOf_[f] == unassigned) continue;
+        std::uint32_t& n = number[rootOf(parent, static_cast<std::uint32_t>(view.corners(f)[0]))];
+        if (n == unassigned) {
+            n = static_cast<std::uint32_t>(partFirst_.size());
+            partFirst_.push_back(0);
+            mixed_.push_back(false);
+        }
+        partOf_[f] = n;
+        ++partFirst_[n];
+    }
+    std::vector<std::uint32_t> firstGroup(partFirst_.size(), unassigned);
+    std::uint32_t sum = 0;
+    for (std::uint32_t& count : partFirst_) sum += std::exchange(count, sum);
+    partFirst_.push_back(sum);
+    partFaces_.resize(sum);
+    std::vector<std::uint32_t> fill(partFirst_.begin(), partFirst_.end() - 1);
+    for (std::uint32_t f = 0; f < view.faceCount(); ++f) {
+        const std::uint32_t p = partOf_[f];
+        if (p == unassigned) continue;
+        partFaces_[fill[p]++] = f;
+        if (firstGroup[p] == unassigned) firstGroup[p] = groupOf_[f];
+        if (firstGroup[p] != groupOf_[f]) mixed_[p] = true;
+    }
+    taken_.assign(mixed_.size(), false);
+}
+
+void CageParts::wholeCages(std::span<const std::uint32_t> cageFaces, std::vector<std::uint32_t>& out) {
+    out.clear();
+    std::vector<std::uint32_t> parts;
+    for (std::uint32_t f : cageFaces)
+        if (!taken_[partOf_[f]]) {
+            taken_[partOf_[f]] = true;
+            parts.push_back(partOf_[f]);
+        }
+    for (std::uint32_t p : parts) {
+        out.insert(out.end(), partFaces_.begin() + partFirst_[p], partFaces_.begin() + partFirst_[p + 1]);
+        taken_[p] = false;
+    }
+    std::sort(out.begin(), out.end());
+}
+
 // ---- Writing ----
 
 class SceneWriter {
@@ -262,20 +351,22 @@ public:
         rib_.surface(plan.shader.name, params);
     }
 
-    // The faces of one surface: plain polygons in one PointsGeneralPolygons,
-    // the faces of subdivision cages in one SubdivisionMesh, each in face order.
+    // The faces of one surface (group): plain polygons in one
+    // PointsGeneralPolygons, the faces of subdivision cages in one
+    // SubdivisionMesh, each in face order. cages joins the cage faces of all
+    // surfaces; it is null when the mesh has none.
     void exportFaces(const std::vector<int>& sets, std::span<const std::uint32_t> faces,
-                     const std::vector<bool>& perCorner) {
+                     const std::vector<bool>& perCorner, CageParts* cages, std::uint32_t group) {
         if (view_.kindRuns().size() <= 1) {  // all of one kind
             const bool polygons = view_.kindRuns().empty() || view_.kindRuns().front().kind == FaceKind::Polygon;
-            polygons ? exportPackedMesh(sets, faces, perCorner) : exportCage(sets, faces, perCorner);
+            polygons ? exportPackedMesh(sets, faces, perCorner) : exportCage(sets, faces, perCorner, cages, group);
             return;
         }
         polygons_.clear();
         cages_.clear();
         for (std::uint32_t f : faces) (view_.faceKind(f) == FaceKind::Polygon ? polygons_ : cages_).push_back(f);
         exportPackedMesh(sets, polygons_, perCorner);
-        exportCage(sets, cages_, perCorner);
+        exportCage(sets, cages_, perCorner, cages, group);
     }
 
     void exportPackedMesh(const std::vector<int>& sets, std::span<const std::uint32_t> faces,
@@ -290,12 +381,22 @@ public:
     }
 
     // A renderer draws the cage's smooth surface; "interpolateboundary" keeps
-    // an open cage's border on it instead of letting it shrink away.
+    // an open cage's border on it instead of letting it shrink away. A cage
+    // that also holds faces of other surfaces is written whole, those faces
+    // tagged "hole", so that the surface border stays smooth.
     void exportCage(const std::vector<int>& sets, std::span<const std::uint32_t> faces,
-                    const std::vector<bool>& perCorner) {
+                    const std::vector<bool>& perCorner, CageParts* cages, std::uint32_t group) {
+        std::vector<RI::Writer::Tag> tags{{&rib_.token("interpolateboundary"), {}}};
+        if (cages && cages->shared(faces)) {
+            cages->wholeCages(faces, whole_);
+            faces = whole_;
+            std::vector<std::uint32_t> holes;
+            for (std::size_t k = 0; k < faces.size(); ++k)
+                if (cages->group(faces[k]) != group) holes.push_back(static_cast<std::uint32_t>(k));
+            tags.push_back({&rib_.token("hole"), std::move(holes)});
+        }
         withPoints(sets, faces, perCorner, [&](const RI::ParamList& params) {
-            rib_.subdivisionMesh(rib_.token("catmull-clark"), cornerCounts(faces), cornerPoints(faces),
-                                 {&rib_.token("interpolateboundary")}, params);
+            rib_.subdivisionMesh(rib_.token("catmull-clark"), cornerCounts(faces), cornerPoints(faces), tags, params);
         });
     }
 
@@ -375,6 +476,7 @@ private:
     std::vector<std::uint32_t> renumbered_;  // per vertex: its index in the current request, or unassigned
     std::vector<std::uint32_t> used_;        // the current request's points in their new order
     std::vector<std::uint32_t> polygons_, cages_;  // one surface's faces by kind
+    std::vector<std::uint32_t> whole_;             // the whole cages of one surface's cage faces
 };
 
 // Everything before the surfaces: light, camera, the frame's start with the
@@ -408,12 +510,18 @@ void writeRib(OutputFile& file, const MeshView& view, const std::vector<SurfaceP
     SceneWriter writer(view, file.buffer(), file);
     RI::Writer& rib = writer.rib();
     writeSceneStart(rib, textures);
+    const bool hasCages = std::any_of(view.kindRuns().begin(), view.kindRuns().end(),
+                                      [](const FaceKindRun& run) { return run.kind != FaceKind::Polygon; });
+    std::optional<CageParts> cages;
+    if (hasCages) cages.emplace(view, groups, plans.size() + 1);
+    CageParts* joined = cages ? &*cages : nullptr;
     // Before any surface statement, so that no surface's shader binds them.
-    writer.exportFaces({}, groups.of(plans.size()), {});
+    const auto noSurface = static_cast<std::uint32_t>(plans.size());
+    writer.exportFaces({}, groups.of(noSurface), {}, joined, noSurface);
     for (std::size_t s = 0; s < plans.size(); ++s) {
         const std::vector<bool> perCorner = writer.perCorner(plans[s], groups.of(s));
         writer.surfaceStatements(plans[s], perCorner);
-        writer.exportFaces(plans[s].sets, groups.of(s), perCorner);
+        writer.exportFaces(plans[s].sets, groups.of(s), perCorner, joined, static_cast<std::uint32_t>(s));
     }
     rib.transformEnd();
     rib.worldEnd();

@@ -378,7 +378,7 @@ void Writer::pointsGeneralPolygons(const IntSource& nloops, const IntSource& nve
 }
 
 void Writer::subdivisionMesh(const Token& scheme, const IntSource& nverts, const IntSource& verts,
-                             const std::vector<const Token*>& tags, const ParamList& params) {
+                             const std::vector<Tag>& tags, const ParamList& params) {
     outF("SubdivisionMesh");
     outSPF();
     quotedString(scheme.name);
@@ -387,15 +387,23 @@ void Writer::subdivisionMesh(const Token& scheme, const IntSource& nverts, const
     outF(" ");
     integerList(verts);
     outF(" [");
-    for (const Token* tag : tags) {
+    for (const Tag& tag : tags) {
         outSPF();
-        quotedString(tag->name);
+        quotedString(tag.name->name);
     }
     outF("] ");
     integerList([&tags](const IntSink& sink) {
-        for (std::size_t i = 0; i < 2 * tags.size(); ++i) sink(0);
+        for (const Tag& tag : tags) {
+            sink(static_cast<std::int64_t>(tag.ints.size()));
+            sink(0);
+        }
     });
-    outF(" [] []");
+    outF(" ");
+    integerList([&tags](const IntSink& sink) {
+        for (const Tag& tag : tags)
+            for (std::uint32_t v : tag.ints) sink(v);
+    });
+    outF(" []");
     parameterList(params);
     outNLF();
 }

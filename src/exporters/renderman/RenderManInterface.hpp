@@ -128,10 +128,15 @@ public:
                      const Token& filter, double swidth, double twidth, const ParamList& params);
     void pointsGeneralPolygons(const IntSource& nloops, const IntSource& nverts, const IntSource& verts,
                                const ParamList& params);
-    // SubdivisionMesh scheme [nverts] [verts] [tags] [nargs] [] [] params,
-    // for tags that take no arguments (nargs holds 0 0 for each).
+    // A SubdivisionMesh tag with its integer arguments ("hole": face numbers).
+    struct Tag {
+        const Token* name;
+        std::vector<std::uint32_t> ints;
+    };
+    // SubdivisionMesh scheme [nverts] [verts] [tags] [nargs] [intargs] []
+    // params; nargs holds each tag's integer count and 0 floats.
     void subdivisionMesh(const Token& scheme, const IntSource& nverts, const IntSource& verts,
-                         const std::vector<const Token*>& tags, const ParamList& params);
+                         const std::vector<Tag>& tags, const ParamList& params);
     void transformEnd();
     void worldEnd();
     void frameEnd();

@@ -14,6 +14,7 @@
 #include "base/Excn.hpp"
 #include "scene/TexturePlacement.hpp"
 #include "scene/CanonicalScene.hpp"
+#include "scene/Vector.hpp"
 #include "support/GetCs.hpp"
 #include "support/NeutralFileName.hpp"
 #include "base/NumberText.hpp"
@@ -53,6 +54,15 @@ struct UvMap {
     std::vector<double> s, t;             // the first two values of each entry
 };
 
+// A NORM VMAP (per vertex) or VMAD (per polygon corner): the object's own normals.
+struct NormalMap {
+    bool perPolygon = false;
+    std::size_t pols = none;  // VMAD: the POLS chunk its polygon indices refer to
+    std::vector<std::uint32_t> vertices;
+    std::vector<std::uint32_t> polygons;  // VMAD only
+    std::vector<XYZ> normals;
+};
+
 struct Layer {
     MorvLValue header;          // RECORD: number, flags, pivot, name, parent (optional)
     // The points as the mesh holds them, so that it takes them over whole;
@@ -61,6 +71,7 @@ struct Layer {
     std::vector<PolsChunk> pols;
     std::vector<SurfTags> surfTags;
     std::vector<UvMap> uvMaps;
+    std::vector<NormalMap> normalMaps;
     std::size_t pointCount() const { return xs.size(); }
 };
 
@@ -210,6 +221,7 @@ public:
     std::vector<Clip> clips;
     std::vector<std::string> uvNames;  // TXUV map names in order of first appearance
     std::unordered_map<std::string, std::size_t> uvSlots;
+    std::vector<MeshNormal> normals;  // of the layers added to the mesh so far
     std::size_t fileBytes = 0;
 
     std::size_t uvSlot(const std::string& name) {
@@ -416,6 +428,7 @@ private:
 
     void readUvMap(ByteCursor& c, bool perPolygon) {
         const std::string type = c.readId();
+        if (type == "NORM") return readNormalMap(c, perPolygon);
         if (type != "TXUV") {  // weights, morphs, colours and the like are not used
             currentLayer();
             return;
@@ -446,6 +459,31 @@ private:
         map.slot = out_.uvSlot(map.name);
         if (perPolygon) map.pols = layer->pols.empty() ? none : layer->pols.size() - 1;
         layer->uvMaps.push_back(std::move(map));
+    }
+
+    void readNormalMap(ByteCursor& c, bool perPolygon) {
+        NormalMap map;
+        map.perPolygon = perPolygon;
+        const std::uint16_t dimension = c.readU2();
+        const std::string name = c.readString().value;
+        Layer* layer = currentLayer();
+        if (!layer) return;
+        if (dimension != 3) {
+            messages_ << "Warning: The normal map \"" << printableBytes(name) << "\" holds " << dimension
+                      << " values per entry instead of 3; it is not used\n";
+            return;
+        }
+        const std::size_t n = c.remaining() / ((perPolygon ? 4 : 2) + 12);
+        map.vertices.reserve(n);
+        map.normals.reserve(n);
+        for (std::size_t e = 1; !c.atEnd(); ++e) {
+            releaseEvery(e, c);
+            map.vertices.push_back(c.readVertexIndex().index);
+            if (perPolygon) map.polygons.push_back(c.readVertexIndex().index);
+            map.normals.push_back(c.readPoint());
+        }
+        if (perPolygon) map.pols = layer->pols.empty() ? none : layer->pols.size() - 1;
+        layer->normalMaps.push_back(std::move(map));
     }
 
     // Calls fn(id, body) for every subchunk of c; an odd body is followed by a pad byte.
@@ -850,6 +888,77 @@ LayerSts LWO2File::layerTextureCoordinates(Layer& layer, const KeptChunks& kept)
     return sts;
 }
 
+// The unit normal of polygon p of a POLS chunk, by its fan of cross products.
+XYZ polygonNormal(const Layer& layer, const PolsChunk& pols, std::size_t p) {
+    const auto point = [&](std::uint32_t k) {
+        const auto v = static_cast<std::size_t>(pols.indices[k]);
+        return XYZ{layer.xs[v], layer.ys[v], layer.zs[v]};
+    };
+    XYZ sum{};
+    const std::uint32_t first = pols.offsets[p];
+    for (std::uint32_t k = first + 2; k < pols.offsets[p + 1]; ++k)
+        sum = sum + cross(point(k - 1) - point(first), point(k) - point(first));
+    return normalized(sum);
+}
+
+// Normal maps are written by some programs with z the other way from the
+// points (so that, read as the points are, they cross their own faces). Each
+// map is taken the way its normals agree best with the polygons they sit on
+// (for a point's normal: the first polygon that uses the point); the map's
+// normals are turned in place when that is with z turned. Needs the layer's
+// points and polygons, before they go to the mesh; entries naming no point
+// or polygon of the layer are checked later.
+void orientNormalMaps(Layer& layer, const KeptChunks& kept) {
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> firstUse;  // per point: chunk + 1 and polygon; 0 for none
+    for (NormalMap& map : layer.normalMaps) {
+        if (!map.perPolygon && firstUse.empty()) {
+            firstUse.assign(layer.pointCount(), {0, 0});
+            for (std::size_t c = 0; c < layer.pols.size(); ++c)
+                for (std::size_t p = 0; kept.isKept(c) && p < layer.pols[c].polygonCount(); ++p)
+                    for (std::uint32_t k = layer.pols[c].offsets[p]; k < layer.pols[c].offsets[p + 1]; ++k)
+                        if (auto& use = firstUse[static_cast<std::size_t>(layer.pols[c].indices[k])]; use.first == 0)
+                            use = {static_cast<std::uint32_t>(c + 1), static_cast<std::uint32_t>(p)};
+        }
+        double asStored = 0, zTurned = 0;
+        for (std::size_t e = 0; e < map.vertices.size(); ++e) {
+            std::size_t chunk = map.pols, polygon = e < map.polygons.size() ? map.polygons[e] : 0;
+            if (!map.perPolygon) {
+                if (map.vertices[e] >= firstUse.size() || firstUse[map.vertices[e]].first == 0) continue;
+                chunk = firstUse[map.vertices[e]].first - 1, polygon = firstUse[map.vertices[e]].second;
+            }
+            if (!kept.isKept(chunk) || polygon >= layer.pols[chunk].polygonCount()) continue;
+            const XYZ face = polygonNormal(layer, layer.pols[chunk], polygon), n = map.normals[e];
+            asStored += dot(face, n);
+            zTurned += dot(face, XYZ{n.x, n.y, -n.z});
+        }
+        if (zTurned > asStored)
+            for (XYZ& n : map.normals) n.z = -n.z;
+    }
+}
+
+// A layer's normal maps (of its `points` points) as the mesh's normals: vertices displaced past the
+// layers before, polygons counted among the mesh's faces (firstFace: per kept
+// POLS chunk, the mesh's number of its first face).
+void addLayerNormals(const Layer& layer, std::size_t points, const KeptChunks& kept, std::size_t vertexOffset,
+                     const std::vector<std::size_t>& firstFace, std::vector<MeshNormal>& out) {
+    for (const NormalMap& map : layer.normalMaps) {
+        const char* chunk = map.perPolygon ? "VMAD" : "VMAP";
+        const std::size_t polygons = map.pols == none ? 0 : layer.pols[map.pols].polygonCount();
+        for (std::size_t e = 0; e < map.vertices.size(); ++e) {
+            const std::uint32_t v = map.vertices[e];
+            if (v >= points) badIndex(chunk, "vertex", v, points, "points of the layer");
+            std::int32_t face = -1;
+            if (map.perPolygon) {
+                if (map.polygons[e] >= polygons)
+                    badIndex(chunk, "polygon", map.polygons[e], polygons, "polygons of its POLS chunk");
+                if (!kept.isKept(map.pols)) continue;
+                face = static_cast<std::int32_t>(firstFace[map.pols] + map.polygons[e]);
+            }
+            out.push_back({static_cast<std::uint32_t>(vertexOffset + v), face, map.normals[e]});
+        }
+    }
+}
+
 MeshLayer layerHeader(const Layer& layer) {
     const Fields h = layer.header.fields();
     MeshLayer header{intOr(h.find("number"), 0), intOr(h.find("flags"), 0), getStringField(h, "name", ""),
@@ -865,6 +974,7 @@ MeshLayer layerHeader(const Layer& layer) {
 void LWO2File::addLayer(Layer& layer, MeshBuilder& mesh, std::ostream& messages) {
     checkPolygonCorners(layer);
     const KeptChunks kept = keepChunks(layer, messages);
+    orientNormalMaps(layer, kept);
     std::vector<std::vector<std::int32_t>> chunkSurfaces = faceSurfaces(layer, kept);
     LayerSts sts = layerTextureCoordinates(layer, kept);
 
@@ -884,6 +994,11 @@ void LWO2File::addLayer(Layer& layer, MeshBuilder& mesh, std::ostream& messages)
     }
     std::vector<UvMap>().swap(layer.uvMaps);
     std::vector<StEntry>().swap(sts.vertex);
+    std::vector<std::size_t> firstFace(layer.pols.size(), 0);
+    for (std::size_t i = 0, faces = mesh.faceCount(); i < layer.pols.size(); ++i)
+        if (kept.isKept(i)) firstFace[i] = std::exchange(faces, faces + layer.pols[i].polygonCount());
+    addLayerNormals(layer, points, kept, vertexOffset, firstFace, normals);
+    std::vector<NormalMap>().swap(layer.normalMaps);
     for (std::size_t i = 0; i < layer.pols.size(); ++i) {
         if (!kept.isKept(i)) continue;
         PolsChunk& pols = layer.pols[i];
@@ -913,7 +1028,7 @@ MorvLValue LWO2File::toCanonical(std::ostream& messages) {
     // vertices of the layers before it.
     for (Layer& layer : layers) addLayer(layer, mesh, messages);
     mesh.setStNames(uvNames);
-    return makeScene(std::move(mesh).build(), std::move(sceneSurfaces_), images.images());
+    return makeScene(withMeshNormals(std::move(mesh).build(), normals), std::move(sceneSurfaces_), images.images());
 }
 
 }  // namespace

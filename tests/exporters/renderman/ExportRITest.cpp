@@ -258,6 +258,72 @@ TEST_F(ExportRITest, polygonsAreWrittenWithTheirOwnSurfaceAndOnlyWhereRenderersA
     }
 }
 
+// A cage whose faces carry several surfaces is written whole for each surface,
+// the other surfaces' faces tagged "hole", so that a renderer makes one smooth
+// surface of it; a cage of one surface is written as it always was.
+TEST_F(ExportRITest, cagesOfSeveralSurfacesStayOneSmoothSurface) {
+    std::vector<XYZ> p;  // two cubes side by side
+    for (int i = 0; i < 16; ++i) p.push_back({(i & 4 ? 1.0 : -1.0) + (i & 8 ? 5 : 0), i & 2 ? 1.0 : -1.0, i & 1 ? 1.0 : -1.0});
+    const std::uint32_t sides[6][4] = {{4, 6, 7, 5}, {0, 1, 3, 2}, {2, 3, 7, 6}, {0, 4, 5, 1}, {1, 5, 7, 3}, {0, 2, 6, 4}};
+    const struct {
+        const char* name;
+        std::vector<std::int32_t> surfaces;      // per cage face: the first cube's 6, then the second's
+        std::vector<std::array<int, 2>> meshes;  // per SubdivisionMesh written: faces, holes
+    } cases[] = {
+        {"cube of one surface", {0, 0, 0, 0, 0, 0}, {{6, 0}}},
+        {"cube of one surface per side", {0, 1, 2, 3, 4, 5}, {{6, 5}, {6, 5}, {6, 5}, {6, 5}, {6, 5}, {6, 5}}},
+        {"a cube of one surface beside one of two", {0, 0, 0, 0, 0, 0, 1, 1, 2, 2, 2, 2}, {{6, 0}, {6, 4}, {6, 2}}},
+        {"a surface on both cubes", {0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 1}, {{12, 5}, {6, 1}}},
+        {"faces of no surface first", {0, 0, 9, 9, 0, 0}, {{6, 4}, {6, 2}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        MeshBuilder mesh;
+        for (const XYZ& point : p) mesh.addVertex(point);
+        std::map<std::vector<double>, std::int32_t> surfaceOf;  // by the face's coordinates
+        std::vector<MorvLValue> surfaces;
+        for (std::size_t f = 0; f < c.surfaces.size(); ++f) {
+            std::vector<std::int32_t> corners;
+            std::vector<double> key;
+            for (std::uint32_t v : sides[f % 6]) {
+                corners.push_back(static_cast<std::int32_t>(v + f / 6 * 8));
+                key.insert(key.end(), {p[v + f / 6 * 8].x, p[v + f / 6 * 8].y, p[v + f / 6 * 8].z});
+            }
+            mesh.addFaces({0, 4}, corners, {c.surfaces[f]}, f % 2 ? FaceKind::SubPatch : FaceKind::CatmullClark);
+            surfaceOf[key] = c.surfaces[f] == 9 ? -1 : c.surfaces[f];
+            while (c.surfaces[f] != 9 && surfaces.size() <= static_cast<std::size_t>(c.surfaces[f]))
+                surfaces.push_back(surface(std::vector<std::string>{"S0", "S1", "S2", "S3", "S4", "S5"}[surfaces.size()]));
+        }
+        mesh.addFace(std::vector<std::uint32_t>{0, 1, 2}, MorvLValue::Int(0));  // a plain polygon is never a cage face
+        const Written w = write(makeScene(std::move(mesh).build(), std::move(surfaces), {}));
+        std::size_t written = 0, drawn = 0;
+        std::int32_t bound = -1;
+        for (const RibRequest& r : w.requests) {
+            if (r.name == "Surface") bound = r.strings().at(0)[1] - '0';
+            if (r.name != "SubdivisionMesh") continue;
+            ASSERT_LT(written, c.meshes.size());
+            EXPECT_EQ(r.arguments.at(1).numbers.size(), c.meshes[written][0]) << "request " << written;
+            EXPECT_EQ(r.arguments.at(5).numbers.size(), c.meshes[written++][1]);
+            for (const auto& face : testing::ribPolygons(r)) {  // the faces drawn: each by its own surface
+                std::vector<double> key;
+                for (const XYZ& q : face) key.insert(key.end(), {q.x, q.y, q.z});
+                EXPECT_EQ(surfaceOf.at(key), bound);
+                ++drawn;
+            }
+        }
+        EXPECT_EQ(written, c.meshes.size());
+        EXPECT_EQ(drawn, c.surfaces.size());
+    }
+    // The exact form of the tags: the hole's face number in the request's own face order.
+    MeshBuilder two;
+    for (const XYZ& q : square) two.addVertex(q);
+    two.addFaces({0, 3, 6}, {0, 1, 2, 0, 2, 3}, {0, 1}, FaceKind::SubPatch);
+    EXPECT_NE(write(makeScene(std::move(two).build(), {surface("A"), surface("B")}, {}))
+                  .rib.find("SubdivisionMesh \"catmull-clark\" [ 3 3] [ 0 1 2 0 2 3] [ \"interpolateboundary\" \n"
+                            "\"hole\"] [ 0 0 1 0] [ 1] [] \"P\""),
+              std::string::npos);
+}
+
 // A failure leaves no RIB, no shader and no temporary file behind.
 TEST_F(ExportRITest, failuresEndTheFileWithAClearErrorAndNothingWritten) {
     const double nan = std::nan("");
