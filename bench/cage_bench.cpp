@@ -1,13 +1,13 @@
 // Refining a subdivision cage of 10,000 quads to level 3 (640,000 quads on the
 // limit surface, with normals): a closed torus of 100 x 100 quads with UVs that
 // have a seam each way, and an open grid of 100 x 100 quads without UVs.
-// Only refineCage is timed: the cage is built once.
+// Only subdivideCage is timed: the cage is built once.
 #include <cmath>
 #include <numbers>
 
 #include <benchmark/benchmark.h>
 
-#include "exporters/gltf/CageRefinement.hpp"
+#include "exporters/gltf/SubdivisionModule.hpp"
 
 namespace {
 
@@ -45,7 +45,7 @@ void BM_RefineCage(benchmark::State& state) {
     const morv::Cage cage = lattice(state.range(0) != 0);
     std::size_t quads = 0;
     for (auto _ : state) {
-        const auto refined = morv::refineCage(cage, 3);
+        const auto refined = morv::subdivideCage(cage, 3);
         if (!refined) {
             state.SkipWithError("cage refused");
             return;

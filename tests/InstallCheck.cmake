@@ -1,12 +1,14 @@
-# cmake -DBUILD_DIR=<build> -DPREFIX=<folder> -P InstallCheck.cmake: installs the
-# build into PREFIX and checks the files a user expects there.
+# cmake -DBUILD_DIR=<build> -DPREFIX=<folder> -DMODULE=<libdir>/morv3d/<module>
+# -DCAGE=<object with cages> -P InstallCheck.cmake: installs the build into
+# PREFIX and checks the files a user expects there, and that the installed
+# program refines cages with the installed module, or warns without it.
 file(REMOVE_RECURSE ${PREFIX})
 execute_process(COMMAND ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${PREFIX}
                 RESULT_VARIABLE status OUTPUT_QUIET)
 if(NOT status EQUAL 0)
   message(FATAL_ERROR "cmake --install failed with ${status}")
 endif()
-foreach(file bin/morv3d share/man/man1/morv3d.1 share/doc/morv3d/README.md)
+foreach(file bin/morv3d ${MODULE} share/man/man1/morv3d.1 share/doc/morv3d/README.md)
   if(NOT EXISTS ${PREFIX}/${file})
     message(FATAL_ERROR "${file} is not installed")
   endif()
@@ -18,5 +20,29 @@ endif()
 execute_process(COMMAND ${PREFIX}/bin/morv3d OUTPUT_VARIABLE banner)
 if(NOT banner MATCHES "^Morv3D Converter")
   message(FATAL_ERROR "the installed program printed: ${banner}")
+endif()
+# A cage refined, then written as polygons with one warning once the module is gone.
+if(EXISTS ${CAGE})
+  foreach(module present gone)
+    execute_process(COMMAND ${PREFIX}/bin/morv3d --to=glTF --destFileName=${PREFIX}/${module}.glb ${CAGE}
+                    RESULT_VARIABLE status OUTPUT_VARIABLE messages ERROR_VARIABLE messages)
+    string(REGEX MATCHALL "Warning: Subdivision cages cannot be refined \\([^\n]*morv3d-subdivision\\.so[^\n;]*\\)"
+           warnings "${messages}")
+    list(LENGTH warnings count)
+    if(module STREQUAL "present")
+      set(expected 0)
+      file(REMOVE ${PREFIX}/${MODULE})
+    else()
+      set(expected 1)
+    endif()
+    if(NOT status EQUAL 0 OR NOT EXISTS ${PREFIX}/${module}.glb OR NOT count EQUAL expected)
+      message(FATAL_ERROR "with the module ${module}: status ${status}, messages: ${messages}")
+    endif()
+  endforeach()
+  file(SIZE ${PREFIX}/present.glb refined)
+  file(SIZE ${PREFIX}/gone.glb polygons)
+  if(NOT refined GREATER polygons)
+    message(FATAL_ERROR "the cage was not refined with the module installed")
+  endif()
 endif()
 file(REMOVE_RECURSE ${PREFIX})

@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <vector>
 
 namespace morv {
@@ -41,6 +42,13 @@ struct RefinedFaces {                             // quads only, 4 corners each,
 // edge shared by more than two faces, or by two faces running it the same way
 // (opposite windings); a point beyond float range or a UV that is not finite;
 // a refinement beyond 2^27 quads; and any cage OpenSubdiv itself rejects.
+//
+// OpenSubdiv is loaded on the first call, from the module morv3d-subdivision.so
+// beside the program or in <prefix>/lib/morv3d; without it every cage is refused.
 std::optional<RefinedFaces> refineCage(const Cage& cage, int level);
+
+// Why the module could not be loaded (the loader's message), or nullptr when it
+// was; loads it when no cage has been refined yet.
+const std::string* cageRefinementUnavailable();
 
 }  // namespace morv

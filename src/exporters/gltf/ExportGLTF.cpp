@@ -309,6 +309,11 @@ private:
             if (plans_[i].baking && plans_[i].baking->usesTextureCoordinates()) uvSlots[i] = plans_[i].baking->stIndex();
         for (GatheredCage& gathered : gatherCages(view_, plans_.size(), uvSlots)) {
             std::optional<RefinedFaces> refined = refineCage(gathered.cage, level);
+            if (!refined && cageRefinementUnavailable()) {  // once for all the cages
+                messages_ << "Warning: Subdivision cages cannot be refined (" << *cageRefinementUnavailable()
+                          << "); their faces are written as polygons\n";
+                return;
+            }
             if (!refined) {
                 const std::size_t s = gathered.cage.faceSurfaces.front();
                 messages_ << "Warning: The subdivision cage of the surface \""
