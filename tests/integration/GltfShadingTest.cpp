@@ -1,7 +1,5 @@
-// glTF shading end to end: the normals of smoothed, flat, mirrored and
-// normal-mapped objects, and the texels that cylindrical, spherical and cubic
-// projections show at every triangle's centre (poles, seams, wrap counts and
-// wrap modes), on objects of our own and the real earth_* objects.
+// glTF shading end to end: normals of smoothed, flat, mirrored and normal-mapped objects; the
+// texels projections show at every triangle's centre (poles, seams, wraps); refined cages.
 #include <unistd.h>
 
 #include <algorithm>
@@ -52,10 +50,8 @@ void faceOutward(Mesh& m, const XYZ& centre) {
     }
 }
 
-// Rings about the axis from the north pole to the south: a sphere, or with
-// cylinder = true a cylinder of height 2r capped by fans round a centre point. The
-// poles may lie a little off the axis; the seam column (longitude pi) lies a
-// hair across it, as sin(pi) puts it.
+// Rings about the axis from pole to pole: a sphere, or a cylinder 2r tall capped by fans. The
+// poles may lie a little off the axis; the seam column (longitude pi) lies a hair across it.
 Mesh rings(XYZ centre, double r, int axis, int around, int bands, bool cylinder, double poleOff = 0) {
     Mesh m;
     const auto at = [&](double a, double up, double b) { m.points.push_back(centre + fromAxis(axis, a, up, b)); };
@@ -96,8 +92,8 @@ struct Texture {
     std::uint16_t modeWidth = 1, modeHeight = 1;  // 1 repeat, 2 mirror, 3 edge
 };
 
-// The object with surfaces "A" to "F", each smoothed up to smoothingDegrees
-// (none when 0), the texture on both, and extra chunks (normal maps) after the polygons.
+// The object with surfaces "A" to "F", each smoothed up to smoothingDegrees and textured
+// alike, and extra chunks (normal maps) after the polygons.
 testing::Bytes lwo(const Mesh& m, double smoothingDegrees, std::optional<Texture> t = {}, const IffBuilder& extra = {}) {
     IffBuilder c;
     std::vector<std::pair<std::uint32_t, std::uint16_t>> tags;
@@ -343,8 +339,7 @@ TEST(GltfProjections, EveryTriangleCentreShowsTheProjectionsTexel) {
     }
 }
 
-// A cubic projection is the planar one along the axis of the texture's frame
-// that each face turns to most.
+// A cubic projection is the planar one along the frame's axis each face turns to most.
 TEST(GltfProjections, CubicIsPlanarAlongTheAxisEachFaceTurnsTo) {
     const Mesh m = rings({5.5, -3.25, 2}, 2, 1, 10, 5, false);  // no face halfway between two axes
     std::vector<std::array<double, 2>> planar[3];  // per axis: each corner's coordinates
@@ -366,9 +361,7 @@ TEST(GltfProjections, CubicIsPlanarAlongTheAxisEachFaceTurnsTo) {
     EXPECT_EQ(at, planar[0].size());
 }
 
-// SubPatch cages become their smooth limit surface, refined as one mesh
-// across their surfaces: the shape does not depend on how the cage's faces
-// are shared among surfaces.
+// SubPatch cages become their limit surface, refined as one mesh across their surfaces.
 TEST(GltfSubdivision, CagesAreRefinedAcrossSurfacesWithLimitNormals) {
     Mesh cage = box({3.5, -1.25, 7}, 1);
     cage.kind = "PTCH";
