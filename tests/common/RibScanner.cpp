@@ -116,13 +116,14 @@ std::vector<std::vector<XYZ>> ribPolygons(const RibRequest& r) {
     std::set<std::size_t> holes;
     if (r.name == "SubdivisionMesh") {
         EXPECT_EQ(r.arguments.at(0).text, "catmull-clark");
-        // "interpolateboundary" [0 0], and "hole" [n 0] with its n face numbers when faces are holes.
+        // "interpolateboundary" [0 0], and "hole" [n 0] with its n face numbers when faces are holes; no floats.
         const auto& intargs = r.arguments.at(5).numbers;
         const std::vector<std::string> tags{"interpolateboundary", "hole"};
         EXPECT_EQ(r.arguments.at(3).strings, std::vector<std::string>(tags.begin(), tags.begin() + (intargs.empty() ? 1 : 2)));
         const std::vector<double> nargs{0, 0, static_cast<double>(intargs.size()), 0};
         EXPECT_EQ(r.arguments.at(4).numbers, std::vector<double>(nargs.begin(), nargs.begin() + (intargs.empty() ? 2 : 4)));
         for (double h : intargs) EXPECT_TRUE(h < nverts.size() && holes.insert(static_cast<std::size_t>(h)).second) << "hole " << h;
+        EXPECT_TRUE(r.arguments.at(6).numbers.empty()) << "no float arguments";
     } else {
         EXPECT_EQ(r.arguments.at(0).numbers, std::vector<double>(nverts.size(), 1.0));
     }
