@@ -69,6 +69,7 @@ std::vector<BrushPolygon> scanBrush(const std::string& text) {
         p.link = std::strtol(head.c_str() + linkAt + 6, nullptr, 10);
         EXPECT_TRUE(readVector(lines[i + 1], "      Origin   ", p.origin)) << lines[i + 1];
         EXPECT_TRUE(readVector(lines[i + 2], "      Normal   ", p.normal)) << lines[i + 2];
+        if (lines[i + 3].rfind("      Pan      ", 0) == 0) p.pan = lines[i++ + 3].substr(15);
         EXPECT_TRUE(readVector(lines[i + 3], "      TextureU ", p.u)) << lines[i + 3];
         EXPECT_TRUE(readVector(lines[i + 4], "      TextureV ", p.v)) << lines[i + 4];
         i += 5;

@@ -13,6 +13,7 @@ struct BrushPolygon {
     std::string texture;
     long link = -1;
     XYZ origin, normal, u, v;
+    std::string pan;  // what follows "Pan" on a Pan line, when written
     std::vector<XYZ> vertices;
 };
 

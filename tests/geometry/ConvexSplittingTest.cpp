@@ -204,11 +204,9 @@ TEST(ConvexSplitting, ManyPointedFacesAreCutWholeAtEveryTurnAndOffset) {
         for (const XYZ& turn : turns)
             for (const double offset : {0.0, 0x1p19, 0x1p20, 1e6})
                 for (const bool asFloat : {true, false}) {
-                    SCOPED_TRACE(::testing::Message() << face.size() << " points, face " << &face - faces << ", turned " << turn.x << ","
-                                                      << turn.y << "," << turn.z << " at " << offset << (asFloat ? " (floats)" : ""));
+                    SCOPED_TRACE(::testing::Message() << "face " << &face - faces << " turned " << turn.x << "," << turn.y << "," << turn.z << " at " << offset << (asFloat ? " (floats)" : ""));
                     const std::vector<XYZ> points = turned(face, (std::numbers::pi / 180) * turn, offset, asFloat);
-                    const PolygonShape shape = splitter.split(points, pieces);
-                    ASSERT_TRUE(shape == PolygonShape::Concave || shape == PolygonShape::Convex) << splitter.leftOutReason();
+                    ASSERT_GT((splitter.split(points, pieces), pieces.count()), 0u) << "left out: " << splitter.leftOutReason();
                     const XYZ normal = normalized(testing::newell(points));
                     double covered = 0, perimeter = 0;
                     for (std::size_t i = 0; i < points.size(); ++i) perimeter += length(points[(i + 1) % points.size()] - points[i]);
