@@ -50,9 +50,8 @@ inline Outline keyhole() {
 // A band of n points wound round twice, its inner side all reflex corners.
 inline Outline spiral(std::size_t n) {
     Outline p(n);
-    const std::size_t half = n / 2;
-    for (std::size_t i = 0; i < half; ++i) {
-        const double a = 4 * std::numbers::pi * static_cast<double>(i) / static_cast<double>(half), r = 40 + 8 * a;
+    for (std::size_t i = 0; i < n / 2; ++i) {
+        const double a = 4 * std::numbers::pi * static_cast<double>(i) / static_cast<double>(n / 2), r = 40 + 8 * a;
         p[i] = {r * std::cos(a), r * std::sin(a), 0};
         p[n - 1 - i] = {(r - 10) * std::cos(a), (r - 10) * std::sin(a), 0};
     }

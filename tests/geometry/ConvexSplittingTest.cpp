@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <cmath>
 #include <map>
-#include <numbers>
 #include <numeric>
 #include <random>
 #include <string>
@@ -183,20 +182,17 @@ TEST(ConvexSplitting, EveryPieceIsConvexSmallKeepsTheWindingAndTheAreaIsCovered)
     }
 }
 
-// A polygon seen from its centre, its corners at random distances: about half of them reflex.
-Outline randomStar(std::size_t n, unsigned seed) {
-    std::mt19937 random(seed);
-    Outline p = testing::regular(n);
-    for (XYZ& q : p) q = std::uniform_real_distribution<double>(0.2, 1)(random) * q;
-    return p;
-}
-
-// Concave faces of many points turned by fractional angles (degrees) about every axis, moved far from the origin,
-// stored as single floats or with every digit of a double: every face is cut, into convex pieces that cover its area.
+// Many-pointed concave faces turned by fractional degrees, moved far away, stored as floats or doubles: all cut, all covered.
 TEST(ConvexSplitting, ManyPointedFacesAreCutWholeAtEveryTurnAndOffset) {
+    std::mt19937 random(1);
+    const auto randomStar = [&](std::size_t n) {  // corners at random distances from the centre: about half of them reflex
+        Outline p = testing::regular(n);
+        for (XYZ& q : p) q = std::uniform_real_distribution<double>(0.2, 1)(random) * q;
+        return p;
+    };
     const Outline faces[] = {testing::comb(6, 100, 40, 100), testing::comb(40, 100, 40, 100), testing::comb(10, 100, 30, 40),
-                             testing::comb(30, 100, 30, 40), testing::spiral(60), testing::spiral(200), randomStar(17, 1), randomStar(60, 2),
-                             randomStar(200, 3), testing::star(9), testing::star(17), testing::star(100)};
+                             testing::comb(30, 100, 30, 40), testing::spiral(60), testing::spiral(200), randomStar(17), randomStar(60),
+                             randomStar(200), testing::star(9), testing::star(17), testing::star(100)};
     const XYZ turns[] = {{0, 0, 0}, {0, 0, 12}, {0, 0, 0.1}, {90, -45.5, 0}, {33.3, 0, 0}, {0, 71.7, 0}, {17.1, -63.4, 128.9}};
     ConvexSplitter splitter;
     PolygonPieces pieces;
@@ -213,7 +209,6 @@ TEST(ConvexSplitting, ManyPointedFacesAreCutWholeAtEveryTurnAndOffset) {
                     for (std::size_t k = 0; k < pieces.count(); ++k) {
                         std::vector<XYZ> piece;
                         for (std::uint32_t i : pieces.piece(k)) piece.push_back(splitter.pointAt(points, i));
-                        ASSERT_LE(piece.size(), maxPieceVertices);
                         const double area = dot(testing::newell(piece), normal) / 2;
                         EXPECT_GT(area, 0) << "piece " << k << " faces the other way";
                         for (std::size_t i = 0; i < piece.size(); ++i) {  // convex, up to the splitter's tolerance

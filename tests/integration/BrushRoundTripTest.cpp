@@ -245,6 +245,10 @@ TEST_F(BrushRoundTrip, RealObjectsComeBackAndTheirBrushesConvertToLwo2) {
         if (!probeLWO2(head) && !probeLWOB(head)) continue;
         SCOPED_TRACE(entry.path().string());
         const Tally t = roundTrip(entry.path().string(), false);
+        const std::string bent = "Warning: 1 faces that are far from flat were cut into flat pieces\n";  // its one face, spanned by triangles
+        if (entry.path().filename() == "nonplanar_polygon.lwo") {
+            EXPECT_NE(testing::runProgram({"--to=Unreal.T3D", "--destFileName=bent.t3d", entry.path().string()}, dir.string()).out.find(bent), std::string::npos);
+        }
         total.sameTexels += t.sameTexels;
         ++objects;
 

@@ -143,14 +143,5 @@ TEST_F(ConvexBrushTest, EveryKindOfFaceBecomesConvexFlatPiecesThatCoverIt) {
     }
 }
 
-// The real nonplanar_polygon.lwo: its one face, bent so far that it is spanned by triangles, is counted as far from flat.
-TEST_F(ConvexBrushTest, ARealBentFaceIsCountedAsFarFromFlat) {
-    for (const std::string to : {"--to=Unreal.T3D", "--to=glTF"}) {
-        const auto r = testing::runProgram({to, "--destFileName=out", "/usr/share/assimp/models/LWO/LWO2/nonplanar_polygon.lwo"}, dir.string());
-        ASSERT_EQ(r.status, 0) << r.err;
-        EXPECT_NE(r.out.find("Warning: 1 faces that are far from flat were cut into flat pieces\n"), std::string::npos) << to;
-    }
-}
-
 }  // namespace
 }  // namespace morv

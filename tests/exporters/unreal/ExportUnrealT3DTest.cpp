@@ -182,8 +182,7 @@ TEST(ExportUnrealT3D, UvTexturesShowEachVertexsTexelAndBadUvsGetTheDefaultPlacem
         }
 }
 
-// UVs of a triangle just off one line, by less and less: each corner its texel, or the warning and the default
-// placement; never pixel (0, 0) further than the triangle's size times the picture's.
+// UVs ever nearer one line: each corner its texel, or the warning and the default placement; never a distant origin.
 TEST(ExportUnrealT3D, UvsNearlyOnOneLineNeverPutTheOriginFarAway) {
     const std::vector<XYZ> points{{1000, 2000, 0}, {1100, 2000, 0}, {1050, 2080, 0}};
     for (const double off : {1e-2, 1e-4, 1e-5, 1e-6, 1e-7}) {
