@@ -245,8 +245,8 @@ TEST_F(BrushRoundTrip, RealObjectsComeBackAndTheirBrushesConvertToLwo2) {
         if (!probeLWO2(head) && !probeLWOB(head)) continue;
         SCOPED_TRACE(entry.path().string());
         const Tally t = roundTrip(entry.path().string(), false);
-        const std::string bent = "Warning: 1 faces that are far from flat were cut into flat pieces\n";  // its one face, spanned by triangles
-        if (entry.path().filename() == "nonplanar_polygon.lwo") {
+        if (entry.path().filename() == "nonplanar_polygon.lwo") {  // its one face is bent so far that triangles span it
+            const std::string bent = "Warning: 1 faces that are far from flat were cut into flat pieces\n";
             EXPECT_NE(testing::runProgram({"--to=Unreal.T3D", "--destFileName=bent.t3d", entry.path().string()}, dir.string()).out.find(bent), std::string::npos);
         }
         total.sameTexels += t.sameTexels;
@@ -274,8 +274,8 @@ namespace morv {
 namespace {
 
 // A brush's own placements go back as they were, whatever texels they show (a
-// texture seen edge-on, vectors with a part along the normal, the Pan of an axis
-// of zero length, which no origin can show); scaled, every vertex keeps its texel.
+// texture seen edge-on, vectors with a part along the normal, a Pan along a zero axis); scaled, every
+// vertex keeps its texel.
 TEST_F(BrushRoundTrip, PlacementsReadComeBackAsTheyWere) {
     testing::BrushPolygonText edgeOn = testing::brushSquare(0), tilted = testing::brushSquare(64), zeroU = testing::brushSquare(128);
     edgeOn.textureV = {0, 0, 1};  // every vertex shows v = 0

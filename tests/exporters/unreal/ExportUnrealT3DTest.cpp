@@ -194,8 +194,7 @@ TEST(ExportUnrealT3D, UvsNearlyOnOneLineNeverPutTheOriginFarAway) {
         for (std::size_t i = 0; i < points.size(); ++i) {
             const XYZ d{points[i].x - p.origin.x, points[i].y - p.origin.y, -p.origin.z};
             EXPECT_LE(std::sqrt(dot(d, d)), 2 * 100 * 128) << off;
-            EXPECT_TRUE(!placed || std::fabs(dot(d, p.u) - sts[i]->s * 128) <= texelTolerance) << off;
-            EXPECT_TRUE(!placed || std::fabs(dot(d, p.v) - (1 - sts[i]->t) * 64) <= texelTolerance) << off;
+            EXPECT_TRUE(!placed || std::hypot(dot(d, p.u) - sts[i]->s * 128, dot(d, p.v) - (1 - sts[i]->t) * 64) <= texelTolerance) << off;
         }
     }
 }
