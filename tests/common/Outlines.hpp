@@ -28,7 +28,7 @@ inline Outline star(std::size_t points) {
     return p;
 }
 
-// Teeth from foot to top, with points along every straight run: 4 * teeth + 3 points.
+// Teeth along the top, with points along every straight run: 4 * teeth + 3 points.
 inline Outline comb(std::size_t teeth, double width = 10, double foot = 4, double top = 10) {
     Outline p{{0, 0, 0}, {width / 2, 0, 0}, {width, 0, 0}};
     const double w = width / static_cast<double>(2 * teeth - 1);

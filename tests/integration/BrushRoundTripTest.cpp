@@ -274,14 +274,14 @@ namespace morv {
 namespace {
 
 // A brush's own placements go back as they were, whatever texels they show (a
-// texture seen edge-on, vectors with a part along the normal, a Pan along a zero axis); scaled, every
+// texture seen edge-on, vectors with a part along the normal); scaled, every
 // vertex keeps its texel.
 TEST_F(BrushRoundTrip, PlacementsReadComeBackAsTheyWere) {
     testing::BrushPolygonText edgeOn = testing::brushSquare(0), tilted = testing::brushSquare(64), zeroU = testing::brushSquare(128);
     edgeOn.textureV = {0, 0, 1};  // every vertex shows v = 0
     tilted.origin = {3, 5, 7};
     tilted.textureU = {1, 0, 0.5};
-    zeroU.textureU = {0, 0, 0}, zeroU.pan = "U=+00032.000000 V=+00000.000000";
+    zeroU.textureU = {0, 0, 0}, zeroU.pan = "U=+00032.000000 V=+00000.000000";  // no origin can show a pan along a zero axis
     const std::vector<testing::BrushPolygonText> polygons{edgeOn, tilted, zeroU};
     const std::string text = testing::brushText(polygons);
     put("in.t3d", Bytes(text.begin(), text.end()));
