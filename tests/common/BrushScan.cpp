@@ -69,17 +69,10 @@ std::vector<BrushPolygon> scanBrush(const std::string& text) {
         p.link = std::strtol(head.c_str() + linkAt + 6, nullptr, 10);
         EXPECT_TRUE(readVector(lines[i + 1], "      Origin   ", p.origin)) << lines[i + 1];
         EXPECT_TRUE(readVector(lines[i + 2], "      Normal   ", p.normal)) << lines[i + 2];
-        i += 3;
-        if (lines[i].rfind("      Pan      U=", 0) == 0) {  // "U=" number " V=" number
-            const std::size_t v = lines[i].find(" V=");
-            EXPECT_NE(v, std::string::npos) << lines[i];
-            p.panU = std::strtod(lines[i].c_str() + 17, nullptr);
-            if (v != std::string::npos) p.panV = std::strtod(lines[i].c_str() + v + 3, nullptr);
-            ++i;
-        }
-        EXPECT_TRUE(readVector(lines[i], "      TextureU ", p.u)) << lines[i];
-        EXPECT_TRUE(readVector(lines[i + 1], "      TextureV ", p.v)) << lines[i + 1];
-        i += 2;
+        if (lines[i + 3].rfind("      Pan      ", 0) == 0) p.pan = lines[i++ + 3].substr(15);
+        EXPECT_TRUE(readVector(lines[i + 3], "      TextureU ", p.u)) << lines[i + 3];
+        EXPECT_TRUE(readVector(lines[i + 4], "      TextureV ", p.v)) << lines[i + 4];
+        i += 5;
         XYZ vertex;
         while (i + 1 < lines.size() && readVector(lines[i], "      Vertex   ", vertex)) {
             p.vertices.push_back(vertex);

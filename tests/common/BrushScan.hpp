@@ -13,7 +13,7 @@ struct BrushPolygon {
     std::string texture;
     long link = -1;
     XYZ origin, normal, u, v;
-    double panU = 0, panV = 0;  // of a Pan line, when written
+    std::string pan;  // what follows "Pan" on a Pan line, when written
     std::vector<XYZ> vertices;
 };
 

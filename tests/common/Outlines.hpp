@@ -29,14 +29,14 @@ inline Outline star(std::size_t points) {
 }
 
 // Teeth along the top, with points along every straight run: 4 * teeth + 3 points.
-inline Outline comb(std::size_t teeth) {
-    Outline p{{0, 0, 0}, {5, 0, 0}, {10, 0, 0}};
-    const double w = 10.0 / static_cast<double>(2 * teeth - 1);
+inline Outline comb(std::size_t teeth, double width = 10, double foot = 4, double top = 10) {
+    Outline p{{0, 0, 0}, {width / 2, 0, 0}, {width, 0, 0}};
+    const double w = width / static_cast<double>(2 * teeth - 1);
     for (std::size_t t = teeth; t-- > 0;) {
         const double x = static_cast<double>(2 * t) * w;
-        p.insert(p.end(), {{x + w, 4, 0}, {x + w, 10, 0}, {x, 10, 0}, {x, 4, 0}});
+        p.insert(p.end(), {{x + w, foot, 0}, {x + w, top, 0}, {x, top, 0}, {x, foot, 0}});
     }
-    p.back() = {0, 2, 0};  // the last tooth ends on the left edge
+    p.back() = {0, foot / 2, 0};  // the last tooth ends on the left edge
     return p;
 }
 
@@ -47,24 +47,11 @@ inline Outline keyhole() {
             {0, 10, 0}};
 }
 
-// Merlons along the top of a wall, with points along its foot: 4 * merlons + 3 points.
-inline Outline battlement(std::size_t merlons) {
-    Outline p{{0, 0, 0}, {50, 0, 0}, {100, 0, 0}};
-    const double w = 100.0 / static_cast<double>(2 * merlons - 1);
-    for (std::size_t m = merlons; m-- > 0;) {
-        const double x = static_cast<double>(2 * m) * w;
-        p.insert(p.end(), {{x + w, 30, 0}, {x + w, 40, 0}, {x, 40, 0}, {x, 30, 0}});
-    }
-    p.back() = {0, 30, 0};
-    return p;
-}
-
 // A band of n points wound round twice, its inner side all reflex corners.
 inline Outline spiral(std::size_t n) {
     Outline p(n);
-    const std::size_t half = n / 2;
-    for (std::size_t i = 0; i < half; ++i) {
-        const double a = 4 * std::numbers::pi * static_cast<double>(i) / static_cast<double>(half), r = 40 + 8 * a;
+    for (std::size_t i = 0; i < n / 2; ++i) {
+        const double a = 4 * std::numbers::pi * static_cast<double>(i) / static_cast<double>(n / 2), r = 40 + 8 * a;
         p[i] = {r * std::cos(a), r * std::sin(a), 0};
         p[n - 1 - i] = {(r - 10) * std::cos(a), (r - 10) * std::sin(a), 0};
     }

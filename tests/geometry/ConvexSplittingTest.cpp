@@ -14,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include "common/BrushScan.hpp"
 #include "common/Outlines.hpp"
 #include "common/TestHelpers.hpp"
 
@@ -75,14 +76,14 @@ bool hasBadEdge(const Outline& p, std::span<const std::uint32_t> piece) {
     return false;
 }
 
-// The outline turned about two axes and stored as single floats.
-Outline turned(const Outline& outline) {
+// The outline turned about x, then y, then z (radians), moved by offset along every axis, stored as single floats or not.
+Outline turned(const Outline& outline, XYZ by = {0.7, 0, 1.1}, double offset = 0, bool asFloat = true) {
     Outline out;
-    const double a = 0.7, b = 1.1;
     for (const XYZ& p : outline) {
-        const double y = p.y * std::cos(a) - p.z * std::sin(a), z = p.y * std::sin(a) + p.z * std::cos(a);
-        out.push_back({static_cast<float>(p.x * std::cos(b) - y * std::sin(b)),
-                       static_cast<float>(p.x * std::sin(b) + y * std::cos(b)), static_cast<float>(z)});
+        const double y = p.y * std::cos(by.x) - p.z * std::sin(by.x), z = p.y * std::sin(by.x) + p.z * std::cos(by.x);
+        const double x = p.x * std::cos(by.y) + z * std::sin(by.y), z2 = -p.x * std::sin(by.y) + z * std::cos(by.y);
+        const XYZ q{x * std::cos(by.z) - y * std::sin(by.z) + offset, x * std::sin(by.z) + y * std::cos(by.z) + offset, z2 + offset};
+        out.push_back(asFloat ? XYZ{static_cast<float>(q.x), static_cast<float>(q.y), static_cast<float>(q.z)} : q);
     }
     return out;
 }
@@ -179,6 +180,43 @@ TEST(ConvexSplitting, EveryPieceIsConvexSmallKeepsTheWindingAndTheAreaIsCovered)
             flatCount = pieces.count();
         }
     }
+}
+
+// Many-pointed concave faces turned by fractional degrees, moved far away, stored as floats or doubles: all cut, all covered.
+TEST(ConvexSplitting, ManyPointedFacesAreCutWholeAtEveryTurnAndOffset) {
+    std::mt19937 random(1);
+    const auto randomStar = [&](std::size_t n) {  // corners at random distances from the centre: about half of them reflex
+        Outline p = testing::regular(n);
+        for (XYZ& q : p) q = std::uniform_real_distribution<double>(0.2, 1)(random) * q;
+        return p;
+    };
+    const Outline faces[] = {testing::comb(6, 100, 40, 100), testing::comb(40, 100, 40, 100), testing::comb(10, 100, 30, 40),
+                             testing::comb(30, 100, 30, 40), testing::spiral(60), testing::spiral(200), randomStar(17), randomStar(60),
+                             randomStar(200), testing::star(9), testing::star(17), testing::star(100)};
+    const XYZ turns[] = {{0, 0, 0}, {0, 0, 12}, {0, 0, 0.1}, {90, -45.5, 0}, {33.3, 0, 0}, {0, 71.7, 0}, {17.1, -63.4, 128.9}};
+    ConvexSplitter splitter;
+    PolygonPieces pieces;
+    for (const Outline& face : faces)
+        for (const XYZ& turn : turns)
+            for (const double offset : {0.0, 0x1p19, 0x1p20, 1e6})
+                for (const bool asFloat : {true, false}) {
+                    SCOPED_TRACE(::testing::Message() << "face " << &face - faces << " turned " << turn.x << "," << turn.y << "," << turn.z << " at " << offset << (asFloat ? " (floats)" : ""));
+                    const std::vector<XYZ> points = turned(face, (std::numbers::pi / 180) * turn, offset, asFloat);
+                    ASSERT_GT((splitter.split(points, pieces), pieces.count()), 0u) << "left out: " << splitter.leftOutReason();
+                    const XYZ normal = normalized(testing::newell(points));
+                    double covered = 0, perimeter = 0;
+                    for (std::size_t i = 0; i < points.size(); ++i) perimeter += length(points[(i + 1) % points.size()] - points[i]);
+                    for (std::size_t k = 0; k < pieces.count(); ++k) {
+                        std::vector<XYZ> piece;
+                        for (std::uint32_t i : pieces.piece(k)) piece.push_back(splitter.pointAt(points, i));
+                        for (std::size_t i = 0; i < piece.size(); ++i) {  // convex and facing the face's way, up to the splitter's tolerance
+                            const XYZ p = piece[i], q = piece[(i + 1) % piece.size()], r = piece[(i + 2) % piece.size()];
+                            EXPECT_GE(dot(cross(q - p, r - q), normal), -2 * splitter.tolerance() * length(r - p)) << "piece " << k;
+                        }
+                        covered += dot(testing::newell(piece), normal) / 2;
+                    }
+                    EXPECT_NEAR(covered, dot(testing::newell(points), normal) / 2, 4 * splitter.tolerance() * perimeter);
+                }
 }
 
 // Found by the fuzzer: an outline that only touches itself, at two points, and

@@ -245,6 +245,10 @@ TEST_F(BrushRoundTrip, RealObjectsComeBackAndTheirBrushesConvertToLwo2) {
         if (!probeLWO2(head) && !probeLWOB(head)) continue;
         SCOPED_TRACE(entry.path().string());
         const Tally t = roundTrip(entry.path().string(), false);
+        if (entry.path().filename() == "nonplanar_polygon.lwo") {  // its one face is bent so far that triangles span it
+            const std::string bent = "Warning: 1 faces that are far from flat were cut into flat pieces\n";
+            EXPECT_NE(testing::runProgram({"--to=Unreal.T3D", "--destFileName=bent.t3d", entry.path().string()}, dir.string()).out.find(bent), std::string::npos);
+        }
         total.sameTexels += t.sameTexels;
         ++objects;
 
@@ -273,11 +277,12 @@ namespace {
 // texture seen edge-on, vectors with a part along the normal); scaled, every
 // vertex keeps its texel.
 TEST_F(BrushRoundTrip, PlacementsReadComeBackAsTheyWere) {
-    testing::BrushPolygonText edgeOn = testing::brushSquare(0), tilted = testing::brushSquare(64);
+    testing::BrushPolygonText edgeOn = testing::brushSquare(0), tilted = testing::brushSquare(64), zeroU = testing::brushSquare(128);
     edgeOn.textureV = {0, 0, 1};  // every vertex shows v = 0
     tilted.origin = {3, 5, 7};
     tilted.textureU = {1, 0, 0.5};
-    const std::vector<testing::BrushPolygonText> polygons{edgeOn, tilted};
+    zeroU.textureU = {0, 0, 0}, zeroU.pan = "U=+00032.000000 V=+00000.000000";  // no origin can show a pan along a zero axis
+    const std::vector<testing::BrushPolygonText> polygons{edgeOn, tilted, zeroU};
     const std::string text = testing::brushText(polygons);
     put("in.t3d", Bytes(text.begin(), text.end()));
     for (const double scale : {1.0, 2.0}) {
@@ -293,42 +298,12 @@ TEST_F(BrushRoundTrip, PlacementsReadComeBackAsTheyWere) {
             if (scale == 1) {
                 EXPECT_TRUE(samePrinted(out[k].origin, in.origin) && samePrinted(out[k].u, in.textureU) && samePrinted(out[k].v, in.textureV));
             }
+            EXPECT_EQ(out[k].pan, in.pan);
             for (std::size_t i = 0; i < in.vertices.size(); ++i) {
                 const XYZ& v = out[k].vertices[i];
                 EXPECT_NEAR(dot(sub(v, out[k].origin), out[k].u), dot(sub(in.vertices[i], in.origin), in.textureU), 1e-4);
                 EXPECT_NEAR(dot(sub(v, out[k].origin), out[k].v), dot(sub(in.vertices[i], in.origin), in.textureV), 1e-4);
             }
-        }
-    }
-}
-
-// A Pan along a texture axis of zero length shows one column (or row) on the
-// whole polygon; no origin can hold it, so it goes back as a Pan line, also
-// scaled and turned. A pan along a usable axis is folded into the origin.
-TEST_F(BrushRoundTrip, ThePanOfAZeroAxisComesBack) {
-    const struct {
-        XYZ u, v;
-        const char* pan;
-        double panU, panV;
-    } cases[] = {
-        {{0, 0, 0}, {0, -1, 0}, "U=32 V=5", 32, 0},
-        {{1, 0, 0}, {0, 0, 0}, "U=7 V=-12.5", 0, -12.5},
-        {{0, 0, 0}, {0, 0, 0}, "U=3 V=4", 3, 4},
-        {{1, 0, 0}, {0, -1, 0}, "U=3 V=4", 0, 0},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.pan);
-        testing::BrushPolygonText p = testing::brushSquare(0);
-        p.textureU = c.u, p.textureV = c.v, p.pan = c.pan;
-        const std::string text = testing::brushText({p});
-        put("in.t3d", Bytes(text.begin(), text.end()));
-        for (const std::string turn : {"--scale=1", "--coordTransformsLH=rz12.5"}) {
-            const auto r = testing::runProgram({"--to=Unreal.T3D", turn, "--destFileName=out.t3d", "in.t3d"}, dir.string());
-            ASSERT_EQ(r.status, 0) << r.err;
-            const auto out = testing::scanBrush(textOf(dir / "out.t3d"));
-            ASSERT_EQ(out.size(), 1u);
-            EXPECT_EQ(out[0].panU, c.panU);
-            EXPECT_EQ(out[0].panV, c.panV);
         }
     }
 }

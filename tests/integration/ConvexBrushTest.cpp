@@ -2,7 +2,6 @@
 // convex, flat, 3 to 16 vertices, with area, facing its face's (or part's) way; together covering where the
 // face's winding number is not zero.
 #include <algorithm>
-#include <filesystem>
 #include <cmath>
 #include <fstream>
 #include <numbers>
@@ -98,9 +97,6 @@ TEST_F(ConvexBrushTest, EveryKindOfFaceBecomesConvexFlatPiecesThatCoverIt) {
         {"1000-unit quad with a corner 0.8 up", {{0, 0, 0}, {1000, 0, 0}, {1000, 1000, 0.8}, {0, 1000, 0}}, 2, flattened},
         {"bumpy 24-gon at scale 40", bumpy, 0, flattened, 40},
         {"100 units at 1e8, its points rounded by up to 4 units", far, 0, flattened},
-        {"43-point battlement", testing::battlement(10), 0, ""},
-        {"123-point battlement at scale 1000", testing::battlement(30), 0, "", 1000},
-        {"200-point spiral", testing::spiral(200), 0, ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -133,39 +129,17 @@ TEST_F(ConvexBrushTest, EveryKindOfFaceBecomesConvexFlatPiecesThatCoverIt) {
             EXPECT_GT(dot(normal, p.normal) / testing::length(normal), 1 - 1e-5);
             const bool facesLikeAPart = std::any_of(c.facings.begin(), c.facings.end(), [&](const XYZ& f) { return dot(p.normal, turned(f)) > 1 - 1e-5; });
             EXPECT_TRUE(c.message == crossing || (c.facings.empty() ? dot(p.normal, faceNormal) > (bent ? 0 : 1 - 1e-5) : facesLikeAPart)) << "turned";
-            // No corner deeper than the rounding of single-precision coordinates where it lies.
-            double magnitude = 0;
+            double magnitude = 0;  // a corner may be as deep as single-precision rounding where it lies
             for (const XYZ& v : p.vertices) magnitude = std::max({magnitude, std::fabs(v.x), std::fabs(v.y), std::fabs(v.z)});
             for (std::size_t i = 0; i < n; ++i) {
                 const XYZ u = sub(p.vertices[(i + 1) % n], p.vertices[i]), v = sub(p.vertices[(i + 2) % n], p.vertices[(i + 1) % n]);
-                EXPECT_GT(dot(cross(u, v), p.normal),
-                          -(2e-5 + 0x1p-22 * magnitude) * testing::length(sub(p.vertices[(i + 2) % n], p.vertices[i])))
-                    << "reflex";
+                EXPECT_GT(dot(cross(u, v), p.normal), -(2e-5 + 0x1p-22 * magnitude) * testing::length(sub(p.vertices[(i + 2) % n], p.vertices[i]))) << "reflex";
                 // The editor's rule: on the plane through the first vertex along the Normal, within 0.1.
                 EXPECT_LE(std::fabs(dot(sub(p.vertices[i], p.vertices[0]), p.normal)), 0.1 + 1e-5) << "not flat";
             }
         }
         const double expected = c.area > 0 ? c.area : bent ? area : c.scale * c.scale * nonzeroWindingArea(c.face);
         EXPECT_TRUE(std::fabs(area - expected) < 0.01 * area + 1 || polygons.empty()) << area << " for " << expected;
-    }
-}
-
-}  // namespace
-}  // namespace morv
-
-namespace morv {
-namespace {
-
-// The real nonplanar_polygon.lwo: its one face, bent so far that it is spanned
-// by triangles, is counted as far from flat by the brush and glTF writers.
-TEST_F(ConvexBrushTest, ARealBentFaceIsCountedAsFarFromFlat) {
-    const std::string object = "/usr/share/assimp/models/LWO/LWO2/nonplanar_polygon.lwo";
-    std::error_code ec;
-    if (!std::filesystem::is_regular_file(object, ec)) GTEST_SKIP() << "assimp-testmodels is not installed";
-    for (const std::string to : {"--to=Unreal.T3D", "--to=glTF"}) {
-        const auto r = testing::runProgram({to, "--destFileName=out", object}, dir.string());
-        ASSERT_EQ(r.status, 0) << r.err;
-        EXPECT_NE(r.out.find("Warning: 1 faces that are far from flat were cut into flat pieces\n"), std::string::npos) << to;
     }
 }
 
