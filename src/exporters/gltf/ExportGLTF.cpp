@@ -358,15 +358,8 @@ private:
     }
 
     void addRefinedTriangle(const std::array<const Corner*, 3>& c, const std::array<XYZ, 3>& normal) {
-        std::array<std::array<float, 3>, 3> p;
-        std::array<XYZ, 3> w;
-        for (int k = 0; k < 3; ++k) {
-            p[k] = written(c[k]->point);
-            w[k] = {p[k][0], p[k][1], p[k][2]};
-        }
+        const auto [p, n, longest2] = writtenTriangle(c);
         // Left out when its smallest angle is below the rounding of floats.
-        const XYZ e1 = w[1] - w[0], e2 = w[2] - w[0], e3 = w[2] - w[1], n = cross(e1, e2);
-        const double longest2 = std::max({dot(e1, e1), dot(e2, e2), dot(e3, e3)});
         if (!(dot(n, n) > 0x1p-40 * longest2 * longest2)) return;
         std::array<UV, 3> uv{};
         if (baking_)
@@ -426,6 +419,28 @@ private:
 
     // A unit normal in glTF's axes; the written triangle's own (triangle, in
     // glTF's axes and the corners' first order) when the piece gives none.
+    // A triangle as the file holds it: its corners as floats, the cross
+    // product of its sides and the square of its longest side, both taken
+    // from the floats.
+    struct WrittenTriangle {
+        std::array<std::array<float, 3>, 3> corners;
+        XYZ areaVector;
+        double longest2;
+    };
+
+    static WrittenTriangle writtenTriangle(const std::array<const Corner*, 3>& c) {
+        WrittenTriangle t{};
+        std::array<XYZ, 3> w;
+        for (int k = 0; k < 3; ++k) {
+            t.corners[k] = written(c[k]->point);
+            w[k] = {t.corners[k][0], t.corners[k][1], t.corners[k][2]};
+        }
+        const XYZ e1 = w[1] - w[0], e2 = w[2] - w[0], e3 = w[2] - w[1];
+        t.areaVector = cross(e1, e2);
+        t.longest2 = std::max({dot(e1, e1), dot(e2, e2), dot(e3, e3)});
+        return t;
+    }
+
     static std::array<float, 3> writtenNormal(const XYZ& unit, const XYZ& triangle) {
         if (length(unit) > 0.5) return written(unit);
         const XYZ n = normalized(-1.0 * triangle);  // the written order reverses the corners
@@ -443,15 +458,8 @@ private:
         std::size_t triangles = 0;
         for (std::size_t i = 1; i + 1 < piece_.size(); ++i) {
             const std::array<const Corner*, 3> c{&piece_[0], &piece_[i], &piece_[i + 1]};
-            std::array<std::array<float, 3>, 3> p;
-            std::array<XYZ, 3> w;
-            for (int k = 0; k < 3; ++k) {
-                p[k] = written(c[k]->point);
-                w[k] = {p[k][0], p[k][1], p[k][2]};
-            }
+            const auto [p, n, longest2] = writtenTriangle(c);
             // Left out when no wider than the tolerance across its longest side.
-            const XYZ e1 = w[1] - w[0], e2 = w[2] - w[0], e3 = w[2] - w[1], n = cross(e1, e2);
-            const double longest2 = std::max({dot(e1, e1), dot(e2, e2), dot(e3, e3)});
             if (!(dot(n, n) > tolerance * tolerance * longest2)) continue;
             std::array<UV, 3> uv{};
             if (baking_) {
