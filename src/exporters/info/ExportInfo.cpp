@@ -10,6 +10,7 @@
 #include <streambuf>
 
 #include "scene/CanonicalScene.hpp"
+#include "support/JsonText.hpp"
 #include "support/NeutralFileName.hpp"
 #include "support/Pictures.hpp"
 
@@ -61,31 +62,6 @@ std::vector<std::string> recordedWarnings(std::ostream& messages) {
 
 namespace {
 
-// Well-formed UTF-8 is kept; any other byte is taken as Latin-1.
-void appendString(std::string& out, std::string_view text) {
-    out += '"';
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        std::size_t n = c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3 : c >= 0xF0 && c <= 0xF4 ? 4 : 0;
-        for (std::size_t k = 1; k < n; ++k)
-            if (i + k >= text.size() || (static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) n = 0;
-        if (c < 0x20 || c == '"' || c == '\\') {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-            out += escaped;
-        } else if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (n > 0) {
-            out.append(text.substr(i, n));
-            i += n - 1;
-        } else {
-            out += static_cast<char>(0xC0 | c >> 6);
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
-    out += '"';
-}
-
 // Reals as single floats, as the files store them; counts and indices whole.
 void appendNumber(std::string& out, double value) {
     if (!(std::fabs(value) <= std::numeric_limits<float>::max())) {  // NaN, infinite or beyond a float
@@ -104,7 +80,7 @@ void appendCount(std::string& out, std::uint64_t value) {
 // "name": before the next member of an object (a comma unless it is the first).
 std::string& key(std::string& out, std::string_view name) {
     if (out.back() != '{') out += ',';
-    appendString(out, name);
+    appendJsonString(out, name);
     return out += ':';
 }
 
@@ -122,7 +98,7 @@ void appendMesh(std::string& out, const MorvLValue& mesh) {
     for (const MeshLayer& layer : meshLayers(mesh)) {
         element(out) += '{';
         appendCount(key(out, "number"), static_cast<std::uint64_t>(std::max(layer.number, 0)));
-        appendString(key(out, "name"), layer.name);
+        appendJsonString(key(out, "name"), layer.name);
         appendCount(key(out, "points"), layer.vertices);
         appendCount(key(out, "faces"), layer.faces);
         out += '}';
@@ -157,14 +133,14 @@ void appendMesh(std::string& out, const MorvLValue& mesh) {
 
 void appendTexture(std::string& out, const Fields& t, const std::vector<std::string>& uvMaps) {
     element(out) += '{';
-    appendString(key(out, "channel"), getStringField(t, "textureChannel", "unknown"));
+    appendJsonString(key(out, "channel"), getStringField(t, "textureChannel", "unknown"));
     const std::string projection = getStringField(t, "projection", "unknown");
-    appendString(key(out, "projection"), projection);
+    appendJsonString(key(out, "projection"), projection);
     const auto axis = findIntegerField(t, "axis");
     key(out, "axis") += axis && *axis >= 0 && *axis <= 2 ? std::string("\"") + "xyz"[*axis] + '"' : "null";
     const auto slot = findIntegerField(t, "stIndex");
     if (projection == "st" && slot && *slot >= 0 && static_cast<std::size_t>(*slot) < uvMaps.size())
-        appendString(key(out, "uvMap"), uvMaps[static_cast<std::size_t>(*slot)]);
+        appendJsonString(key(out, "uvMap"), uvMaps[static_cast<std::size_t>(*slot)]);
     else
         key(out, "uvMap") += "null";
     const auto image = findIntegerField(t, "image");
@@ -178,7 +154,7 @@ void appendSurfaces(std::string& out, const MorvLValue& surfaces, const std::vec
     for (std::size_t i = 0; i < surfaces.size(); ++i) {
         const Fields s = surfaces.at(i).fields();
         element(out) += '{';
-        appendString(key(out, "name"), getStringField(s, "name", ""));
+        appendJsonString(key(out, "name"), getStringField(s, "name", ""));
         const Color c = getColorField(s, "color", Color{});
         key(out, "colour") += '[';
         for (double v : {c.r, c.g, c.b}) appendNumber(element(out), v);
@@ -205,12 +181,12 @@ void appendPictures(std::string& out, const MorvLValue& images) {
     for (std::size_t i = 0; i < images.size(); ++i) {
         const Fields f = images.at(i).fields();
         element(out) += '{';
-        appendString(key(out, "name"), storedName(f.find("storedFileName").value_or(requireField(f, "fileName"))));
+        appendJsonString(key(out, "name"), storedName(f.find("storedFileName").value_or(requireField(f, "fileName"))));
         const auto file = f.find("sourceFile");
         const ImageProbe probe = file ? probeImage(file->asString()) : ImageProbe{};
-        if (file) appendString(key(out, "file"), file->asString());
+        if (file) appendJsonString(key(out, "file"), file->asString());
         else key(out, "file") += "null";
-        if (probe.format != PictureFormat::Unknown) appendString(key(out, "format"), pictureFormatName(probe.format));
+        if (probe.format != PictureFormat::Unknown) appendJsonString(key(out, "format"), pictureFormatName(probe.format));
         else key(out, "format") += "null";
         const bool sized = probe.status == ImageProbeStatus::Read;
         for (const auto& [name, v] : {std::pair{"width", probe.width}, std::pair{"height", probe.height}})
@@ -225,17 +201,17 @@ void appendPictures(std::string& out, const MorvLValue& images) {
 std::string infoLine(const MorvLValue& scene, const std::vector<std::string>& warnings) {
     const Fields f = scene.fields();
     std::string out = "{";
-    appendString(key(out, "file"), getStringField(f, "inputFile", ""));
+    appendJsonString(key(out, "file"), getStringField(f, "inputFile", ""));
     std::string format = getStringField(f, "inputFormat", "");
     if (format == "Unreal T3D") format = "Unreal.T3D";  // as --to names it
-    appendString(key(out, "format"), format);
+    appendJsonString(key(out, "format"), format);
     const MorvLValue mesh = requireField(f, "mesh");
     appendMesh(out, mesh);
     const auto [surfaces, images] = getSurfacesImages(scene);
     appendSurfaces(out, surfaces, stNames(mesh));
     appendPictures(out, images);
     key(out, "warnings") += '[';
-    for (const std::string& w : warnings) appendString(element(out), w);
+    for (const std::string& w : warnings) appendJsonString(element(out), w);
     return out += "]}";
 }
 
